@@ -1,0 +1,9 @@
+#include "cli/exit_code.h"
+
+int ProcessExitStatus(std::int32_t exitCode) {
+#ifdef _WIN32
+    return exitCode;
+#else
+    return exitCode > 255 ? 255 : exitCode;
+#endif
+}

@@ -1,0 +1,10 @@
+#include "cli/console.h"
+#include "cli/entry.h"
+#include "cli/exit_code.h"
+#include "device/hid_layer.h"
+
+int main(int argc, char** argv) {
+    PrepareConsole();
+    auto hid = CreatePlatformHidLayer();
+    return ProcessExitStatus(Ob310Main(argc, argv, *hid));
+}

@@ -1,0 +1,34 @@
+// The process-wide state of one run: the settings from the command line, the
+// working PIN and the HID layer the flows use. The entry point resets all of
+// it (with the ConfigImage and the log file) when it starts, so a process can
+// run it many times.
+#pragma once
+
+#include <string>
+
+#include "device/hid_layer.h"
+#include "protocol/pin.h"
+
+struct Settings {
+    bool helpRequested = false;
+    bool verboseMode = false;
+    bool infoRequested = false;
+    bool clearRequested = false;
+    bool fileRequested = false;
+    bool logRequested = false;
+    bool pinValid = false;  // a -p value converted; never turned off
+    std::string configFileName;
+    std::string logFileName;
+};
+
+extern Settings settings;
+
+// The PIN the erase and programming requests carry: the -p PIN, and the
+// factory-default PIN once the write flow's erase has succeeded.
+extern Pin workingPin;
+
+// The HID layer the flows discover devices on for this run.
+extern HidLayer* deviceLayer;
+
+// Settings off, names empty, workingPin zero, ConfigImage zero, log closed.
+void ResetProcessState(HidLayer& hid);

@@ -1,0 +1,23 @@
+// One output report out, one input report back, on the configuration interface.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "device/discovery.h"
+
+inline constexpr std::size_t ReportBufferSize = 65;  // report ID + 64 data bytes
+inline constexpr std::uint32_t ReadTimeoutMs = 5000;
+inline constexpr int ReadAttempts = 16;
+
+using Report = std::array<std::uint8_t, ReportBufferSize>;
+
+// Writes the first N bytes of `request` (N: the configuration interface's
+// output report length, at most 65) and, when the write delivered bytes,
+// reads one reply into `reply`. Returns the reply's byte count, or 0.
+// `table` is the request's own copy; no handle is opened or closed.
+int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& reply);
+
+// Reads one input report into `buffer` (ReportBufferSize bytes) with up to
+// ReadAttempts waits of ReadTimeoutMs. Returns the bytes received, or 0.
+int ReadInputReport(HidLayer& hid, HidHandle readHandle, std::uint8_t* buffer);

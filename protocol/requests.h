@@ -1,0 +1,50 @@
+// The programming requests: their 65-byte report layouts and the exchange.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "device/exchange.h"
+#include "protocol/pin.h"
+
+using RequestReport = Report;
+using ReplyReport = Report;
+
+enum class CommandCode : std::uint8_t {
+    Info = 0x00,
+    KeyTableRecord = 0x02,
+    Erase = 0x03,
+    NewPin = 0x04,
+    CustomData = 0x05,
+    Lock = 0x06,
+    Led = 0x08,
+    Mouse = 0x0A,
+    Debounce = 0x0D,
+};
+
+inline constexpr std::size_t KeyTableRecordCount = 248;
+inline constexpr std::size_t KeyTableRecordSize = 32;
+inline constexpr std::size_t StatusByteOffset = 2;
+
+using KeyTableRecord = std::array<std::uint8_t, KeyTableRecordSize>;
+using CustomDataBlock = std::array<std::uint8_t, 16>;
+using LedParamBlock = std::array<std::uint8_t, 8>;
+using LedDataBlock = std::array<std::uint8_t, 15>;
+using MouseDataBlock = std::array<std::uint8_t, 32>;
+
+// Each request sends its report through ExchangeReport on its own copy of the
+// table, stores reply byte 2 in `status` (0 when no reply came) and returns
+// the exchange's result: reply bytes received, or 0.
+int EraseDevice(DeviceInterfaceTable table, const Pin& pin, std::uint8_t& status);
+int WriteKeyTableRecord(DeviceInterfaceTable table, std::uint8_t index, const Pin& pin,
+                        const KeyTableRecord& record, std::uint8_t& status);
+int WriteCustomData(DeviceInterfaceTable table, const Pin& pin, const CustomDataBlock& data,
+                    std::uint8_t& status);
+int WriteLedData(DeviceInterfaceTable table, const Pin& pin, std::uint8_t ledMode,
+                 const LedParamBlock& params, const LedDataBlock& data, std::uint8_t& status);
+int WriteMouseData(DeviceInterfaceTable table, const Pin& pin, const MouseDataBlock& data,
+                   std::uint8_t& status);
+int WriteNewPin(DeviceInterfaceTable table, const Pin& newPin, std::uint8_t& status);
+int WriteLock(DeviceInterfaceTable table, const Pin& pin, std::uint8_t& status);
+int WriteDebounce(DeviceInterfaceTable table, const Pin& pin, std::uint8_t debounce,
+                  std::uint8_t& status);
