@@ -1,0 +1,40 @@
+// A HID layer with nothing attached. It counts the calls that would reach a
+// device, so a test can tell whether a run touched the HID layer at all.
+#pragma once
+
+#include "device/hid_layer.h"
+
+class EmptyHidLayer final : public HidLayer {
+public:
+    std::vector<std::string> EnumerateInterfaces() override {
+        ++calls;
+        return {};
+    }
+    HidHandle Open(const std::string&, HidAccess, HidIoMode) override {
+        ++calls;
+        return InvalidHidHandle;
+    }
+    void Close(HidHandle) override { ++calls; }
+    bool ReadAttributes(HidHandle, HidAttributes&) override {
+        ++calls;
+        return false;
+    }
+    bool ReadCaps(HidHandle, HidCaps&) override {
+        ++calls;
+        return false;
+    }
+    bool ReadProductString(HidHandle, char16_t*, std::uint32_t) override {
+        ++calls;
+        return false;
+    }
+    std::uint32_t WriteReport(HidHandle, const std::uint8_t*, std::uint32_t) override {
+        ++calls;
+        return 0;
+    }
+    std::unique_ptr<HidReader> CreateReader(HidHandle) override {
+        ++calls;
+        return nullptr;
+    }
+
+    int calls = 0;
+};
