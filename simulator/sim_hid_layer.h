@@ -162,7 +162,7 @@ public:
     // Adds a device after those added before; returns its index.
     std::size_t AddDevice(SimDeviceOptions options = {});
     // Adds one foreign interface (its own vendor and product IDs, or the
-    // defaults 0x046D:0xC077) as a device of its own.
+    // defaults 0xFFFE:0x0001) as a device of its own.
     std::size_t AddForeignInterface(SimInterfaceOptions options);
     std::size_t DeviceCount() const;
     // The device's inner working; its `state` is the device state and may be
