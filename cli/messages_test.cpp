@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <filesystem>
 #include <string>
 
 #include "cli/console.h"
@@ -179,31 +178,6 @@ TEST_F(MessagesTest, EmptyLogNameIsRefusedAloudAndChangesNothing) {
     EXPECT_EQ(console.Text(), "\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m\n");
     EXPECT_EQ(logFile.fileName, log);
     EXPECT_TRUE(logFile.IsUsable());
-}
-
-TEST_F(MessagesTest, SecondNameClosesFirstLogAndTakesTheLines) {
-    const std::string first = dir.File("first.log");
-    const std::string second = dir.File("second.log");
-    ASSERT_TRUE(logFile.LogfileOpen(first));
-    ASSERT_TRUE(logFile.LogfileOpen(second));
-    EXPECT_EQ(logFile.fileName, second);
-    ASSERT_TRUE(logFile.WriteLine("line"));
-    EXPECT_EQ(ReadFileBytes(second), "line\r\n");
-    EXPECT_EQ(ReadFileBytes(first), "");
-    // Windows refuses to delete a file that is still open here.
-    std::error_code error;
-    EXPECT_TRUE(std::filesystem::remove(first, error)) << error.message();
-}
-
-TEST_F(MessagesTest, ResetClosesTheLogAndForgetsIt) {
-    const std::string log = dir.File("reset.log");
-    ASSERT_TRUE(logFile.LogfileOpen(log));
-    logFile.Reset();
-    EXPECT_FALSE(logFile.IsOpen());
-    EXPECT_FALSE(logFile.IsUsable());
-    EXPECT_EQ(logFile.fileName, "");
-    std::error_code error;
-    EXPECT_TRUE(std::filesystem::remove(log, error)) << error.message();
 }
 
 }  // namespace

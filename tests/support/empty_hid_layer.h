@@ -6,35 +6,16 @@
 
 class EmptyHidLayer final : public HidLayer {
 public:
-    std::vector<std::string> EnumerateInterfaces() override {
-        ++calls;
-        return {};
-    }
-    HidHandle Open(const std::string&, HidAccess, HidIoMode) override {
-        ++calls;
-        return InvalidHidHandle;
-    }
+    std::vector<std::string> EnumerateInterfaces() override { return ++calls, std::vector<std::string>{}; }
+    HidHandle Open(const std::string&, HidAccess, HidIoMode) override { return ++calls, InvalidHidHandle; }
     void Close(HidHandle) override { ++calls; }
-    bool ReadAttributes(HidHandle, HidAttributes&) override {
-        ++calls;
-        return false;
-    }
-    bool ReadCaps(HidHandle, HidCaps&) override {
-        ++calls;
-        return false;
-    }
-    bool ReadProductString(HidHandle, char16_t*, std::uint32_t) override {
-        ++calls;
-        return false;
-    }
+    bool ReadAttributes(HidHandle, HidAttributes&) override { return ++calls, false; }
+    bool ReadCaps(HidHandle, HidCaps&) override { return ++calls, false; }
+    bool ReadProductString(HidHandle, char16_t*, std::uint32_t) override { return ++calls, false; }
     std::uint32_t WriteReport(HidHandle, const std::uint8_t*, std::uint32_t) override {
-        ++calls;
-        return 0;
+        return ++calls, 0;
     }
-    std::unique_ptr<HidReader> CreateReader(HidHandle) override {
-        ++calls;
-        return nullptr;
-    }
+    std::unique_ptr<HidReader> CreateReader(HidHandle) override { return ++calls, nullptr; }
 
     int calls = 0;
 };
