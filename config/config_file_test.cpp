@@ -297,7 +297,9 @@ std::ostream& operator<<(std::ostream& out, const NumberCase& c) {
         if (std::isprint(static_cast<unsigned char>(*p))) {
             out << *p;
         } else {
-            out << "\\x" << std::hex << static_cast<int>(*p) << std::dec;
+            static constexpr char Digits[] = "0123456789abcdef";
+            const auto byte = static_cast<unsigned char>(*p);
+            out << "\\x" << Digits[byte >> 4] << Digits[byte & 0x0F];
         }
     }
     return out << "\"";
