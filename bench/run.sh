@@ -1,0 +1,35 @@
+#!/bin/sh
+# Builds the native preset, runs the benchmarks and prints each figure against
+# its target. Usage: bench/run.sh [extra Google Benchmark options]
+set -eu
+cd "$(dirname "$0")/.."
+
+cmake --preset native >/dev/null
+cmake --build --preset native --target ob310_bench ob310_cli_sim >/dev/null
+
+results=build/native/bench/results.csv
+build/native/bench/ob310_bench --benchmark_out="$results" --benchmark_out_format=csv "$@"
+
+echo
+echo "Figures against targets:"
+# Google Benchmark's CSV: a header line starting with "name," and one line per
+# benchmark; user counters (peak_KiB) are extra columns.
+awk -F, '
+  /^name,/ { for (i = 1; i <= NF; i++) col[$i] = i; next }
+  !("name" in col) { next }
+  {
+    name = $col["name"]; gsub(/"/, "", name)
+    time = $col["real_time"]; unit = $col["time_unit"]
+    if (name == "BM_WholeWrite") {
+      ms = (unit == "us") ? time / 1000 : time
+      printf "  whole write (256 exchanges): %8.3f ms   target <= 2.5 ms   %s\n", ms, (ms <= 2.5 ? "met" : "MISSED")
+    } else if (name == "BM_OneExchange") {
+      printf "  one exchange:                %8.3f %s   (no target of its own)\n", time, unit
+    } else if (name == "BM_ReadConfigFile") {
+      us = (unit == "ms") ? time * 1000 : time
+      printf "  reading a 256-line file:     %8.3f us   target <  100 us   %s\n", us, (us < 100 ? "met" : "MISSED")
+    } else if (name == "BM_PeakMemoryOfWriteRun") {
+      kib = $col["peak_KiB"]
+      printf "  peak memory of a write run:  %8.0f KiB  target <  4096 KiB %s\n", kib, (kib < 4096 ? "met" : "MISSED")
+    }
+  }' "$results"
