@@ -67,15 +67,20 @@ int RunPersistentSimulator(int argc, const char* const* argv) {
     std::ofstream record(SimRecordFileName, std::ios::binary | std::ios::app);
     record << RunMarker(argc, argv) << '\n' << std::flush;
 
-    // Every report the first device takes changes what the file must hold:
-    // save it at once, so a run that ends anywhere leaves the device as it is.
+    // Save after every report the first device takes, so a run that ends
+    // anywhere (even killed) leaves the device file as the device is. Reports
+    // that change nothing (the information query) skip the write.
     bool saved = true;
+    std::string savedText = FormatSimDeviceFile(device);
     layer.SetReportObserver([&](const SimReceivedReport& report) {
         if (report.device != 0) return;
         record << FormatReceivedReport(report.bytes.data(), report.bytes.size()) << '\n'
                << std::flush;
         device.state = layer.Model(0).state;
+        std::string text = FormatSimDeviceFile(device);
+        if (text == savedText) return;
         saved = SaveSimDeviceFile(SimDeviceFileName, device) && saved;
+        savedText = std::move(text);
     });
 
     const int exitCode = Ob310Main(argc, argv, layer);

@@ -150,7 +150,9 @@ TEST_F(SimE2eTest, RecordHoldsEveryReportOfTheWriteInOrder) {
 TEST_F(SimE2eTest, LockedByTheFileShowsLockedAndCarriesTheNewPin) {
     WriteWholeFile(Path("lock.ob310"), ConfigText(256, "0011223344556677", "01"));
 
-    ASSERT_EQ(Run(SimPath(), {"-f", "lock.ob310", "-p", FactoryPinText}).exitStatus, 0);
+    const ProcessResult write = Run(SimPath(), {"-f", "lock.ob310", "-p", FactoryPinText});
+    EXPECT_EQ(write.output, "");
+    ASSERT_EQ(write.exitStatus, 0);
     const std::vector<std::string> reports = LastRunReports(ReadWholeFile(Path(RecordFile)));
     ASSERT_EQ(reports.size(), 256u);
     EXPECT_EQ(reports[254],
@@ -163,6 +165,25 @@ TEST_F(SimE2eTest, LockedByTheFileShowsLockedAndCarriesTheNewPin) {
     const std::string device = ReadWholeFile(Path(DeviceFile));
     EXPECT_NE(device.find("\npin = 0011223344556677\n"), std::string::npos) << device;
     EXPECT_NE(device.find("\nlocked = yes\n"), std::string::npos);
+}
+
+// A new PIN from the file is what the device holds in the next run.
+TEST_F(SimE2eTest, NewPinHoldsForTheNextRun) {
+    WriteWholeFile(Path("pin.ob310"), ConfigText(256, "0011223344556677", "00"));
+    const ProcessResult write = Run(SimPath(), {"-f", "pin.ob310", "-p", FactoryPinText});
+    EXPECT_EQ(write.output, "");
+    EXPECT_EQ(write.exitStatus, 0);
+
+    const ProcessResult oldPin = Run(SimPath(), {"-c", "-p", FactoryPinText});
+    EXPECT_EQ(oldPin.output, RedLine("Error: OB310 can not erased.", 4));
+    EXPECT_EQ(oldPin.exitStatus, 4);
+
+    const ProcessResult newPin = Run(SimPath(), {"-c", "-p", "0011223344556677"});
+    EXPECT_EQ(newPin.output, "");
+    EXPECT_EQ(newPin.exitStatus, 0);
+    const std::string device = ReadWholeFile(Path(DeviceFile));
+    EXPECT_NE(device.find("\nerase_count = 2\n"), std::string::npos) << device;
+    EXPECT_NE(device.find("\npin = 5a3c19e7b2d40f86\n"), std::string::npos);
 }
 
 TEST_F(SimE2eTest, EraseWithVerboseAndLog) {
@@ -248,7 +269,9 @@ TEST_P(SimScenarioE2eTest, EndsWithItsMessageStatusAndReports) {
     const std::string device = ReadWholeFile(Path(DeviceFile));
     std::istringstream lines(scenario.deviceLines);
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("fault", 0) == 0) EXPECT_NE(device.find(line), std::string::npos) << line;
+        if (line.rfind("fault", 0) == 0) {
+            EXPECT_NE(device.find(line), std::string::npos) << line;
+        }
     }
 }
 
