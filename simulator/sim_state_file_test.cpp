@@ -63,6 +63,7 @@ struct FaultCase {
     const char* text;
     SimFault expected;
 };
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.text; }
 
 class SimFaultLineTest : public testing::TestWithParam<FaultCase> {};
 
@@ -97,6 +98,7 @@ struct BrokenCase {
     const char* text;
     const char* error;
 };
+void PrintTo(const BrokenCase& c, std::ostream* os) { *os << c.error; }
 
 class SimDeviceFileBrokenTest : public testing::TestWithParam<BrokenCase> {};
 

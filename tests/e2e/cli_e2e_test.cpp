@@ -13,6 +13,7 @@ struct CommandCase {
     std::string expectedOutput;
     int expectedStatus;
 };
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string PinError =
     "PIN code is not given, incorrect (only hex values) or out of range (16 characters required).";
@@ -44,6 +45,7 @@ struct ProgramCase {
     const char* name;
     std::string (*path)();
 };
+void PrintTo(const ProgramCase& c, std::ostream* os) { *os << c.name; }
 
 class CommandLineE2eTest : public E2eTest,
                            public testing::WithParamInterface<std::tuple<ProgramCase, CommandCase>> {};
@@ -81,6 +83,7 @@ struct NoDeviceCase {
     const char* name;
     std::vector<std::string> arguments;
 };
+void PrintTo(const NoDeviceCase& c, std::ostream* os) { *os << c.name; }
 
 class NoDeviceE2eTest : public E2eTest, public testing::WithParamInterface<NoDeviceCase> {};
 

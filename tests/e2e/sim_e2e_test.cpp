@@ -209,6 +209,7 @@ struct ScenarioCase {
     int expectedStatus;
     std::size_t expectedReports;  // reports the device received in the run
 };
+void PrintTo(const ScenarioCase& c, std::ostream* os) { *os << c.name; }
 
 const std::vector<std::string> WriteExample = {"-f", "example.ob310", "-p", FactoryPinText};
 
