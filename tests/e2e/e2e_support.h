@@ -22,7 +22,10 @@ inline constexpr const char* Eol = "\r\n";
 inline constexpr const char* Eol = "\n";
 #endif
 
-// 256 leaves a POSIX process as 255 (only 8 bits survive there).
+// 256 leaves a POSIX process as 255 (only 8 bits survive there). On Windows
+// the whole 256 arrives. Under Wine this suite is itself a Windows process and
+// reads the status with GetExitCodeProcess, which keeps all 32 bits; only the
+// status that Wine hands back to a POSIX parent is folded (above 255 to 1).
 #ifdef _WIN32
 inline constexpr int ContentErrorStatus = 256;
 #else
