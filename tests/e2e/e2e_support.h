@@ -1,4 +1,4 @@
-// Helpers shared by the end-to-end suites: the built executables, a fresh
+// What the end-to-end suites share: the built executables, a fresh
 // working folder per test, and the exact console texts the tool prints.
 #pragma once
 
