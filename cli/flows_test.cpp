@@ -98,18 +98,6 @@ const FlowCase FlowCases[] = {
      "Revision = 1026\n",
      {Info}, {}},
     {"InfoVerboseAddsNothing", {"-v", "-i"}, OneDevice, 0, DefaultPrintout, {Info}, {}},
-    {"InfoLockedDevice", {"-i"}, [](SimHidLayer& sim) {
-         SimDeviceOptions options;
-         options.state.locked = true;
-         options.state.eraseCount = 0xFFFF;
-         sim.AddDevice(options);
-     }, 0,
-     "Custom Data = 00000000000000000000000000000000\n"
-     "Lock status = locked\n"
-     "Erase count = 65535\n"
-     "Serial = 00b31001\n"
-     "Revision = 1026\n",
-     {Info}, {}},
     // A reply of 10 bytes: custom data bytes 0..4 arrive, the rest reads zero.
     {"InfoShortReply", {"-i"}, [](SimHidLayer& sim) {
          ExampleDevice(sim);
@@ -138,12 +126,6 @@ const FlowCase FlowCases[] = {
          Fault(sim, SimRequestSelector::Every(), Silent());
      }, 4, NoInformation, {Info}, {},
      [](const SimHidLayer& sim) { EXPECT_EQ(sim.NowMs(), 16u * 5000u); }},
-    {"InfoWriteFails", {"-i"}, [](SimHidLayer& sim) {
-         OneDevice(sim);
-         SimRequestScript fails;
-         fails.write = SimWrite::Fails;
-         Fault(sim, SimRequestSelector::Every(), fails);
-     }, 4, NoInformation, {}, {}},
     {"InfoFirstOfTwoDevices", {"-i"}, [](SimHidLayer& sim) {
          OneDevice(sim);
          SimDeviceOptions second;
@@ -163,18 +145,10 @@ const FlowCase FlowCases[] = {
     {"EraseWrongPin", {"-c", "-p", WrongPinText, "-l", LogArgument}, OneDevice, 4, NotErased,
      {Info, Erase}, {},
      [](const SimHidLayer& sim) { EXPECT_EQ(sim.Model(0).state.eraseCount, 0); }},
-    {"EraseWrongPinVerbose", {"-c", "-v", "-p", WrongPinText}, OneDevice, 4,
-     EraseNotice + NotErased, {Info, Erase}, {}},
     {"EraseDeviceSilent", {"-c", "-p", FactoryPinText, "-l", LogArgument}, [](SimHidLayer& sim) {
          OneDevice(sim);
          Fault(sim, SimRequestSelector::Every(), Silent());
      }, 4, NotErased, {Info, Erase}, {}},
-    {"EraseWriteFails", {"-c", "-p", FactoryPinText, "-l", LogArgument}, [](SimHidLayer& sim) {
-         OneDevice(sim);
-         SimRequestScript zero;
-         zero.write = SimWrite::ZeroBytes;
-         Fault(sim, SimRequestSelector::ForCommand(CommandCode::Erase), zero);
-     }, 4, NotErased, {Info}, {}},
     // A full reply counts as erased whatever its status byte says.
     {"EraseFullReplyWithStatus", {"-c", "-p", FactoryPinText, "-l", LogArgument}, [](SimHidLayer& sim) {
          OneDevice(sim);

@@ -91,29 +91,6 @@ TEST(WindowsHidLayer, PresentInterfacesAnswerQueriesAndCloseCleanly) {
     }
 }
 
-TEST(WindowsHidLayer, MissingPathOpensNothing) {
-    const auto hid = CreatePlatformHidLayer();
-    const std::size_t before = HandleCount();
-    for (HidAccess access : {HidAccess::ReadWrite, HidAccess::QueryOnly})
-        for (HidIoMode mode : {HidIoMode::Synchronous, HidIoMode::Overlapped})
-            EXPECT_EQ(hid->Open("\\\\?\\hid#vid_1209&pid_b310#0&0&0#{no-such-interface}", access, mode),
-                      InvalidHidHandle);
-    EXPECT_EQ(hid->Open("", HidAccess::QueryOnly, HidIoMode::Synchronous), InvalidHidHandle);
-    EXPECT_EQ(HandleCount(), before);
-}
-
-TEST(WindowsHidLayer, QueriesOnInvalidHandleFail) {
-    const auto hid = CreatePlatformHidLayer();
-    HidAttributes attributes{};
-    HidCaps caps{};
-    std::array<char16_t, 8> buffer{};
-    const std::array<std::uint8_t, 65> report{};
-    EXPECT_FALSE(hid->ReadAttributes(InvalidHidHandle, attributes));
-    EXPECT_FALSE(hid->ReadCaps(InvalidHidHandle, caps));
-    EXPECT_FALSE(hid->ReadProductString(InvalidHidHandle, buffer.data(), 16));
-    EXPECT_EQ(hid->WriteReport(InvalidHidHandle, report.data(), 65), 0u);
-}
-
 // A read that cannot start never signals, and asking its result never blocks.
 TEST(WindowsHidLayer, ReadOnInvalidHandleNeverSignals) {
     const auto hid = CreatePlatformHidLayer();
