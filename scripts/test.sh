@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Runs every test suite of ob310_cli and ends with one summary line:
+#   native build, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
+#   the Windows build under Wine, a short fuzzing run of the configuration reader,
+#   and the Linux backend against a real kernel under qemu.
+# On Debian it installs the packages it needs when they are missing (as root).
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang
+          libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 qemu-system-x86
+          busybox-static cpio)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" = 0 ]; then
+    echo "== installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  else
+    echo "missing Debian packages (run as root to install them): ${missing[*]}"
+    exit 1
+  fi
+fi
+
+export WINEDEBUG=-all
+passed=0 failed=0 skipped=0
+failures=()
+
+# Runs one ctest preset after configuring and building it; adds its counts.
+run_preset() {
+  local preset=$1 log
+  log=$(mktemp)
+  echo "== $preset: configure and build"
+  if ! cmake --preset "$preset" >"$log" 2>&1 || ! cmake --build --preset "$preset" >>"$log" 2>&1; then
+    tail -n 40 "$log"
+    echo "== $preset: build FAILED"
+    failed=$((failed + 1)); failures+=("$preset build")
+    rm -f "$log"; return
+  fi
+  echo "== $preset: test"
+  ctest --preset "$preset" 2>&1 | tee "$log" | grep -E '(Failed|\*\*\*|tests passed|Not Run|Skipped)' || true
+  local line total nfail nskip
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1)); failures+=("$preset: no test result"); rm -f "$log"; return
+  fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  nfail=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+  nskip=$(grep -cE '\*\*\*Skipped|Not Run \(Disabled\)' "$log" || true)
+  passed=$((passed + total - nfail - nskip)); failed=$((failed + nfail)); skipped=$((skipped + nskip))
+  [ "$nfail" = 0 ] || failures+=("$preset: $nfail failed")
+  rm -f "$log"
+}
+
+# Runs one script-driven suite: exit 0 passes, 77 skips, anything else fails.
+run_script() {
+  local name=$1; shift
+  echo "== $name"
+  "$@"
+  local rc=$?
+  case $rc in
+    0) passed=$((passed + 1)) ;;
+    77) skipped=$((skipped + 1)); echo "== $name: skipped" ;;
+    *) failed=$((failed + 1)); failures+=("$name (exit $rc)") ;;
+  esac
+}
+
+run_preset native
+run_preset sanitize
+run_preset windows
+[ -x fuzz/run-short.sh ] && run_script "fuzz (configuration reader)" fuzz/run-short.sh
+[ -x linux-vm/run-vm-test.sh ] && run_script "Linux kernel (qemu)" linux-vm/run-vm-test.sh
+
+echo
+for f in "${failures[@]}"; do echo "FAILED: $f"; done
+echo "Total: $passed passed, $failed failed, $skipped skipped"
+[ "$failed" = 0 ]
