@@ -16,6 +16,7 @@ inline constexpr std::uint8_t SimStatusAccepted = 0x00;
 inline constexpr std::uint8_t SimStatusWrongPin = 0x01;
 inline constexpr std::uint8_t SimStatusLocked = 0x02;
 inline constexpr std::uint8_t SimStatusUnknownCommand = 0x03;
+inline constexpr std::uint8_t SimStatusBadRecordIndex = 0x04;
 
 // Length of the reply to an erase that the device refuses (wrong PIN): the
 // report ID, the command and the status. An accepted erase gets a full report.
@@ -36,6 +37,21 @@ struct Ob310State {
     std::uint8_t debounce = 0;
 };
 
+// How the device answers, in short:
+// - Info (command 0): a 65-byte report with custom data at 5..20, the lock
+//   state at 21..22 (0xFF 0xFF open, 0x00 0x00 locked), the erase count at
+//   23..24 and the serial at 25..28, both little-endian.
+// - Erase with the PIN it holds: everything zero, factory-default PIN,
+//   unlocked, erase count + 1 (stays at 0xFFFF); a 65-byte reply, status 0.
+//   With any other PIN nothing changes and the reply is only
+//   SimRefusedEraseReplyLength bytes, status SimStatusWrongPin.
+// - Every other command: an unknown command (Debounce below version 0x1026
+//   included) gets SimStatusUnknownCommand, a PIN other than the held one
+//   SimStatusWrongPin, a locked device SimStatusLocked, a key-table index past
+//   247 SimStatusBadRecordIndex; otherwise the data is stored, status 0.
+//   NewPin carries the held PIN in the PIN field and the new one as data.
+// Programming replies are 65 bytes: report ID 0, the command, the status.
+// Bytes past `length` in a short report count as zero.
 class Ob310Model {
 public:
     // Answers one output report (`length` bytes, report ID first, as the host
