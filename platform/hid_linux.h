@@ -1,0 +1,24 @@
+// The Linux HID layer: hidraw device nodes, described through sysfs.
+//
+// Windows presents one HID interface per top-level collection of a report
+// descriptor; Linux has one hidraw node per USB HID interface. To count and
+// name interfaces as Windows does, this layer presents one interface per
+// top-level collection of each node:
+//
+//   /dev/hidraw3     the node's first top-level collection
+//   /dev/hidraw3#1   its second one, /dev/hidraw3#2 the third, and so on
+//
+// All of them share the node's attributes and product string; each has its own
+// usage and report lengths. Reports go to and come from the node itself (the
+// kernel routes them by report ID).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "device/hid_layer.h"
+
+// A hidraw layer over `classDir` (the hidraw class directory of sysfs,
+// normally /sys/class/hidraw) and `devDir` (where the device nodes are,
+// normally /dev). Tests point both at a tree of their own.
+std::unique_ptr<HidLayer> CreateHidrawLayer(const std::string& classDir, const std::string& devDir);
