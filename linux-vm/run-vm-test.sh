@@ -60,7 +60,10 @@ command -v cpio >/dev/null || missing="$missing cpio"
 if [ -n "$missing" ]; then
     if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
         echo "run-vm-test: installing$missing"
-        apt-get install -y -q --no-install-recommends $missing >/dev/null ||
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get install -y -q --no-install-recommends $missing >/dev/null 2>&1 ||
+            { apt-get update -q >/dev/null 2>&1 &&
+                apt-get install -y -q --no-install-recommends $missing >/dev/null 2>&1; } ||
             skip "cannot install$missing"
     else
         skip "missing$missing (install them with apt-get as root)"
@@ -74,8 +77,11 @@ fi
 # --- The programs that go into the image ----------------------------------------
 if [ -z "$gadget" ] || [ -z "$probe" ] || { [ -z "$cli" ] && [ $device_only = no ]; }; then
     echo "run-vm-test: building the linux-static preset"
-    (cd "$source_dir" && cmake --preset linux-static >/dev/null &&
-        cmake --build --preset linux-static >/dev/null) || fail "the linux-static build failed"
+    if ! (cd "$source_dir" && cmake --preset linux-static && cmake --build --preset linux-static) \
+        >"$work/build.log" 2>&1; then
+        tail -n 30 "$work/build.log"
+        fail "the linux-static build failed"
+    fi
     static_dir=$source_dir/build/linux-static
     [ -n "$cli" ] || cli=$static_dir/ob310_cli
     [ -n "$gadget" ] || gadget=$static_dir/linux-vm/ob310_gadget
@@ -102,6 +108,10 @@ if [ -z "$deb" ]; then
         skip "cannot download $package"
     deb=$(ls "$work/cache/${package}_"*.deb | head -n 1)
 fi
+# Images of earlier kernels are of no further use.
+for old in "$work/cache"/linux-image-*; do
+    case $old in "$work/cache/$package"_*.deb | "$work/cache/$package") ;; *) rm -rf "$old" ;; esac
+done
 
 modules="usb-common usbcore hid hid-generic usbhid udc-core configfs libcomposite usb_f_fs dummy_hcd"
 kernel_dir=$work/cache/${package}
@@ -159,6 +169,7 @@ cp "$here/guest/init" "$root/init"
 cp "$here/guest/scenario.sh" "$root/scenario.sh"
 chmod 755 "$root/init"
 cp "$example" "$root/data/example.ob310"
+cp "$source_dir/contrib/udev/70-ob310.rules" "$root/data/"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
 prepared=$(seconds_since "$started")
 

@@ -127,6 +127,29 @@ printf '%s\n' "interface=Keyboard bcdDevice=$VERSION" "interface=Keypad bcdDevic
     "nodes=6" >/tmp/expected
 check "six hidraw nodes with their interface strings" 0 cat /tmp/nodes
 
+# The udev rule matches on attributes of a parent of the hidraw node (ATTRS):
+# the kernel must show them with exactly the rule's values on all six nodes.
+rule_value() {
+    sed -n "s/^SUBSYSTEM==\"hidraw\".*ATTRS{$1}==\"\([^\"]*\)\".*TAG+=\"uaccess\".*/\1/p" \
+        /data/70-ob310.rules
+}
+vendor=$(rule_value idVendor)
+product=$(rule_value idProduct)
+matched=0
+for node in /sys/class/hidraw/*; do
+    dir=$(readlink -f "$node/device")
+    while [ "$dir" != /sys ] && [ "$dir" != / ]; do
+        if [ -f "$dir/idVendor" ]; then
+            if [ "$(cat "$dir/idVendor")" = "$vendor" ] && [ "$(cat "$dir/idProduct")" = "$product" ]; then
+                matched=$((matched + 1))
+            fi
+            break
+        fi
+        dir=$(dirname "$dir")
+    done
+done
+check_text "the udev rule ($vendor:$product) matches the six hidraw nodes" 6 "$matched"
+
 # --- The tool ----------------------------------------------------------------
 if [ -x /bin/ob310_cli ]; then
     info_lines 00000000000000000000000000000000 open 0 "$SERIAL" "$VERSION" >/tmp/expected
