@@ -155,8 +155,15 @@ if [ -x /bin/ob310_cli ]; then
     info_lines 00000000000000000000000000000000 open 0 "$SERIAL" "$VERSION" >/tmp/expected
     check "-i prints the device information" 0 ob310_cli -i
 
+    # The device refuses the erase with a reply shorter than its 64-byte input
+    # report. Current kernels drop such a report in hid-core ("Event data for
+    # report 0 was too short"), so the tool sees no reply and gives up after
+    # its 16 waits; older ones hand the short reply on. Either way the erase
+    # has failed.
     error_line "Error: OB310 can not erased." 4 >/tmp/expected
+    started=$(uptime_now)
     check "-c with a wrong PIN is refused" 4 ob310_cli -c -p 0000000000000000 -l /tmp/refused.log
+    say "TIME the refused erase ended after $(elapsed_since "$started") s of guest time"
     check_text "a refused erase writes no log line" "0" "$(wc -c </tmp/refused.log)"
 
     : >/tmp/expected
