@@ -129,8 +129,8 @@ Bytes FunctionFsDescriptors(std::size_t reportDescriptorLength) {
     PutLe32(out, FfsHasFullSpeed | FfsHasHighSpeed);
     PutLe32(out, DescriptorsPerSpeed);
     PutLe32(out, DescriptorsPerSpeed);
-    // Full speed counts bInterval in frames (1 ms); high speed as 2^(n-1)
-    // microframes, so 4 is 1 ms as well.
+    // bInterval 1: every frame (1 ms) at full speed, every microframe
+    // (125 us) at high speed, which dummy_hcd runs at.
     PutSpeedDescriptors(out, reportDescriptorLength, 1);
     PutSpeedDescriptors(out, reportDescriptorLength, 1);
     SetLe32(out, 4, static_cast<std::uint32_t>(out.size()));

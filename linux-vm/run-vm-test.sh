@@ -53,9 +53,13 @@ started=$(now)
 mkdir -p "$work/cache"
 
 # --- Host tools ----------------------------------------------------------------
+# The image needs a busybox that runs without any shared library.
+static_busybox() {
+    [ -x /bin/busybox ] && ! readelf -l /bin/busybox 2>/dev/null | grep -q 'program interpreter'
+}
 missing=
 command -v qemu-system-x86_64 >/dev/null || missing="$missing qemu-system-x86"
-[ -x /bin/busybox ] && /bin/busybox --list >/dev/null 2>&1 || missing="$missing busybox-static"
+static_busybox || missing="$missing busybox-static"
 command -v cpio >/dev/null || missing="$missing cpio"
 if [ -n "$missing" ]; then
     if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
@@ -69,10 +73,9 @@ if [ -n "$missing" ]; then
         skip "missing$missing (install them with apt-get as root)"
     fi
 fi
-# The image needs a busybox that runs without any shared library.
-if readelf -l /bin/busybox 2>/dev/null | grep -q 'program interpreter'; then
-    skip "/bin/busybox is not static (install busybox-static)"
-fi
+command -v qemu-system-x86_64 >/dev/null || skip "no qemu-system-x86_64"
+static_busybox || skip "no static /bin/busybox (busybox-static)"
+command -v cpio >/dev/null || skip "no cpio"
 
 # --- The programs that go into the image ----------------------------------------
 if [ -z "$gadget" ] || [ -z "$probe" ] || { [ -z "$cli" ] && [ $device_only = no ]; }; then
