@@ -133,28 +133,34 @@ if [ ! -f "$kernel_dir/complete" ]; then
 fi
 vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-* | head -n 1)
 
-# --- The example configuration --------------------------------------------------
-example=$(ls "$source_dir"/examples/*.ob310 2>/dev/null | head -n 1 || true)
-if [ -z "$example" ]; then
-    # No example in the tree: write a valid file of 256 data lines.
-    example=$work/generated.ob310
+# --- Configuration files ----------------------------------------------------------
+# write_config FILE NEW_PIN CUSTOM_DATA LOCK: a valid file of 256 data lines.
+write_config() {
     {
-        echo "# generated for the virtual machine test"
-        echo "1122334455667788"                  # new PIN
-        echo "00112233445566778899AABBCCDDEEFF"  # custom data
+        echo "# written for the virtual machine test"
+        echo "$2"                                # new PIN
+        echo "$3"                                # custom data
         echo "01"                                # LED mode
         echo "0102030405060708090A0B0C0D0E0F10"  # mouse data
         echo "A1A2A3A4A5A6A7A8A9AAABACADAEAFB0"  # LED data
         echo "0001020304050607"                  # LED parameters
-        echo "00"                                # lock: open
+        echo "$4"                                # lock
         i=0
         while [ $i -lt 248 ]; do
             printf '%02X%062d\n' $i 0
             i=$((i + 1))
         done
         echo "02"                                # debounce
-    } >"$example"
+    } >"$1"
+}
+# The first write takes the project's example; the second changes the PIN and
+# locks the device, which the example does not.
+example=$(ls "$source_dir"/examples/*.ob310 2>/dev/null | head -n 1 || true)
+if [ -z "$example" ]; then
+    example=$work/example.ob310
+    write_config "$example" 5A3C19E7B2D40F86 00112233445566778899AABBCCDDEEFF 00
 fi
+write_config "$work/pin-lock.ob310" 1122334455667788 0F1E2D3C4B5A69788796A5B4C3D2E1F0 01
 
 # --- The initramfs ------------------------------------------------------------------
 root=$work/root
@@ -172,6 +178,7 @@ cp "$here/guest/init" "$root/init"
 cp "$here/guest/scenario.sh" "$root/scenario.sh"
 chmod 755 "$root/init"
 cp "$example" "$root/data/example.ob310"
+cp "$work/pin-lock.ob310" "$root/data/pin-lock.ob310"
 cp "$source_dir/contrib/udev/70-ob310.rules" "$root/data/"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
 prepared=$(seconds_since "$started")

@@ -9,6 +9,7 @@ SERIAL=12345678
 VERSION=1026
 FACTORY_PIN=5A3C19E7B2D40F86
 EXAMPLE=/data/example.ob310
+PIN_LOCK=/data/pin-lock.ob310  # new PIN 1122334455667788, locks the device
 ESC=$(printf '\033')
 
 passed=0
@@ -108,12 +109,18 @@ check_log() {
     fi
 }
 
-# The example file's data lines: comments ("#", ":" or ";" first) and empty
-# lines dropped, CR removed.
+# data_line FILE N: data line N of a configuration file; comments ("#", ":"
+# or ";" first) and empty lines do not count, CR is dropped.
 data_line() {
-    tr -d '\r' <"$EXAMPLE" | awk -v want="$1" '
+    tr -d '\r' <"$1" | awk -v want="$2" '
         /^[#:;]/ || length($0) == 0 { next }
         { if (n++ == want) { print; exit } }'
+}
+
+# The custom data and lock state -i shows after writing FILE.
+custom_of() { data_line "$1" 1 | tr 'A-F' 'a-f'; }
+lock_of() {
+    if data_line "$1" 6 | grep -qE '^[[:space:]]*[+]?0?1$'; then echo locked; else echo open; fi
 }
 
 say "kernel $(uname -r), checks start at $(uptime_now) s of guest time"
@@ -183,16 +190,20 @@ if [ -x /bin/ob310_cli ]; then
     check_log "-l records the write" /tmp/write.log \
         "CMD=write;STATE=success;SN=$SERIAL;REV=$VERSION;FILE=$EXAMPLE;"
 
-    custom=$(data_line 1 | tr 'A-F' 'a-f')
-    lock=open
-    if data_line 6 | grep -qE '^[[:space:]]*[+]?0?1$'; then lock=locked; fi
-    info_lines "$custom" "$lock" 2 "$SERIAL" "$VERSION" >/tmp/expected
+    info_lines "$(custom_of "$EXAMPLE")" "$(lock_of "$EXAMPLE")" 2 "$SERIAL" "$VERSION" >/tmp/expected
     check "-i shows what -f wrote" 0 ob310_cli -i
 
-    if [ "$lock" = open ]; then
-        : >/tmp/expected
-        check "-c with the file's new PIN erases" 0 ob310_cli -c -p "$(data_line 0)"
-    fi
+    # A second write changes the PIN and locks the device: the erase needs the
+    # example's new PIN, and the requests after the new PIN still carry the
+    # factory-default one.
+    : >/tmp/expected
+    check "-f with a new PIN and the lock" 0 ob310_cli -f "$PIN_LOCK" -p "$(data_line "$EXAMPLE" 0)"
+    info_lines "$(custom_of "$PIN_LOCK")" locked 3 "$SERIAL" "$VERSION" >/tmp/expected
+    check "-i shows the locked device" 0 ob310_cli -i
+    : >/tmp/expected
+    check "-c with the file's new PIN erases" 0 ob310_cli -c -p "$(data_line "$PIN_LOCK" 0)"
+    info_lines 00000000000000000000000000000000 open 4 "$SERIAL" "$VERSION" >/tmp/expected
+    check "-i after erasing the locked device" 0 ob310_cli -i
 
     started=$(uptime_now)
     runs=0
