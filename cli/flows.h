@@ -9,5 +9,17 @@ int RunInformationFlow();
 int RunEraseFlow();
 int RunWriteFlow();
 
+// The log lines of a successful erase or write: "CMD=erase;STATE=success;"
+// and the identity and ";"; for a write also "FILE=", the file name exactly as
+// given, and ";".
+std::string BuildEraseResultRecord(const std::string& deviceIdentity);
+std::string BuildWriteResultRecord(const std::string& deviceIdentity,
+                                   const std::string& configFileName);
+
+// After a successful erase or write: appends `record` to the log when logging
+// is on, then closes the log stream. Returns 0, or 16 after reporting "Error:
+// Can not write logfile" when the line could not be written.
+int FinishWithResultRecord(const std::string& record);
+
 // Closes each valid handle of the driver's table once (read, then write).
 void CloseDeviceHandles(DeviceInterfaceTable& table);

@@ -1,6 +1,7 @@
 // The information query, its printout and the device identity text.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,13 @@ int PrintDeviceInfo(DeviceInterfaceTable table);
 
 // "SN=XXXXXXXX;REV=XXXX", or empty when the device did not answer.
 std::string GetDeviceIdentity(DeviceInterfaceTable table);
+
+// The five printout lines for an information reply and a version number.
+std::array<std::string, 5> FormatDeviceInfo(const ReplyReport& reply, std::uint16_t versionNumber);
+
+// "SN=" with reply bytes 28..25 and ";REV=" with the version number, all in
+// upper-case hex digits.
+std::string FormatDeviceIdentity(const ReplyReport& reply, std::uint16_t versionNumber);
 
 // The device's version number from the HID attributes of record 0's read
 // handle; 0 when they cannot be read.

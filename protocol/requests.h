@@ -32,6 +32,21 @@ using LedParamBlock = std::array<std::uint8_t, 8>;
 using LedDataBlock = std::array<std::uint8_t, 15>;
 using MouseDataBlock = std::array<std::uint8_t, 32>;
 
+// The report of each request, byte for byte. Bytes a request does not set are
+// 0x00, except in the LED report, where they are 0xFF.
+RequestReport BuildInfoRequest();
+RequestReport BuildEraseRequest(const Pin& pin);
+RequestReport BuildKeyTableRecordRequest(std::uint8_t index, const Pin& pin,
+                                         const KeyTableRecord& record);
+RequestReport BuildCustomDataRequest(const Pin& pin, const CustomDataBlock& data);
+RequestReport BuildLedRequest(const Pin& pin, std::uint8_t ledMode, const LedParamBlock& params,
+                              const LedDataBlock& data);
+RequestReport BuildMouseRequest(const Pin& pin, const MouseDataBlock& data);
+// Carries the factory-default PIN in its PIN field and `newPin` as its data.
+RequestReport BuildNewPinRequest(const Pin& newPin);
+RequestReport BuildLockRequest(const Pin& pin);
+RequestReport BuildDebounceRequest(const Pin& pin, std::uint8_t debounce);
+
 // Each request sends its report through ExchangeReport on its own copy of the
 // table, stores reply byte 2 in `status` (0 when no reply came) and returns
 // the exchange's result: reply bytes received, or 0.

@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr std::uint16_t ForeignVendorId = 0x046D;
-constexpr std::uint16_t ForeignProductId = 0xC077;
+constexpr std::uint16_t ForeignVendorId = 0xFFFE;
+constexpr std::uint16_t ForeignProductId = 0x0001;
 
 std::string PathOf(std::size_t device, std::size_t interfaceIndex) {
     return "sim/" + std::to_string(device) + "/" + std::to_string(interfaceIndex);

@@ -5,9 +5,10 @@
 // device after device. By default a device is a whole OB310: six interfaces
 // "Keyboard", "Keypad", "Consumer", "Mouse", "ConfigInterface", "LEDs" with the
 // configuration interface at index 4, all reporting DeviceVendorId and
-// DeviceProductId, and the version number of its Ob310State. A device with
-// other IDs, or single interfaces with their own IDs, stand for foreign HID
-// hardware.
+// DeviceProductId, and the version number of its Ob310State. Keyboard, Keypad
+// and Mouse open only with access 0, as the system's own keyboards and mice
+// do on Windows. A device with other IDs, or single interfaces with their own
+// IDs, stand for foreign HID hardware.
 //
 // Conversation. A report written to the interface that carries the
 // configuration protocol is logged, goes to the device's Ob310Model, and its
@@ -21,13 +22,25 @@
 // Time is virtual: a wait that times out adds its timeout to NowMs() and
 // returns at once. Nothing ever sleeps.
 //
-// Record. Every operation is appended to Events(); every report a device took
-// to ReceivedReports(). Handles are counted: OpenHandleCount(), and misuse
+// Record. Opens, closes, writes and each step of a read are appended to
+// Events(); every report a device took to ReceivedReports(). Handles are counted: OpenHandleCount(), and misuse
 // (closing a handle twice, closing the invalid or an unknown handle, using a
 // closed handle, overlapping reads, releasing a reader with a read pending)
 // is listed in Errors() instead of crashing.
 //
 // Not thread-safe; readers must not outlive the layer.
+//
+// Typical use:
+//     SimHidLayer sim;
+//     const std::size_t device = sim.AddDevice();      // a healthy OB310
+//     sim.Model(device).state.pin = somePin;           // device state, read or set
+//     SimRequestScript silent;
+//     silent.reply = false;
+//     sim.AddFault(device, {SimRequestSelector::ForKeyTableIndex(5), silent});
+//     sim.SetReportObserver([&](const SimReceivedReport& r) { Save(sim.Model(r.device).state); });
+//     ... run the tool over `sim` ...
+//     sim.ReceivedReports(), sim.CountEvents(SimEventKind::Wait), sim.NowMs(),
+//     sim.OpenHandleCount(), sim.Errors()
 #pragma once
 
 #include <cstddef>
@@ -58,7 +71,8 @@ struct SimRequestScript {
     SimWrite write = SimWrite::Delivered;
     bool reply = true;              // false: the device never answers this report
     std::uint32_t replyAtWait = 1;  // the reply arrives during this wait (1-based), counted
-                                    // over every wait on the interface since the report
+                                    // over the waits of reads pending on the interface
+                                    // since the report came
     bool replyRacesTimeout = false;  // that wait still times out, but the read completes
                                      // with the reply before a cancel can reach it
     std::uint32_t failedWait = 0;   // this wait (1-based) returns Failed; 0: none
@@ -162,7 +176,7 @@ public:
     // Adds a device after those added before; returns its index.
     std::size_t AddDevice(SimDeviceOptions options = {});
     // Adds one foreign interface (its own vendor and product IDs, or the
-    // defaults 0x046D:0xC077) as a device of its own.
+    // defaults 0xFFFE:0x0001) as a device of its own.
     std::size_t AddForeignInterface(SimInterfaceOptions options);
     std::size_t DeviceCount() const;
     // The device's inner working; its `state` is the device state and may be

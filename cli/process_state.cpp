@@ -1,0 +1,16 @@
+#include "cli/process_state.h"
+
+#include "cli/messages.h"
+#include "config/config_file.h"
+
+Settings settings;
+Pin workingPin{};
+HidLayer* deviceLayer = nullptr;
+
+void ResetProcessState(HidLayer& hid) {
+    settings = Settings{};
+    workingPin = Pin{};
+    configImage = ConfigImage{};
+    logFile.Reset();
+    deviceLayer = &hid;
+}

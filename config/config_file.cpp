@@ -1,0 +1,263 @@
+#include "config/config_file.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "cli/exit_code.h"
+#include "cli/messages.h"
+#include "config/hex.h"
+
+ConfigImage configImage;
+
+namespace {
+
+// A file is read in pieces the size of a 512-byte line buffer with its
+// terminating NUL: a longer physical line arrives as several pieces, and each
+// piece counts as a line of its own.
+constexpr std::size_t PieceLimit = 511;
+// Data lines 0 to 255 are all the file may hold.
+constexpr std::size_t DataLineCapacity = 256;
+// Seven header lines and 248 key-table lines; the debounce line follows.
+constexpr std::size_t MinimumDataLines = 255;
+constexpr std::size_t FirstKeyTableLine = 7;
+constexpr std::size_t DebounceLine = 255;
+
+constexpr int EndOfInput = -1;
+constexpr int EndOfFileMark = 0x1A;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Gives the bytes of a file opened in binary mode as the Windows runtime's
+// text mode would: CR LF becomes LF, a CR without LF after it stays, and 0x1A
+// ends the input. Doing it here makes a file read the same on every platform.
+// The CR LF pair is joined before the file is cut into pieces, so a pair that
+// straddles a piece boundary is still one LF.
+class TextStream {
+public:
+    explicit TextStream(std::FILE* file) : file_(file) {}
+
+    int Next() {
+        if (ended_) {
+            return EndOfInput;
+        }
+        const int c = std::getc(file_);
+        if (c == '\r') {
+            const int following = std::getc(file_);
+            if (following == '\n') {
+                return '\n';
+            }
+            if (following != EOF) {
+                std::ungetc(following, file_);
+            }
+            return '\r';
+        }
+        // A read error ends the input like the end of the file.
+        if (c == EOF || c == EndOfFileMark) {
+            ended_ = true;
+            return EndOfInput;
+        }
+        return c;
+    }
+
+private:
+    std::FILE* file_;
+    bool ended_ = false;
+};
+
+// Reads one piece: up to and including the first LF, at most PieceLimit
+// bytes. `text` receives the piece without its LF and without NUL bytes.
+// False when the input had ended before the piece began.
+bool ReadPiece(TextStream& input, std::string& text) {
+    text.clear();
+    std::size_t count = 0;
+    while (count < PieceLimit) {
+        const int c = input.Next();
+        if (c == EndOfInput) {
+            break;
+        }
+        ++count;
+        if (c == '\n') {
+            break;
+        }
+        if (c != '\0') {
+            text.push_back(static_cast<char>(c));
+        }
+    }
+    return count > 0;
+}
+
+bool IsCommentMarker(char c) { return c == '#' || c == ':' || c == ';'; }
+
+// Stores the data lines, up to one past the capacity: one line more is
+// already a content error, so the rest of the file does not matter.
+std::vector<std::string> ReadDataLines(std::FILE* file) {
+    std::vector<std::string> lines;
+    TextStream input(file);
+    std::string piece;
+    while (lines.size() <= DataLineCapacity && ReadPiece(input, piece)) {
+        if (piece.empty() || IsCommentMarker(piece.front())) {
+            continue;
+        }
+        lines.push_back(piece);
+    }
+    return lines;
+}
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+unsigned HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return static_cast<unsigned>(c - '0');
+    }
+    if (c >= 'A' && c <= 'F') {
+        return static_cast<unsigned>(c - 'A' + 10);
+    }
+    return static_cast<unsigned>(c - 'a' + 10);
+}
+
+bool IsNumberSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
+}
+
+// Reads `text` as strtol does with base 16 and a 32-bit long: white space,
+// one sign, an optional 0x or 0X, then hexadecimal digits up to the first
+// other character, which ends the number. Stores the low 8 bits of the value
+// (two's complement for a negative one). False when no digit was read or the
+// value lies outside the 32-bit signed range.
+bool ReadBase16Number(const std::string& text, std::uint8_t& lowByte) {
+    std::size_t pos = 0;
+    while (pos < text.size() && IsNumberSpace(text[pos])) {
+        ++pos;
+    }
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    // "0x" counts as a prefix only when a digit follows; otherwise the 0 is
+    // the number and the x the first character after it.
+    if (pos + 2 < text.size() && text[pos] == '0' &&
+        (text[pos + 1] == 'x' || text[pos + 1] == 'X') && IsHexDigit(text[pos + 2])) {
+        pos += 2;
+    }
+    constexpr std::uint64_t Saturated = 0x1'0000'0000;
+    std::uint64_t magnitude = 0;
+    std::size_t digits = 0;
+    for (; pos < text.size() && IsHexDigit(text[pos]); ++pos, ++digits) {
+        magnitude = magnitude * 16 + HexDigitValue(text[pos]);
+        if (magnitude > Saturated) {
+            magnitude = Saturated;
+        }
+    }
+    if (digits == 0) {
+        return false;
+    }
+    if (magnitude > (negative ? 0x8000'0000u : 0x7FFF'FFFFu)) {
+        return false;
+    }
+    const std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
+                                        : static_cast<std::int64_t>(magnitude);
+    lowByte = static_cast<std::uint8_t>(value & 0xFF);
+    return true;
+}
+
+// A header field: exactly `length` characters, every one a digit that converts.
+bool ConvertHexField(const std::string& line, std::size_t length, std::uint8_t* out,
+                     std::size_t n) {
+    return line.size() == length && StringToBytes(line, out, n) == static_cast<int>(n);
+}
+
+// A two-character header line read as a base-16 number.
+bool ConvertNumberField(const std::string& line, std::uint8_t& out) {
+    return line.size() == 2 && ReadBase16Number(line, out);
+}
+
+// Builds the whole image from the data lines; false at the first field that
+// is not acceptable.
+bool ConvertDataLines(const std::vector<std::string>& lines, ConfigImage& image) {
+    if (!ConvertHexField(lines[0], 16, image.newPin.data(), image.newPin.size()) ||
+        !ConvertHexField(lines[1], 32, image.customData.data(), image.customData.size()) ||
+        !ConvertNumberField(lines[2], image.ledMode) ||
+        !ConvertHexField(lines[3], 32, image.mouseData.data(), image.mouseData.size()) ||
+        !ConvertHexField(lines[4], 32, image.ledData.data(), image.ledData.size()) ||
+        !ConvertHexField(lines[5], 16, image.ledParams.data(), image.ledParams.size()) ||
+        !ConvertNumberField(lines[6], image.lockFlag)) {
+        return false;
+    }
+    // Key-table lines have no length check of their own: 63 characters fill
+    // a record (the last byte from one digit) and a 65th is never looked at.
+    // Anything that leaves the record short is refused, so no record is ever
+    // programmed with zeros the file did not hold.
+    for (std::size_t r = 0; r < image.keyTables.size(); ++r) {
+        KeyTableRecord record{};
+        if (StringToBytes(lines[FirstKeyTableLine + r], record.data(), record.size()) !=
+            static_cast<int>(record.size())) {
+            return false;
+        }
+        image.keyTables[r] = record;
+    }
+    return ReadBase16Number(lines[DebounceLine], image.debounce);
+}
+
+bool IsDirectory(std::FILE* file) {
+#ifdef _WIN32
+    // The Windows runtime refuses to open a directory at all.
+    (void)file;
+    return false;
+#else
+    // glibc opens a directory for reading and only the first read fails
+    // (EISDIR); it is treated as a file that cannot be opened, as on Windows.
+    struct stat info {};
+    return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
+#endif
+}
+
+int ReadConfigFileUnguarded(const std::string& fileName) {
+    std::vector<std::string> lines;
+    {
+        const FileHandle file(std::fopen(fileName.c_str(), "rb"));
+        if (file == nullptr || IsDirectory(file.get())) {
+            return ExitFileNotFound;
+        }
+        lines = ReadDataLines(file.get());
+    }
+    if (lines.size() < MinimumDataLines) {
+        PrintError("Error in .ob310 file.", static_cast<std::uint16_t>(ExitFileContentError));
+        return ExitFileContentError;
+    }
+    if (lines.size() != DataLineCapacity) {
+        // 255 lines lack the debounce line; more than 256 hold lines that
+        // would never be programmed.
+        return ExitFileContentError;
+    }
+    // The image changes only when the whole file was acceptable.
+    auto image = std::make_unique<ConfigImage>();
+    if (!ConvertDataLines(lines, *image)) {
+        return ExitFileContentError;
+    }
+    configImage = *image;
+    return ExitSuccess;
+}
+
+}  // namespace
+
+int ReadConfigFile(std::string fileName) {
+    try {
+        return ReadConfigFileUnguarded(fileName);
+    } catch (...) {
+        // Only an allocation can fail here; the run ends as for a file that
+        // cannot be taken.
+        return ExitFileContentError;
+    }
+}

@@ -1,0 +1,218 @@
+// The HID layer over Windows' HID class driver: hid.dll for attributes,
+// capabilities and strings, setupapi.dll to enumerate the interfaces,
+// kernel32.dll for handles, report I/O and the timed read.
+//
+// Windows presents one HID device interface per top-level collection; each has
+// its own path (composite devices' paths carry "&mi_NN", several collections
+// "&col_NN") and its own report lengths. For an interface of a composite USB
+// device, HidD_GetProductString gives that interface's iInterface string: the
+// generic parent driver puts it in place of the device's iProduct.
+#include <windows.h>
+#include <setupapi.h>
+
+// The HID headers of mingw-w64 declare their functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/hid_layer.h"
+
+namespace {
+
+HANDLE ToWin(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+HidHandle FromWin(HANDLE handle) { return reinterpret_cast<HidHandle>(handle); }
+
+std::string ToUtf8(const wchar_t* text) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return {};
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+    out.pop_back();  // the converted NUL
+    return out;
+}
+
+std::wstring ToWide(const std::string& text) {
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
+    if (units <= 1) return {};
+    std::wstring out(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, out.data(), units);
+    out.pop_back();
+    return out;
+}
+
+// One overlapped read at a time on one handle, with its own event.
+class OverlappedReader final : public HidReader {
+public:
+    OverlappedReader(HANDLE handle, HANDLE event) : handle_(handle), event_(event) {}
+
+    ~OverlappedReader() override {
+        // The kernel writes into overlapped_ (and the buffer) when a read
+        // completes; never let that happen after they are gone.
+        Retire();
+        CloseHandle(event_);
+    }
+
+    void Start(std::uint8_t* buffer, std::uint32_t length) override {
+        Retire();  // the control block must not be reused while a read is in flight
+        overlapped_ = OVERLAPPED{};
+        overlapped_.hEvent = event_;
+        // A read that completes at once still sets the event. A read that
+        // fails to start (invalid handle, no read access) leaves the event
+        // unsignalled, so its waits run out; no result may be asked of it.
+        if (ReadFile(handle_, buffer, length, nullptr, &overlapped_)) {
+            started_ = true;
+        } else {
+            started_ = GetLastError() == ERROR_IO_PENDING;
+        }
+    }
+
+    HidWaitResult Wait(std::uint32_t timeoutMs) override {
+        switch (WaitForSingleObject(event_, timeoutMs)) {
+        case WAIT_OBJECT_0: return HidWaitResult::Signalled;
+        case WAIT_TIMEOUT: return HidWaitResult::TimedOut;
+        default: return HidWaitResult::Failed;
+        }
+    }
+
+    // Cancels the reads this thread issued on the handle. The read is only
+    // retired once GetOverlappedResult(..., TRUE) has returned: until then the
+    // kernel may still complete it into the buffer. If that returns TRUE, the
+    // read had completed with data before the cancel took effect.
+    void Cancel() override { CancelIo(handle_); }
+
+    bool Result(bool wait, std::uint32_t& bytes) override {
+        bytes = 0;
+        // GetOverlappedResult on a control block that no read is using would
+        // wait for an event that never comes.
+        if (!started_) return false;
+        DWORD transferred = 0;
+        const BOOL ok = GetOverlappedResult(handle_, &overlapped_, &transferred, wait ? TRUE : FALSE);
+        bytes = transferred;
+        return ok != FALSE;
+    }
+
+private:
+    // Waits out a read that is still in flight, cancelling it first.
+    void Retire() {
+        if (!started_) return;
+        DWORD transferred = 0;
+        if (!GetOverlappedResult(handle_, &overlapped_, &transferred, FALSE) &&
+            GetLastError() == ERROR_IO_INCOMPLETE) {
+            CancelIo(handle_);
+            GetOverlappedResult(handle_, &overlapped_, &transferred, TRUE);
+        }
+    }
+
+    HANDLE handle_;
+    HANDLE event_;
+    OVERLAPPED overlapped_{};
+    bool started_ = false;
+};
+
+class WindowsHidLayer final : public HidLayer {
+public:
+    std::vector<std::string> EnumerateInterfaces() override {
+        std::vector<std::string> paths;
+        GUID hidClass;
+        HidD_GetHidGuid(&hidClass);
+        const HDEVINFO list = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        if (list == INVALID_HANDLE_VALUE) return paths;
+
+        for (DWORD index = 0;; ++index) {
+            SP_DEVICE_INTERFACE_DATA interfaceData{};
+            interfaceData.cbSize = sizeof interfaceData;
+            if (!SetupDiEnumDeviceInterfaces(list, nullptr, &hidClass, index, &interfaceData)) break;
+
+            // The first call fails with ERROR_INSUFFICIENT_BUFFER and gives the size.
+            DWORD required = 0;
+            SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, nullptr, 0, &required, nullptr);
+            if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+            // DWORD elements keep the block aligned for its cbSize field.
+            std::vector<DWORD> block((required + sizeof(DWORD) - 1) / sizeof(DWORD));
+            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.data());
+            // cbSize is the size of the fixed part: 8 on 64-bit Windows, 6 on
+            // 32-bit (packed), not the size of the whole block.
+            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+            if (!SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, required, nullptr, nullptr)) continue;
+            paths.push_back(ToUtf8(detail->DevicePath));
+        }
+        SetupDiDestroyDeviceInfoList(list);
+        return paths;
+    }
+
+    HidHandle Open(const std::string& path, HidAccess access, HidIoMode mode) override {
+        const std::wstring widePath = ToWide(path);
+        if (widePath.empty()) return InvalidHidHandle;
+        // Access 0 opens even interfaces that the system holds exclusively
+        // (keyboards, mice): enough for attributes, capabilities and strings.
+        const DWORD desired = access == HidAccess::ReadWrite ? GENERIC_READ | GENERIC_WRITE : 0;
+        const DWORD flags = mode == HidIoMode::Overlapped ? FILE_FLAG_OVERLAPPED : 0;
+        const HANDLE handle = CreateFileW(widePath.c_str(), desired, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, flags, nullptr);
+        return FromWin(handle);  // INVALID_HANDLE_VALUE is InvalidHidHandle
+    }
+
+    void Close(HidHandle handle) override {
+        if (handle != InvalidHidHandle) CloseHandle(ToWin(handle));
+    }
+
+    bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
+        HIDD_ATTRIBUTES block{};
+        block.Size = sizeof block;
+        if (!HidD_GetAttributes(ToWin(handle), &block)) return false;
+        attributes.vendorId = block.VendorID;
+        attributes.productId = block.ProductID;
+        attributes.versionNumber = block.VersionNumber;
+        return true;
+    }
+
+    bool ReadCaps(HidHandle handle, HidCaps& caps) override {
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        if (!HidD_GetPreparsedData(ToWin(handle), &preparsed)) return false;
+        HIDP_CAPS block{};
+        const NTSTATUS status = HidP_GetCaps(preparsed, &block);
+        HidD_FreePreparsedData(preparsed);
+        if (status != HIDP_STATUS_SUCCESS) return false;
+        caps.usage = block.Usage;
+        caps.usagePage = block.UsagePage;
+        caps.inputReportByteLength = block.InputReportByteLength;
+        caps.outputReportByteLength = block.OutputReportByteLength;
+        caps.featureReportByteLength = block.FeatureReportByteLength;
+        caps.numberLinkCollectionNodes = block.NumberLinkCollectionNodes;
+        caps.numberInputButtonCaps = block.NumberInputButtonCaps;
+        caps.numberInputValueCaps = block.NumberInputValueCaps;
+        caps.numberInputDataIndices = block.NumberInputDataIndices;
+        caps.numberOutputButtonCaps = block.NumberOutputButtonCaps;
+        caps.numberOutputValueCaps = block.NumberOutputValueCaps;
+        caps.numberOutputDataIndices = block.NumberOutputDataIndices;
+        caps.numberFeatureButtonCaps = block.NumberFeatureButtonCaps;
+        caps.numberFeatureValueCaps = block.NumberFeatureValueCaps;
+        caps.numberFeatureDataIndices = block.NumberFeatureDataIndices;
+        return true;
+    }
+
+    bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) override {
+        return HidD_GetProductString(ToWin(handle), buffer, bufferBytes) != FALSE;
+    }
+
+    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length) override {
+        DWORD written = 0;
+        if (!WriteFile(ToWin(handle), data, length, &written, nullptr)) return 0;
+        return written;
+    }
+
+    std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {
+        // Automatic reset, not signalled, unnamed.
+        const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (event == nullptr) return nullptr;
+        return std::make_unique<OverlappedReader>(ToWin(readHandle), event);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<HidLayer> CreatePlatformHidLayer() { return std::make_unique<WindowsHidLayer>(); }

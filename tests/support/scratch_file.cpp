@@ -1,0 +1,33 @@
+#include "tests/support/scratch_file.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+namespace {
+
+std::string UniqueName() {
+    static const auto processTag = std::random_device{}() ^
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+    static unsigned counter = 0;
+    return "ob310_scratch_" + std::to_string(processTag) + "_" + std::to_string(++counter) +
+           ".ob310";
+}
+
+}  // namespace
+
+ScratchFile::ScratchFile(std::string_view content)
+    : path_((std::filesystem::temp_directory_path() / UniqueName()).string()) {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+ScratchFile::~ScratchFile() { Remove(); }
+
+bool ScratchFile::Remove() {
+    std::error_code error;
+    std::filesystem::remove(path_, error);
+    return !error && !std::filesystem::exists(path_, error);
+}

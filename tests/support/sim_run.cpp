@@ -1,0 +1,65 @@
+#include "tests/support/sim_run.h"
+
+#include <cstdio>
+#include <regex>
+
+#include "cli/entry.h"
+#include "cli/messages.h"
+
+std::string RedLine(const std::string& text, std::uint16_t code) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ". Code=0x%04x", static_cast<unsigned>(code));
+    return "\x1b[31m" + text + suffix + "\x1b[0m\n";
+}
+
+std::string VerboseLine(const std::string& text) { return text + ". Code=0x0000\n"; }
+
+void SimRunTest::TearDown() {
+    EXPECT_EQ(sim.OpenHandleCount(), 0u) << "handles left open";
+    EXPECT_EQ(sim.ClosesSucceeded(), sim.OpensSucceeded());
+    for (const std::string& error : sim.Errors()) {
+        ADD_FAILURE() << "HID misuse: " << error;
+    }
+    // A failed run leaves the log open until the process ends; close it
+    // before the folder goes.
+    logFile.Reset();
+}
+
+int SimRunTest::Run(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words{"ob310_cli"};
+    for (const std::string& argument : arguments) {
+        words.push_back(argument == LogArgument ? LogPath() : argument);
+    }
+    std::vector<const char*> argv;
+    for (const std::string& word : words) {
+        argv.push_back(word.c_str());
+    }
+    console.Clear();
+    return Ob310Main(static_cast<int>(argv.size()), argv.data(), sim);
+}
+
+std::vector<std::string> SimRunTest::LogRecords() const {
+    static const std::regex line("(\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d): ([^\r\n]*)\r\n");
+    const std::string text = ReadFileBytes(LogPath());
+    std::vector<std::string> records;
+    auto at = text.cbegin();
+    std::smatch match;
+    while (at != text.cend()) {
+        if (!std::regex_search(at, text.cend(), match, line, std::regex_constants::match_continuous)) {
+            ADD_FAILURE() << "malformed log text: " << std::string(at, text.cend());
+            break;
+        }
+        records.push_back(match[2]);
+        at = match[0].second;
+    }
+    return records;
+}
+
+std::vector<std::uint8_t> SimRunTest::CommandsReceived() const {
+    std::vector<std::uint8_t> commands;
+    for (const SimReceivedReport& report : sim.ReceivedReports()) {
+        EXPECT_EQ(report.device, 0u) << "a report went to another device than the first";
+        commands.push_back(report.bytes.size() > 1 ? report.bytes[1] : 0xFF);
+    }
+    return commands;
+}

@@ -1,0 +1,26 @@
+// A fresh folder under the system's temporary folder, removed with all its
+// content when the object goes.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    // The narrow name of `name` inside the folder (the file need not exist).
+    std::string File(const std::string& name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// The whole content of a file, read in binary so line ends stay as written;
+// empty when it cannot be read.
+std::string ReadFileBytes(const std::string& fileName);
+void WriteFileBytes(const std::string& fileName, const std::string& content);
