@@ -95,12 +95,12 @@ FfsGadget::FfsGadget(const GadgetOptions& options, ConfigPort& port)
     functions_.resize(GadgetInterfaces().size());
     for (std::size_t i = 0; i < functions_.size(); ++i) {
         Function& function = functions_[i];
-        function.spec = &GadgetInterfaces()[i];
-        function.control = std::make_unique<HidControlState>(function.spec->kind);
-        function.functionDir = gadgetDir_ + "/functions/ffs." + function.spec->instance;
-        function.linkPath = gadgetDir_ + "/configs/c.1/ffs." + function.spec->instance;
-        function.mountDir = options_.ffsDir + "/" + function.spec->instance;
-        if (function.spec->kind == GadgetInterfaceKind::Config) configFunction_ = &function;
+        function.iface = &GadgetInterfaces()[i];
+        function.control = std::make_unique<HidControlState>(function.iface->kind);
+        function.functionDir = gadgetDir_ + "/functions/ffs." + function.iface->instance;
+        function.linkPath = gadgetDir_ + "/configs/c.1/ffs." + function.iface->instance;
+        function.mountDir = options_.ffsDir + "/" + function.iface->instance;
+        if (function.iface->kind == GadgetInterfaceKind::Config) configFunction_ = &function;
     }
 }
 
@@ -144,7 +144,7 @@ bool FfsGadget::BuildGadgetTree() {
 }
 
 bool FfsGadget::AddFunction(Function& function) {
-    const std::string& instance = function.spec->instance;
+    const std::string& instance = function.iface->instance;
     if (!MakeDir(function.functionDir) || !MakeDir(function.mountDir)) return false;
     // The mount source names the FunctionFS instance made by the mkdir above.
     if (::mount(instance.c_str(), function.mountDir.c_str(), "functionfs", 0, nullptr) != 0) {
@@ -153,9 +153,9 @@ bool FfsGadget::AddFunction(Function& function) {
     function.mounted = true;
     function.ep0 = ::open((function.mountDir + "/ep0").c_str(), O_RDWR);
     if (function.ep0 < 0) return Fail("cannot open ep0 of " + instance);
-    const Bytes report = GadgetReportDescriptor(function.spec->kind);
+    const Bytes report = GadgetReportDescriptor(function.iface->kind);
     if (!WriteAll(function.ep0, FunctionFsDescriptors(report.size()), "descriptors of " + instance) ||
-        !WriteAll(function.ep0, FunctionFsStrings(function.spec->name), "strings of " + instance)) {
+        !WriteAll(function.ep0, FunctionFsStrings(function.iface->name), "strings of " + instance)) {
         return false;
     }
     // Linking in interface order fixes the interface numbers.
@@ -172,7 +172,7 @@ bool FfsGadget::OpenEndpoints(Function& function) {
     function.epIn = ::open((function.mountDir + "/ep1").c_str(), O_RDWR);
     function.epOut = ::open((function.mountDir + "/ep2").c_str(), O_RDWR);
     if (function.epIn < 0 || function.epOut < 0) {
-        return Fail("cannot open the endpoints of " + function.spec->instance);
+        return Fail("cannot open the endpoints of " + function.iface->instance);
     }
     return true;
 }
@@ -225,7 +225,7 @@ void FfsGadget::ServeControl(int signalFd) {
         if (fds.back().revents != 0) return;
         for (std::size_t i = 0; i < functions_.size(); ++i) {
             if (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-                Log("ep0 of " + functions_[i].spec->instance + " failed");
+                Log("ep0 of " + functions_[i].iface->instance + " failed");
                 return;
             }
             if (fds[i].revents & POLLIN) HandleEvent(functions_[i]);
@@ -248,7 +248,7 @@ void FfsGadget::HandleEvent(Function& function) {
         setup.length = le16toh(event.u.setup.wLength);
         HandleSetup(function, setup);
     } else if (options_.verbose && event.type < std::size(names)) {
-        Log(function.spec->instance + ": " + names[event.type]);
+        Log(function.iface->instance + ": " + names[event.type]);
     }
 }
 
@@ -257,7 +257,7 @@ void FfsGadget::HandleSetup(Function& function, const ControlSetup& setup) {
     if (options_.verbose) {
         char text[96];
         std::snprintf(text, sizeof text, "%s: setup %02x %02x %04x %04x %04x -> %d",
-                      function.spec->instance.c_str(), setup.requestType, setup.request,
+                      function.iface->instance.c_str(), setup.requestType, setup.request,
                       setup.value, setup.index, setup.length, static_cast<int>(answer.kind));
         Log(text);
     }
@@ -301,7 +301,7 @@ void FfsGadget::ReadOutReports(Function& function) {
             // EINTR: woken to stop; ESHUTDOWN: the host side went away, and
             // the next read waits until the function is enabled again.
             if (errno != EINTR && errno != ESHUTDOWN) {
-                if (options_.verbose) Fail(function.spec->instance + " OUT endpoint");
+                if (options_.verbose) Fail(function.iface->instance + " OUT endpoint");
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             continue;

@@ -36,7 +36,7 @@ public:
 
 private:
     struct Function {
-        const GadgetInterface* spec = nullptr;
+        const GadgetInterface* iface = nullptr;
         std::unique_ptr<HidControlState> control;
         std::string functionDir;
         std::string linkPath;
