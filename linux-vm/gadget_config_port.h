@@ -1,0 +1,32 @@
+// The configuration interface of the virtual OB310: output reports from the
+// host go to the shared device model, its replies go back as input reports.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "linux-vm/gadget_descriptors.h"
+#include "simulator/ob310_model.h"
+
+class ConfigPort {
+public:
+    // `silentRequest`: the number (from 1, counted from the start) of the one
+    // request the device takes in and never answers; 0 answers all.
+    ConfigPort(Ob310Model& model, unsigned silentRequest);
+
+    // One output report as USB carries it: up to 64 data bytes, no report-ID
+    // byte. The model sees report ID 0 in front, as a host writes it; the
+    // answer is the model's reply without its report-ID byte (a reply of n
+    // bytes sends n - 1), or nothing when this request goes unanswered.
+    std::optional<Bytes> Answer(const std::uint8_t* data, std::size_t length);
+
+    unsigned RequestsSeen() const;
+
+private:
+    Ob310Model& model_;
+    const unsigned silentRequest_;
+    mutable std::mutex mutex_;
+    unsigned requestsSeen_ = 0;
+};

@@ -1,0 +1,219 @@
+#!/bin/sh
+# Boots Debian's own kernel under qemu (software emulation, no KVM) with a
+# small initramfs: busybox, the USB and HID modules, the virtual OB310
+# (ob310_gadget) and a static ob310_cli, then runs guest/scenario.sh there.
+# The guest hands its verdict back through qemu's isa-debug-exit device.
+#
+# Usage: run-vm-test.sh [--cli FILE] [--gadget FILE] [--probe FILE]
+#                       [--device-only] [--real-time] [--work DIR]
+#   Without the three files the linux-static preset is built and used.
+#   --device-only  checks the virtual device alone (no ob310_cli in the image)
+#   --real-time    guest time follows the host clock (see "Guest time" below)
+#   --work DIR     cache and scratch folder (default: build/linux-vm)
+# Exit status: 0 all checks passed, 1 a check failed, 77 skipped because qemu
+# or the kernel package cannot be had.
+set -eu
+
+SKIP=77
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(dirname "$here")
+work=$source_dir/build/linux-vm
+cli=
+gadget=
+probe=
+device_only=no
+real_time=no
+
+while [ $# -gt 0 ]; do
+    case $1 in
+    --cli) cli=$2; shift 2 ;;
+    --gadget) gadget=$2; shift 2 ;;
+    --probe) probe=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    --device-only) device_only=yes; shift ;;
+    --real-time) real_time=yes; shift ;;
+    *) echo "run-vm-test: unknown argument $1"; exit 2 ;;
+    esac
+done
+
+skip() {
+    echo "run-vm-test: SKIP: $*"
+    exit $SKIP
+}
+
+fail() {
+    echo "run-vm-test: FAIL: $*"
+    exit 1
+}
+
+now() { date +%s.%N; }
+seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+
+started=$(now)
+mkdir -p "$work/cache"
+
+# --- Host tools ----------------------------------------------------------------
+# The image needs a busybox that runs without any shared library.
+static_busybox() {
+    [ -x /bin/busybox ] && ! readelf -l /bin/busybox 2>/dev/null | grep -q 'program interpreter'
+}
+missing=
+command -v qemu-system-x86_64 >/dev/null || missing="$missing qemu-system-x86"
+static_busybox || missing="$missing busybox-static"
+command -v cpio >/dev/null || missing="$missing cpio"
+if [ -n "$missing" ]; then
+    if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
+        echo "run-vm-test: installing$missing"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get install -y -q --no-install-recommends $missing >/dev/null 2>&1 ||
+            { apt-get update -q >/dev/null 2>&1 &&
+                apt-get install -y -q --no-install-recommends $missing >/dev/null 2>&1; } ||
+            skip "cannot install$missing"
+    else
+        skip "missing$missing (install them with apt-get as root)"
+    fi
+fi
+command -v qemu-system-x86_64 >/dev/null || skip "no qemu-system-x86_64"
+static_busybox || skip "no static /bin/busybox (busybox-static)"
+command -v cpio >/dev/null || skip "no cpio"
+
+# --- The programs that go into the image ----------------------------------------
+if [ -z "$gadget" ] || [ -z "$probe" ] || { [ -z "$cli" ] && [ $device_only = no ]; }; then
+    echo "run-vm-test: building the linux-static preset"
+    if ! (cd "$source_dir" && cmake --preset linux-static && cmake --build --preset linux-static) \
+        >"$work/build.log" 2>&1; then
+        tail -n 30 "$work/build.log"
+        fail "the linux-static build failed"
+    fi
+    static_dir=$source_dir/build/linux-static
+    [ -n "$cli" ] || cli=$static_dir/ob310_cli
+    [ -n "$gadget" ] || gadget=$static_dir/linux-vm/ob310_gadget
+    [ -n "$probe" ] || probe=$static_dir/linux-vm/ob310_usb_probe
+fi
+[ $device_only = yes ] && cli=
+for program in $cli $gadget $probe; do
+    [ -x "$program" ] || fail "$program is missing"
+    if readelf -l "$program" 2>/dev/null | grep -q 'program interpreter'; then
+        fail "$program is not linked statically"
+    fi
+done
+
+# --- Debian's kernel -------------------------------------------------------------
+# Resolve the image the metapackage points at now: superseded versions leave
+# the archive, so no version is written down here.
+package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+    awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }')
+[ -n "$package" ] || skip "apt-cache cannot resolve linux-image-amd64 (run apt-get update?)"
+deb=$(ls "$work/cache/${package}_"*.deb 2>/dev/null | head -n 1 || true)
+if [ -z "$deb" ]; then
+    echo "run-vm-test: downloading $package"
+    (cd "$work/cache" && apt-get download -q "$package" >/dev/null 2>&1) ||
+        skip "cannot download $package"
+    deb=$(ls "$work/cache/${package}_"*.deb | head -n 1)
+fi
+# Images of earlier kernels are of no further use.
+for old in "$work/cache"/linux-image-*; do
+    case $old in "$work/cache/$package"_*.deb | "$work/cache/$package") ;; *) rm -rf "$old" ;; esac
+done
+
+modules="usb-common usbcore hid hid-generic usbhid udc-core configfs libcomposite usb_f_fs dummy_hcd"
+kernel_dir=$work/cache/${package}
+if [ ! -f "$kernel_dir/complete" ]; then
+    rm -rf "$kernel_dir"
+    mkdir -p "$kernel_dir"
+    dpkg-deb --fsys-tarfile "$deb" | tar -t >"$kernel_dir/contents"
+    paths=$(grep -E '^\./boot/vmlinuz-' "$kernel_dir/contents")
+    for module in $modules; do
+        path=$(grep -E "/kernel/.*/$module\\.ko(\\.xz)?\$" "$kernel_dir/contents" | head -n 1)
+        [ -n "$path" ] || fail "$package has no module $module"
+        paths="$paths $path"
+    done
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir" $paths
+    touch "$kernel_dir/complete"
+fi
+vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-* | head -n 1)
+
+# --- Configuration files ----------------------------------------------------------
+# write_config FILE NEW_PIN CUSTOM_DATA LOCK: a valid file of 256 data lines.
+write_config() {
+    {
+        echo "# written for the virtual machine test"
+        echo "$2"                                # new PIN
+        echo "$3"                                # custom data
+        echo "01"                                # LED mode
+        echo "0102030405060708090A0B0C0D0E0F10"  # mouse data
+        echo "A1A2A3A4A5A6A7A8A9AAABACADAEAFB0"  # LED data
+        echo "0001020304050607"                  # LED parameters
+        echo "$4"                                # lock
+        i=0
+        while [ $i -lt 248 ]; do
+            printf '%02X%062d\n' $i 0
+            i=$((i + 1))
+        done
+        echo "02"                                # debounce
+    } >"$1"
+}
+# The first write takes the project's example; the second changes the PIN and
+# locks the device, which the example does not.
+example=$(ls "$source_dir"/examples/*.ob310 2>/dev/null | head -n 1 || true)
+if [ -z "$example" ]; then
+    example=$work/example.ob310
+    write_config "$example" 5A3C19E7B2D40F86 00112233445566778899AABBCCDDEEFF 00
+fi
+write_config "$work/pin-lock.ob310" 1122334455667788 0F1E2D3C4B5A69788796A5B4C3D2E1F0 01
+
+# --- The initramfs ------------------------------------------------------------------
+root=$work/root
+rm -rf "$root"
+mkdir -p "$root/bin" "$root/lib/modules" "$root/data" "$root/proc" "$root/sys" "$root/dev" \
+    "$root/tmp"
+cp /bin/busybox "$root/bin/busybox"
+cp "$gadget" "$root/bin/ob310_gadget"
+cp "$probe" "$root/bin/ob310_usb_probe"
+[ -z "$cli" ] || cp "$cli" "$root/bin/ob310_cli"
+for module in $modules; do
+    cp "$(find "$kernel_dir/lib/modules" -name "$module.ko*" | head -n 1)" "$root/lib/modules/"
+done
+cp "$here/guest/init" "$root/init"
+cp "$here/guest/scenario.sh" "$root/scenario.sh"
+chmod 755 "$root/init"
+cp "$example" "$root/data/example.ob310"
+cp "$work/pin-lock.ob310" "$root/data/pin-lock.ob310"
+cp "$source_dir/contrib/udev/70-ob310.rules" "$root/data/"
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
+prepared=$(seconds_since "$started")
+
+# --- Guest time ------------------------------------------------------------------------
+# One check lets a request go unanswered, and the tool then waits 16 x 5 s of
+# guest time. With -icount ...,sleep=off the guest clock is driven by executed
+# instructions and jumps over idle stretches, so that wait costs a few
+# seconds instead of 80. Times measured in the guest are then virtual: they
+# count the kernel's work at about real speed and timer waits at their nominal
+# length. --real-time measures against the host clock instead.
+clock="-icount shift=auto,sleep=off"
+[ $real_time = no ] || clock=
+
+# --- Boot -----------------------------------------------------------------------------
+echo "run-vm-test: booting $(basename "$vmlinuz") from $package (prepared in $prepared s)"
+booted=$(now)
+rm -f "$work/qemu.status"
+{
+    status=0
+    timeout 280 qemu-system-x86_64 $clock -machine pc -accel tcg -m 512 -no-reboot -net none \
+        -display none -monitor none -serial stdio \
+        -kernel "$vmlinuz" -initrd "$work/initramfs.cpio" \
+        -append "console=ttyS0 quiet panic=-1" \
+        -device isa-debug-exit,iobase=0xf4,iosize=0x04 </dev/null || status=$?
+    echo $status >"$work/qemu.status"
+} | tee "$work/console.log"
+status=$(cat "$work/qemu.status")
+echo "run-vm-test: guest ran $(seconds_since "$booted") s, whole test $(seconds_since "$started") s"
+
+# isa-debug-exit makes qemu exit with (value << 1) | 1: 1 is the guest's pass,
+# 3 its fail. Anything else means the guest never reached a verdict.
+case $status in
+1) echo "run-vm-test: PASS"; exit 0 ;;
+3) fail "checks failed in the guest (log: $work/console.log)" ;;
+124) fail "the guest did not finish within 280 s" ;;
+*) fail "qemu ended with $status before the guest gave a verdict" ;;
+esac
