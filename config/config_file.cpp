@@ -1,5 +1,7 @@
 #include "config/config_file.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -28,7 +30,6 @@ constexpr std::size_t MinimumDataLines = 255;
 constexpr std::size_t FirstKeyTableLine = 7;
 constexpr std::size_t DebounceLine = 255;
 
-constexpr int EndOfInput = -1;
 constexpr int EndOfFileMark = 0x1A;
 
 struct FileCloser {
@@ -36,64 +37,84 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Gives the bytes of a file opened in binary mode as the Windows runtime's
-// text mode would: CR LF becomes LF, a CR without LF after it stays, and 0x1A
-// ends the input. Doing it here makes a file read the same on every platform.
-// The CR LF pair is joined before the file is cut into pieces, so a pair that
-// straddles a piece boundary is still one LF.
-class TextStream {
+// Cuts a file opened in binary mode into pieces, reading its bytes as the
+// Windows runtime's text mode would: CR LF becomes LF, a CR without LF after
+// it stays, and 0x1A ends the input. Doing it here makes a file read the same
+// on every platform. The CR LF pair is joined before the file is cut, so a
+// pair that straddles a piece boundary is still one LF.
+class PieceReader {
 public:
-    explicit TextStream(std::FILE* file) : file_(file) {}
+    explicit PieceReader(std::FILE* file) : file_(file) {}
 
-    int Next() {
-        if (ended_) {
-            return EndOfInput;
-        }
-        const int c = std::getc(file_);
-        if (c == '\r') {
-            const int following = std::getc(file_);
-            if (following == '\n') {
-                return '\n';
+    // Reads one piece: up to and including the first LF, at most PieceLimit
+    // bytes. `text` receives the piece without its LF and without NUL bytes.
+    // False when the input had ended before the piece began.
+    bool Next(std::string& text) {
+        text.clear();
+        std::size_t count = 0;
+        while (count < PieceLimit && Available()) {
+            // Ordinary bytes are taken as a run; the file is read in blocks
+            // because a locked getc per byte made reading several times slower.
+            const char* run = block_.data() + position_;
+            const std::size_t limit = std::min(filled_ - position_, PieceLimit - count);
+            std::size_t length = 0;
+            while (length < limit && !IsSpecial(run[length])) {
+                ++length;
             }
-            if (following != EOF) {
-                std::ungetc(following, file_);
+            text.append(run, length);
+            position_ += length;
+            count += length;
+            if (length == limit) {
+                continue;
             }
-            return '\r';
+            const char c = block_[position_];
+            if (c == static_cast<char>(EndOfFileMark)) {
+                ended_ = true;
+                break;
+            }
+            ++position_;
+            ++count;
+            if (c == '\n') {
+                break;
+            }
+            if (c == '\r') {
+                if (Available() && block_[position_] == '\n') {
+                    ++position_;
+                    break;
+                }
+                text.push_back('\r');
+            }
+            // A NUL byte counts towards the piece but is dropped.
         }
-        // A read error ends the input like the end of the file.
-        if (c == EOF || c == EndOfFileMark) {
-            ended_ = true;
-            return EndOfInput;
-        }
-        return c;
+        return count > 0;
     }
 
 private:
+    static bool IsSpecial(char c) {
+        return c == '\n' || c == '\r' || c == '\0' || c == static_cast<char>(EndOfFileMark);
+    }
+
+    // True while unread bytes remain; a read error ends the input like the
+    // end of the file.
+    bool Available() {
+        if (position_ < filled_) {
+            return true;
+        }
+        if (ended_) {
+            return false;
+        }
+        position_ = 0;
+        filled_ = std::fread(block_.data(), 1, block_.size(), file_);
+        ended_ = filled_ == 0;
+        return !ended_;
+    }
+
     std::FILE* file_;
+    std::array<char, 8192> block_{};
+    std::size_t position_ = 0;
+    std::size_t filled_ = 0;
     bool ended_ = false;
 };
-
-// Reads one piece: up to and including the first LF, at most PieceLimit
-// bytes. `text` receives the piece without its LF and without NUL bytes.
-// False when the input had ended before the piece began.
-bool ReadPiece(TextStream& input, std::string& text) {
-    text.clear();
-    std::size_t count = 0;
-    while (count < PieceLimit) {
-        const int c = input.Next();
-        if (c == EndOfInput) {
-            break;
-        }
-        ++count;
-        if (c == '\n') {
-            break;
-        }
-        if (c != '\0') {
-            text.push_back(static_cast<char>(c));
-        }
-    }
-    return count > 0;
-}
 
 bool IsCommentMarker(char c) { return c == '#' || c == ':' || c == ';'; }
 
@@ -101,9 +122,9 @@ bool IsCommentMarker(char c) { return c == '#' || c == ':' || c == ';'; }
 // already a content error, so the rest of the file does not matter.
 std::vector<std::string> ReadDataLines(std::FILE* file) {
     std::vector<std::string> lines;
-    TextStream input(file);
+    PieceReader input(file);
     std::string piece;
-    while (lines.size() <= DataLineCapacity && ReadPiece(input, piece)) {
+    while (lines.size() <= DataLineCapacity && input.Next(piece)) {
         if (piece.empty() || IsCommentMarker(piece.front())) {
             continue;
         }

@@ -55,6 +55,7 @@ std::size_t Ob310Model::HandleReport(const std::uint8_t* report, std::size_t len
         for (int i = 0; i < 4; ++i) {
             reply[25 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(state.serial >> (8 * i));
         }
+        state.programmingRound = false;
         return ReportBufferSize;
     }
 
@@ -75,6 +76,7 @@ std::size_t Ob310Model::HandleReport(const std::uint8_t* report, std::size_t len
         state.versionNumber = version;
         state.serial = serial;
         state.eraseCount = erases == 0xFFFF ? erases : static_cast<std::uint16_t>(erases + 1);
+        state.programmingRound = true;
         reply[StatusByteOffset] = SimStatusAccepted;
         return ReportBufferSize;
     }
@@ -82,11 +84,14 @@ std::size_t Ob310Model::HandleReport(const std::uint8_t* report, std::size_t len
     std::uint8_t status = SimStatusAccepted;
     if (!KnownCommand(command, state.versionNumber)) {
         status = SimStatusUnknownCommand;
+    } else if (state.programmingRound && pin == FactoryDefaultPin) {
+        status = SimStatusAccepted;
     } else if (!pinHeld) {
         status = SimStatusWrongPin;
     } else if (state.locked) {
         status = SimStatusLocked;
-    } else {
+    }
+    if (status == SimStatusAccepted) {
         switch (static_cast<CommandCode>(command)) {
         case CommandCode::KeyTableRecord: {
             const std::uint8_t index = request[RecordIndexOffset];

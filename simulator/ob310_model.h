@@ -35,6 +35,9 @@ struct Ob310State {
     std::array<std::uint8_t, 15> ledData{};
     MouseDataBlock mouseData{};
     std::uint8_t debounce = 0;
+    // Open from an accepted erase to the next information query: the
+    // programming round of one write. See "Programming round" below.
+    bool programmingRound = false;
 };
 
 // How the device answers, in short:
@@ -50,6 +53,11 @@ struct Ob310State {
 //   SimStatusWrongPin, a locked device SimStatusLocked, a key-table index past
 //   247 SimStatusBadRecordIndex; otherwise the data is stored, status 0.
 //   NewPin carries the held PIN in the PIN field and the new one as data.
+// - Programming round: a write sends the debounce after the new PIN and the
+//   lock, still with the factory-default PIN. So from an accepted erase to
+//   the next information query (every run of the tool begins with one) the
+//   device also takes requests that carry the factory-default PIN, locked or
+//   not; outside that round only the held PIN opens an unlocked device.
 // Programming replies are 65 bytes: report ID 0, the command, the status.
 // Bytes past `length` in a short report count as zero.
 class Ob310Model {

@@ -241,11 +241,17 @@ TEST(ModelSequence, ProgrammingRoundAfterEraseUsesFactoryPinThenNewPin) {
                               std::vector<std::uint8_t>(newPin.begin(), newPin.end()))),
               SimStatusAccepted);
     EXPECT_EQ(send(MakeReport(Code(CommandCode::Lock), newPin)), SimStatusAccepted);
-    EXPECT_EQ(send(MakeReport(Code(CommandCode::Debounce), FactoryDefaultPin, {4})), SimStatusWrongPin);
-    EXPECT_EQ(send(MakeReport(Code(CommandCode::Debounce), newPin, {4})), SimStatusLocked);
+    // The write flow's last request still carries the factory-default PIN.
+    EXPECT_EQ(send(MakeReport(Code(CommandCode::Debounce), FactoryDefaultPin, {4})), SimStatusAccepted);
+    EXPECT_EQ(model.state.debounce, 4);
+    // The next run's information query ends the round: the lock and the new
+    // PIN hold from then on.
+    EXPECT_EQ(send(MakeReport(Code(CommandCode::Info), Pin{})), SimStatusAccepted);
+    EXPECT_EQ(send(MakeReport(Code(CommandCode::Debounce), FactoryDefaultPin, {5})), SimStatusWrongPin);
+    EXPECT_EQ(send(MakeReport(Code(CommandCode::Debounce), newPin, {5})), SimStatusLocked);
     EXPECT_EQ(model.state.eraseCount, 1);
     EXPECT_EQ(model.state.customData[0], 1);
-    EXPECT_EQ(model.state.debounce, 0);
+    EXPECT_EQ(model.state.debounce, 4);
 }
 
 }  // namespace

@@ -1,0 +1,377 @@
+#include "simulator/sim_state_file.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace {
+
+constexpr const char* HexDigits = "0123456789abcdef";
+
+std::string_view Trim(std::string_view text) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::vector<std::string_view> SplitWords(std::string_view text) {
+    std::vector<std::string_view> words;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+        std::size_t end = pos;
+        while (end < text.size() && text[end] != ' ' && text[end] != '\t') ++end;
+        if (end > pos) words.push_back(text.substr(pos, end - pos));
+        pos = end;
+    }
+    return words;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Exactly 2 * size hex digits into `out`.
+bool ParseHexBytes(std::string_view text, std::uint8_t* out, std::size_t size) {
+    if (text.size() != 2 * size) return false;
+    for (std::size_t i = 0; i < size; ++i) {
+        const int high = HexValue(text[2 * i]);
+        const int low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        out[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return true;
+}
+
+// 1 to maxDigits hex digits.
+bool ParseHexNumber(std::string_view text, std::size_t maxDigits, std::uint32_t& value) {
+    if (text.empty() || text.size() > maxDigits) return false;
+    value = 0;
+    for (char c : text) {
+        const int digit = HexValue(c);
+        if (digit < 0) return false;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return true;
+}
+
+bool ParseDecimal(std::string_view text, std::uint32_t maxValue, std::uint32_t& value) {
+    if (text.empty() || text.size() > 10) return false;
+    std::uint64_t result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        result = result * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (result > maxValue) return false;
+    value = static_cast<std::uint32_t>(result);
+    return true;
+}
+
+std::string HexText(const std::uint8_t* data, std::size_t size) {
+    std::string text;
+    text.reserve(2 * size);
+    for (std::size_t i = 0; i < size; ++i) {
+        text.push_back(HexDigits[data[i] >> 4]);
+        text.push_back(HexDigits[data[i] & 0x0F]);
+    }
+    return text;
+}
+
+std::string HexNumber(std::uint32_t value, int digits) {
+    std::string text(static_cast<std::size_t>(digits), '0');
+    for (int i = digits - 1; i >= 0; --i) {
+        text[static_cast<std::size_t>(i)] = HexDigits[value & 0x0F];
+        value >>= 4;
+    }
+    return text;
+}
+
+std::string Quoted(std::string_view text) {
+    // Built by appending: the operator+ form trips a false -Wrestrict in GCC 12.
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted.push_back('"');
+    quoted.append(text);
+    quoted.push_back('"');
+    return quoted;
+}
+
+// "request N KIND [VALUE]" or "keytable I KIND [VALUE]".
+bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
+    const auto words = SplitWords(text);
+    if (words.size() < 3) {
+        problem = "fault needs a target and a kind, e.g. \"request 5 no-reply\"";
+        return false;
+    }
+    std::uint32_t index = 0;
+    if (words[0] == "request") {
+        if (!ParseDecimal(words[1], 1000000, index) || index < 1) {
+            problem = "fault request number must be 1 or more";
+            return false;
+        }
+        fault.target = SimFault::Target::Request;
+    } else if (words[0] == "keytable") {
+        if (!ParseDecimal(words[1], KeyTableRecordCount - 1, index)) {
+            problem = "fault keytable index must be 0 to 247";
+            return false;
+        }
+        fault.target = SimFault::Target::KeyTable;
+    } else {
+        problem = "unknown fault target " + Quoted(words[0]) + " (request or keytable)";
+        return false;
+    }
+    fault.index = index;
+
+    const std::string_view kind = words[2];
+    const std::size_t wantWords = (kind == "no-reply" || kind == "write-fails") ? 3 : 4;
+    std::uint32_t value = 0;
+    if (kind == "no-reply") {
+        fault.kind = SimFault::Kind::NoReply;
+    } else if (kind == "write-fails") {
+        fault.kind = SimFault::Kind::WriteFails;
+    } else if (kind == "reply-at-wait") {
+        fault.kind = SimFault::Kind::ReplyAtWait;
+        if (words.size() != 4 || !ParseDecimal(words[3], 1000000, value) || value < 1) {
+            problem = "reply-at-wait needs a wait number of 1 or more";
+            return false;
+        }
+    } else if (kind == "refuse") {
+        fault.kind = SimFault::Kind::Refuse;
+        if (words.size() != 4 || !ParseHexNumber(words[3], 2, value) || value == 0) {
+            problem = "refuse needs a status byte of 01 to FF";
+            return false;
+        }
+    } else if (kind == "short") {
+        fault.kind = SimFault::Kind::Short;
+        if (words.size() != 4 || !ParseDecimal(words[3], ReportBufferSize - 1, value)) {
+            problem = "short needs a reply length of 0 to 64";
+            return false;
+        }
+    } else {
+        problem = "unknown fault kind " + Quoted(kind) +
+                  " (no-reply, reply-at-wait, write-fails, refuse, short)";
+        return false;
+    }
+    if (words.size() != wantWords) {
+        problem = "unexpected text after the fault";
+        return false;
+    }
+    fault.value = value;
+    return true;
+}
+
+// One "key = value" line. `problem` says what is wrong with it.
+bool ParseSetting(std::string_view key, std::string_view value, SimDeviceFile& device,
+                  std::string& problem) {
+    Ob310State& state = device.state;
+    std::uint32_t number = 0;
+    const auto hexField = [&](std::uint8_t* out, std::size_t size) {
+        if (ParseHexBytes(value, out, size)) return true;
+        problem = std::string(key) + " needs " + std::to_string(2 * size) + " hexadecimal digits";
+        return false;
+    };
+
+    if (key == "devices") {
+        if (!ParseDecimal(value, SimMaxDevices, number)) {
+            problem = "devices must be 0 to 3";
+            return false;
+        }
+        device.deviceCount = static_cast<int>(number);
+    } else if (key == "version") {
+        if (!ParseHexNumber(value, 4, number)) {
+            problem = "version needs 1 to 4 hexadecimal digits";
+            return false;
+        }
+        state.versionNumber = static_cast<std::uint16_t>(number);
+    } else if (key == "serial") {
+        if (!ParseHexNumber(value, 8, number)) {
+            problem = "serial needs 1 to 8 hexadecimal digits";
+            return false;
+        }
+        state.serial = number;
+    } else if (key == "pin") {
+        return hexField(state.pin.data(), state.pin.size());
+    } else if (key == "erase_count") {
+        if (!ParseDecimal(value, 0xFFFF, number)) {
+            problem = "erase_count must be 0 to 65535";
+            return false;
+        }
+        state.eraseCount = static_cast<std::uint16_t>(number);
+    } else if (key == "locked") {
+        if (value != "yes" && value != "no") {
+            problem = "locked must be yes or no";
+            return false;
+        }
+        state.locked = value == "yes";
+    } else if (key == "custom_data") {
+        return hexField(state.customData.data(), state.customData.size());
+    } else if (key == "led_mode") {
+        return hexField(&state.ledMode, 1);
+    } else if (key == "led_params") {
+        return hexField(state.ledParams.data(), state.ledParams.size());
+    } else if (key == "led_data") {
+        return hexField(state.ledData.data(), state.ledData.size());
+    } else if (key == "mouse_data") {
+        return hexField(state.mouseData.data(), state.mouseData.size());
+    } else if (key == "debounce") {
+        return hexField(&state.debounce, 1);
+    } else if (key == "fault") {
+        SimFault fault;
+        if (!ParseFault(value, fault, problem)) return false;
+        device.faults.push_back(fault);
+    } else {
+        const auto words = SplitWords(key);
+        if (words.size() == 2 && words[0] == "keytable") {
+            if (!ParseDecimal(words[1], KeyTableRecordCount - 1, number)) {
+                problem = "keytable index must be 0 to 247";
+                return false;
+            }
+            KeyTableRecord& record = state.keyTables[number];
+            if (!ParseHexBytes(value, record.data(), record.size())) {
+                problem = "keytable needs 64 hexadecimal digits";
+                return false;
+            }
+            return true;
+        }
+        problem = "unknown key " + Quoted(key);
+        return false;
+    }
+    return true;
+}
+
+constexpr const char* FileHeader =
+    "# The simulated OB310 of ob310_cli_sim. The simulator reads this file when it\n"
+    "# starts and rewrites it after every request the device takes, so edit it\n"
+    "# only between runs; comments of your own are not kept.\n"
+    "#\n"
+    "# devices     = 0 to 3            how many OB310 are attached\n"
+    "# version     = hex, 1-4 digits   the HID version number (revision)\n"
+    "# serial      = hex, 1-8 digits   the serial number\n"
+    "# pin         = 16 hex digits     the PIN the device holds\n"
+    "# erase_count = 0 to 65535\n"
+    "# locked      = yes | no\n"
+    "# custom_data = 32 hex digits;  led_mode = 2;  led_params = 16;  led_data = 30\n"
+    "# mouse_data  = 64 hex digits;  debounce = 2\n"
+    "# keytable N  = 64 hex digits     record N (0-247); records not listed are zero\n"
+    "# fault       = request N KIND    at the N-th report of a run (1 = first)\n"
+    "# fault       = keytable I KIND   at the key-table record I\n"
+    "#   KIND: no-reply | reply-at-wait W | write-fails | refuse XX | short L\n"
+    "#\n";
+
+}  // namespace
+
+bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::string& error) {
+    int lineNumber = 0;
+    while (!text.empty()) {
+        ++lineNumber;
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+
+        line = Trim(line);
+        if (line.empty() || line.front() == '#') continue;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            error = "line " + std::to_string(lineNumber) + ": expected key = value";
+            return false;
+        }
+        std::string problem;
+        if (!ParseSetting(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), device,
+                          problem)) {
+            error = "line " + std::to_string(lineNumber) + ": " + problem;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string FormatSimFault(const SimFault& fault) {
+    std::string text = fault.target == SimFault::Target::Request ? "request " : "keytable ";
+    text += std::to_string(fault.index);
+    switch (fault.kind) {
+    case SimFault::Kind::NoReply: return text + " no-reply";
+    case SimFault::Kind::WriteFails: return text + " write-fails";
+    case SimFault::Kind::ReplyAtWait: return text + " reply-at-wait " + std::to_string(fault.value);
+    case SimFault::Kind::Refuse: return text + " refuse " + HexNumber(fault.value, 2);
+    case SimFault::Kind::Short: return text + " short " + std::to_string(fault.value);
+    }
+    return text;
+}
+
+std::string FormatSimDeviceFile(const SimDeviceFile& device) {
+    const Ob310State& state = device.state;
+    std::ostringstream out;
+    out << FileHeader;
+    out << "devices = " << device.deviceCount << '\n';
+    out << "version = " << HexNumber(state.versionNumber, 4) << '\n';
+    out << "serial = " << HexNumber(state.serial, 8) << '\n';
+    out << "pin = " << HexText(state.pin.data(), state.pin.size()) << '\n';
+    out << "erase_count = " << state.eraseCount << '\n';
+    out << "locked = " << (state.locked ? "yes" : "no") << '\n';
+    out << "custom_data = " << HexText(state.customData.data(), state.customData.size()) << '\n';
+    out << "led_mode = " << HexText(&state.ledMode, 1) << '\n';
+    out << "led_params = " << HexText(state.ledParams.data(), state.ledParams.size()) << '\n';
+    out << "led_data = " << HexText(state.ledData.data(), state.ledData.size()) << '\n';
+    out << "mouse_data = " << HexText(state.mouseData.data(), state.mouseData.size()) << '\n';
+    out << "debounce = " << HexText(&state.debounce, 1) << '\n';
+    for (std::size_t i = 0; i < state.keyTables.size(); ++i) {
+        const KeyTableRecord& record = state.keyTables[i];
+        if (std::all_of(record.begin(), record.end(), [](std::uint8_t b) { return b == 0; })) {
+            continue;
+        }
+        out << "keytable " << i << " = " << HexText(record.data(), record.size()) << '\n';
+    }
+    for (const SimFault& fault : device.faults) out << "fault = " << FormatSimFault(fault) << '\n';
+    return out.str();
+}
+
+std::string FormatReceivedReport(const std::uint8_t* data, std::size_t length) {
+    return HexText(data, length);
+}
+
+SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
+                                 std::string& error) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        if (!SaveSimDeviceFile(path, device)) {
+            error = "can not create " + path;
+            return SimLoadOutcome::Broken;
+        }
+        return SimLoadOutcome::Created;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "can not read " + path;
+        return SimLoadOutcome::Broken;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!ParseSimDeviceFile(text.str(), device, error)) {
+        error = path + " " + error;
+        return SimLoadOutcome::Broken;
+    }
+    return SimLoadOutcome::Loaded;
+}
+
+bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device) {
+    const std::string sidePath = path + ".new";
+    {
+        std::ofstream out(sidePath, std::ios::binary | std::ios::trunc);
+        out << FormatSimDeviceFile(device);
+        out.close();
+        if (!out) return false;
+    }
+    // std::filesystem::rename replaces an existing file on Windows too
+    // (MoveFileEx with MOVEFILE_REPLACE_EXISTING), unlike std::rename there.
+    std::error_code ec;
+    std::filesystem::rename(sidePath, path, ec);
+    return !ec;
+}

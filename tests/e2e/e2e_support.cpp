@@ -1,0 +1,108 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <fstream>
+#include <sstream>
+
+std::string CliPath() { return NativePath(OB310_CLI_PATH); }
+std::string SimPath() { return NativePath(OB310_CLI_SIM_PATH); }
+std::string ExamplePath() { return NativePath(OB310_EXAMPLE_PATH); }
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + Eol;
+    return text;
+}
+
+std::string RedLine(const std::string& text, unsigned code) {
+    static const char* digits = "0123456789abcdef";
+    std::string hex = "0000";
+    for (int i = 3; i >= 0; --i, code >>= 4) hex[static_cast<std::size_t>(i)] = digits[code & 0xF];
+    return "\x1b[31m" + text + ". Code=0x" + hex + "\x1b[0m" + Eol;
+}
+
+std::string VerboseLine(const std::string& text) { return text + ". Code=0x0000" + Eol; }
+
+std::string HelpText() {
+    return Lines({
+        "",
+        "Example: ob310_cli.exe -f 'c:\\<path_to_file>\\<file>.ob310' -p 5a3c19e7b2d40f86",
+        "",
+        "Arguments:",
+        "-h    -help",
+        "-v    -Verbose",
+        "-i    -Print device information",
+        "-c    -Clear/Erase OB310 memory",
+        "-p    -Set PIN code, by default 5A3C19E7B2D40F86",
+        "-f    -Set file to write into OB310. (f.e. 'c:\\temp\\table.ob310')",
+        "-l    -logfile for programming (f.e. 'c:\\temp\\ob310.log')",
+        "",
+        "Return values (as INT)",
+        "0 = Success",
+        "1 = No OB310",
+        "2 = Too many OB310",
+        "4 = Read/Write error",
+        "8 = Key table file not found",
+        "16 = Argument error",
+        "32 = Cancel programm",
+        "64 = PIN error",
+        "128 = Read/Write timeout",
+        "256 = File content error",
+        "",
+    });
+}
+
+std::string ReadWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteWholeFile(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ConfigText(int dataLines, const std::string& newPin, const std::string& lock) {
+    const std::vector<std::string> header = {
+        newPin, "00112233445566778899aabbccddeeff", "00", std::string(32, '0'),
+        std::string(32, '0'), std::string(16, '0'), lock};
+    std::string text = "# test configuration\n";
+    for (int line = 0; line < dataLines; ++line) {
+        if (line < 7) text += header[static_cast<std::size_t>(line)];
+        else if (line < 255) text += std::string(64, '0');
+        else text += "05";
+        text += '\n';
+    }
+    return text;
+}
+
+void E2eTest::SetUp() {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("ob310_e2e_") + info->test_suite_name() + "_" + info->name();
+    for (char& c : name) {
+        if (c == '/') c = '_';
+    }
+    workDir = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(workDir);
+    std::filesystem::create_directories(workDir);
+}
+
+void E2eTest::TearDown() {
+    if (!HasFailure()) {
+        std::error_code ec;
+        std::filesystem::remove_all(workDir, ec);
+    }
+}
+
+ProcessResult E2eTest::Run(const std::string& program, const std::vector<std::string>& arguments) {
+    ProcessResult result = RunProcess(program, arguments, workDir.string());
+    EXPECT_TRUE(result.started) << program;
+    // The tool writes nothing to standard error, ever.
+    EXPECT_EQ(result.errorOutput, "");
+    return result;
+}
+
+void E2eTest::CopyExample() {
+    std::filesystem::copy_file(ExamplePath(), Path("example.ob310"),
+                               std::filesystem::copy_options::overwrite_existing);
+}
