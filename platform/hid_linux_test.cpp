@@ -4,6 +4,10 @@
 // so that writes can be read back and reads can be fed.
 #include "platform/hid_linux.h"
 
+#include "device/discovery.h"
+#include "device/exchange.h"
+#include "tests/support/temp_dir.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -54,10 +59,8 @@ const std::vector<NodeSpec> Nodes = {
 class HidrawLayerTest : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "hidraw-tree-XXXXXX").string();
-        root = ::mkdtemp(pattern.data());
         fs::create_directories(root / "dev");
-        for (const NodeSpec& node : Nodes) {
+        for (const NodeSpec& node : Tree()) {
             const fs::path hid = root / "devices" / node.name / (node.onUsb ? "1-1/1-1:1.0/hid" : "uhid/hid");
             fs::create_directories(hid);
             Write(hid / "report_descriptor", std::string(node.descriptor.begin(), node.descriptor.end()));
@@ -70,12 +73,8 @@ protected:
         }
         hid = CreateHidrawLayer((root / "class").string(), (root / "dev").string());
     }
-    void TearDown() override {
-        hid.reset();
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
 
+    virtual const std::vector<NodeSpec>& Tree() const { return Nodes; }
     static void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     std::string Path(const std::string& suffix) const { return (root / "dev").string() + "/" + suffix; }
     HidHandle Open(const std::string& suffix, HidAccess access, HidIoMode mode = HidIoMode::Overlapped) {
@@ -97,7 +96,8 @@ protected:
         return bytes;
     }
 
-    fs::path root;
+    TempDir dir;
+    const fs::path root = dir.Path();
     std::unique_ptr<HidLayer> hid;
 };
 
@@ -347,11 +347,61 @@ TEST_F(HidrawLayerTest, HandlesHoldOneDescriptorEachUntilClosedOnce) {
     EXPECT_EQ(OpenFdCount(), before);
 }
 
-TEST(PlatformHidLayer, FindsNoInterfaceWithoutHidrawDevices) {
+// An OB310 whose six interfaces lie in four USB interfaces, two of them with
+// two top-level collections each, beside a device of another make.
+const std::vector<NodeSpec> SplitDevice = {
+    {"hidraw1", TwoCollectionDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "KeyboardInterface", "1026"},
+    {"hidraw2", VendorDescriptor, "0003:0000845E:00000001", "Mouse", true, "ConfigInterface", "0100"},
+    {"hidraw3", TwoCollectionDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "MouseInterface", "1026"},
+    {"hidraw7", VendorDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "ConfigInterface", "1026"},
+    {"hidraw8", VendorDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "LedInterface", "1026"},
+};
+
+class HidrawDiscoveryTest : public HidrawLayerTest {
+protected:
+    const std::vector<NodeSpec>& Tree() const override { return SplitDevice; }
+};
+
+// Six collections make one device whatever their split into nodes, and a
+// request reaches the configuration interface's node: the FIFO hands the
+// report back as the reply, the ID byte 0 put in front of its first 64 bytes.
+TEST_F(HidrawDiscoveryTest, CountsCollectionsAsInterfacesAndExchangesOnConfigInterface) {
+    const int before = OpenFdCount();
+    DeviceInterfaceTable table;
+    table.hid = hid.get();
+    ASSERT_EQ(DiscoverDevices(table), 1);
+    std::vector<std::u16string> names;
+    for (const DeviceInterface& record : table.records) names.push_back(record.productString);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"KeyboardInterface", u"KeyboardInterface", u"MouseInterface",
+                                                  u"MouseInterface", u"ConfigInterface", u"LedInterface", u"",
+                                                  u"", u"", u"", u"", u"", u"", u"", u"", u""}));
+    EXPECT_EQ(OpenFdCount(), before + 12);  // two per record, no probe left open
+    ASSERT_EQ(FindInterfaceByProduct(table, ConfigInterfaceName), 4);
+
+    Report request{};
+    for (std::size_t i = 1; i < request.size(); ++i) request[i] = static_cast<std::uint8_t>(i);
+    Report reply{};
+    EXPECT_EQ(ExchangeReport(table, request, reply), 65);
+    Report expected{};
+    std::copy_n(request.begin(), 64, expected.begin() + 1);
+    EXPECT_EQ(reply, expected);
+
+    for (const DeviceInterface& record : table.records)
+        for (HidHandle handle : {record.readHandle, record.writeHandle})
+            if (handle != InvalidHidHandle) hid->Close(handle);
+    EXPECT_EQ(OpenFdCount(), before);
+}
+
+// This machine's own devices: without hidraw nodes nothing is found.
+TEST(PlatformHidLayer, FindsNoDeviceWithoutHidrawDevices) {
     std::error_code error;
     if (fs::exists("/sys/class/hidraw", error) && !fs::is_empty("/sys/class/hidraw", error))
         GTEST_SKIP() << "this machine has hidraw devices";
-    EXPECT_TRUE(CreatePlatformHidLayer()->EnumerateInterfaces().empty());
+    const auto hid = CreatePlatformHidLayer();
+    EXPECT_TRUE(hid->EnumerateInterfaces().empty());
+    DeviceInterfaceTable table;
+    table.hid = hid.get();
+    EXPECT_EQ(DiscoverDevices(table), 0);
 }
 
 }  // namespace

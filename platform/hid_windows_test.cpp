@@ -91,6 +91,24 @@ TEST(WindowsHidLayer, PresentInterfacesAnswerQueriesAndCloseCleanly) {
     }
 }
 
+// Discovery on the real services: the interfaces present are not an OB310's,
+// so nothing is found, no record is filled and every probe handle is closed.
+TEST(WindowsHidLayer, DiscoveryFindsNoDeviceAndLeavesNoHandleOpen) {
+    const auto hid = CreatePlatformHidLayer();
+    DeviceInterfaceTable table;
+    table.hid = hid.get();
+    const std::size_t before = HandleCount();
+    const int devices = DiscoverDevices(table);
+    const std::size_t after = HandleCount();
+    EXPECT_EQ(devices, 0);
+    EXPECT_EQ(after, before);
+    for (const DeviceInterface& record : table.records) {
+        EXPECT_EQ(record.readHandle, InvalidHidHandle);
+        EXPECT_EQ(record.writeHandle, InvalidHidHandle);
+        EXPECT_TRUE(record.productString.empty());
+    }
+}
+
 // A read that cannot start never signals, and asking its result never blocks.
 TEST(WindowsHidLayer, ReadOnInvalidHandleNeverSignals) {
     const auto hid = CreatePlatformHidLayer();
