@@ -133,19 +133,7 @@ std::vector<std::string> ReadDataLines(std::FILE* file) {
     return lines;
 }
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-unsigned HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return static_cast<unsigned>(c - '0');
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<unsigned>(c - 'A' + 10);
-    }
-    return static_cast<unsigned>(c - 'a' + 10);
-}
+bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
 
 bool IsNumberSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
@@ -176,7 +164,7 @@ bool ReadBase16Number(const std::string& text, std::uint8_t& lowByte) {
     std::uint64_t magnitude = 0;
     std::size_t digits = 0;
     for (; pos < text.size() && IsHexDigit(text[pos]); ++pos, ++digits) {
-        magnitude = magnitude * 16 + HexDigitValue(text[pos]);
+        magnitude = magnitude * 16 + static_cast<std::uint64_t>(HexDigitValue(text[pos]));
         if (magnitude > Saturated) {
             magnitude = Saturated;
         }

@@ -2,10 +2,6 @@
 
 #include "cli/console.h"
 
-namespace {
-
-// The value of one hexadecimal digit, or -1. Deliberately not isxdigit: that
-// depends on the locale and is undefined for bytes above 0x7F.
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -18,8 +14,6 @@ int HexDigitValue(char c) {
     }
     return -1;
 }
-
-}  // namespace
 
 int StringToBytes(std::string text, std::uint8_t* out, std::size_t n) {
     // More pairs than `out` can take: refused before any digit is looked at.

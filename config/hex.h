@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+// The value of one hexadecimal digit (0-9, a-f, A-F), or -1 for any other
+// byte. Independent of the locale, and defined for bytes above 0x7F.
+int HexDigitValue(char c);
+
 // Result of StringToBytes when the text ran out of digits before `out` was
 // full; the bytes converted so far stay in `out`.
 inline constexpr int StringToBytesDigitsRanOut = -1;

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "config/hex.h"
+
 namespace {
 
 constexpr const char* HexDigits = "0123456789abcdef";
@@ -32,23 +34,10 @@ std::vector<std::string_view> SplitWords(std::string_view text) {
     return words;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Exactly 2 * size hex digits into `out`.
 bool ParseHexBytes(std::string_view text, std::uint8_t* out, std::size_t size) {
-    if (text.size() != 2 * size) return false;
-    for (std::size_t i = 0; i < size; ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        out[i] = static_cast<std::uint8_t>(high * 16 + low);
-    }
-    return true;
+    return text.size() == 2 * size &&
+           StringToBytes(std::string(text), out, size) == static_cast<int>(size);
 }
 
 // 1 to maxDigits hex digits.
@@ -56,7 +45,7 @@ bool ParseHexNumber(std::string_view text, std::size_t maxDigits, std::uint32_t&
     if (text.empty() || text.size() > maxDigits) return false;
     value = 0;
     for (char c : text) {
-        const int digit = HexValue(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0) return false;
         value = value * 16 + static_cast<std::uint32_t>(digit);
     }
