@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/file_bytes.h"
+
 namespace {
 
 SimDeviceFile Parsed(const std::string& text) {
@@ -204,13 +206,6 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 
-    static std::string ReadAll(const std::string& name) {
-        std::ifstream in(name, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
     std::filesystem::path dir;
     std::string path;
 };
@@ -219,7 +214,7 @@ TEST_F(SimDeviceFileOnDiskTest, MissingFileIsCreatedWithFactoryDefaults) {
     SimDeviceFile device;
     std::string error;
     EXPECT_EQ(LoadSimDeviceFile(path, device, error), SimLoadOutcome::Created);
-    EXPECT_EQ(ReadAll(path), FormatSimDeviceFile(SimDeviceFile{}));
+    EXPECT_EQ(ReadFileBytes(path), FormatSimDeviceFile(SimDeviceFile{}));
     SimDeviceFile again;
     EXPECT_EQ(LoadSimDeviceFile(path, again, error), SimLoadOutcome::Loaded);
     EXPECT_EQ(again.state.pin, FactoryDefaultPin);
@@ -231,7 +226,7 @@ TEST_F(SimDeviceFileOnDiskTest, SaveReplacesTheWholeFileAndLeavesNoSideFile) {
     ASSERT_TRUE(SaveSimDeviceFile(path, device));
     device.state.eraseCount = 8;
     ASSERT_TRUE(SaveSimDeviceFile(path, device));
-    EXPECT_EQ(ReadAll(path), FormatSimDeviceFile(device));
+    EXPECT_EQ(ReadFileBytes(path), FormatSimDeviceFile(device));
     EXPECT_FALSE(std::filesystem::exists(path + ".new"));
 }
 

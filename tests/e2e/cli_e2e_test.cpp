@@ -52,7 +52,7 @@ class CommandLineE2eTest : public E2eTest,
 
 TEST_P(CommandLineE2eTest, PrintsExactBytesAndExitsWithItsStatus) {
     const auto& [program, command] = GetParam();
-    if (command.dataLines > 0) WriteWholeFile(Path("table.ob310"), ConfigText(command.dataLines));
+    if (command.dataLines > 0) WriteFileBytes(Path("table.ob310"), ConfigText(command.dataLines));
     const ProcessResult result = Run(program.path(), command.arguments);
     EXPECT_EQ(result.output, command.expectedOutput);
     EXPECT_EQ(result.exitStatus, command.expectedStatus);
@@ -73,7 +73,7 @@ TEST_F(E2eTest, FailedRunCreatesTheLogFileEmpty) {
     const ProcessResult result = Run(CliPath(), {"-l", "run.log", "-c"});
     EXPECT_EQ(result.exitStatus, 64);
     ASSERT_TRUE(std::filesystem::exists(Path("run.log")));
-    EXPECT_EQ(ReadWholeFile(Path("run.log")), "");
+    EXPECT_EQ(ReadFileBytes(Path("run.log")), "");
 }
 
 // No OB310 is attached to the machine that runs the tests: the platform HID

@@ -51,17 +51,6 @@ std::string HelpText() {
     });
 }
 
-std::string ReadWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteWholeFile(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 std::string ConfigText(int dataLines, const std::string& newPin, const std::string& lock) {
     const std::vector<std::string> header = {
         newPin, "00112233445566778899aabbccddeeff", "00", std::string(32, '0'),

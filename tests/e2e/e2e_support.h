@@ -2,6 +2,8 @@
 // working folder per test, and the exact console texts the tool prints.
 #pragma once
 
+#include "tests/support/file_bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -43,8 +45,6 @@ std::string VerboseLine(const std::string& text);
 // The 24 lines of the help text.
 std::string HelpText();
 
-std::string ReadWholeFile(const std::filesystem::path& path);
-void WriteWholeFile(const std::filesystem::path& path, const std::string& text);
 
 // A configuration file of `dataLines` data lines: 7 header lines (the new PIN
 // and the lock line as given, custom data 00112233...ff), all-zero key-table

@@ -1,5 +1,7 @@
 #include "tests/e2e/process_runner.h"
 
+#include "tests/support/file_bytes.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,13 +16,6 @@
 #endif
 
 namespace {
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 #ifdef _WIN32
 std::wstring Widen(const std::string& text) {
@@ -145,8 +140,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 #endif
-    result.output = ReadFile(outPath);
-    result.errorOutput = ReadFile(errPath);
+    result.output = ReadFileBytes(outPath);
+    result.errorOutput = ReadFileBytes(errPath);
     std::error_code ec;
     std::filesystem::remove(outPath, ec);
     std::filesystem::remove(errPath, ec);

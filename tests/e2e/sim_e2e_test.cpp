@@ -73,11 +73,11 @@ TEST_F(SimE2eTest, InformationOnAFreshDeviceCreatesItsFile) {
     const ProcessResult result = Run(SimPath(), {"-i"});
     EXPECT_EQ(result.output, FreshInformation);
     EXPECT_EQ(result.exitStatus, 0);
-    const std::string device = ReadWholeFile(Path(DeviceFile));
+    const std::string device = ReadFileBytes(Path(DeviceFile));
     EXPECT_NE(device.find("\npin = 5a3c19e7b2d40f86\n"), std::string::npos) << device;
     EXPECT_NE(device.find("\nerase_count = 0\n"), std::string::npos);
     EXPECT_NE(device.find("\nlocked = no\n"), std::string::npos);
-    EXPECT_EQ(ReadWholeFile(Path(RecordFile)), "# run: -i\n" + std::string(130, '0') + "\n");
+    EXPECT_EQ(ReadFileBytes(Path(RecordFile)), "# run: -i\n" + std::string(130, '0') + "\n");
 }
 
 // The README's main job: write the example with -v and a log, then -i.
@@ -88,7 +88,7 @@ TEST_F(SimE2eTest, WriteThenInformationFollowOneAnother) {
     EXPECT_EQ(write.output, VerboseWrite);
     EXPECT_EQ(write.exitStatus, 0);
 
-    const std::string log = ReadWholeFile(Path("demo.log"));
+    const std::string log = ReadFileBytes(Path("demo.log"));
     EXPECT_TRUE(std::regex_match(
         log, std::regex("[0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]: "
                         "CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=example\\.ob310;\r\n")))
@@ -104,13 +104,13 @@ TEST_F(SimE2eTest, WriteThenInformationFollowOneAnother) {
         Run(SimPath(), {"-f", "example.ob310", "-p", FactoryPinText, "-l", "demo.log"});
     EXPECT_EQ(again.output, "");
     EXPECT_EQ(again.exitStatus, 0);
-    const std::string device = ReadWholeFile(Path(DeviceFile));
+    const std::string device = ReadFileBytes(Path(DeviceFile));
     EXPECT_NE(device.find("\nerase_count = 2\n"), std::string::npos) << device;
     EXPECT_NE(device.find("\ncustom_data = " + ExampleCustomData + "\n"), std::string::npos);
     EXPECT_NE(device.find("\nkeytable 247 = f7" + std::string(62, '0') + "\n"), std::string::npos);
     EXPECT_NE(device.find("\ndebounce = 05\n"), std::string::npos);
     // Two successful runs, two log lines, each ending in CR LF.
-    const std::string twoLines = ReadWholeFile(Path("demo.log"));
+    const std::string twoLines = ReadFileBytes(Path("demo.log"));
     EXPECT_EQ(twoLines.size(), 2 * log.size());
     EXPECT_EQ(twoLines.substr(twoLines.size() - 2), "\r\n");
 }
@@ -138,7 +138,7 @@ TEST_F(SimE2eTest, RecordHoldsEveryReportOfTheWriteInOrder) {
     expected.push_back(Request(0x04, 0, FactoryPin, FactoryPin));  // new PIN = factory PIN
     expected.push_back(Request(0x0D, 0, FactoryPin, {0x05}));      // no lock: lock line is 00
 
-    const std::string record = ReadWholeFile(Path(RecordFile));
+    const std::string record = ReadFileBytes(Path(RecordFile));
     EXPECT_EQ(record.rfind("# run: -f example.ob310 -p 5A3C19E7B2D40F86\n", 0), 0u);
     const std::vector<std::string> reports = LastRunReports(record);
     ASSERT_EQ(reports.size(), expected.size());
@@ -148,12 +148,12 @@ TEST_F(SimE2eTest, RecordHoldsEveryReportOfTheWriteInOrder) {
 }
 
 TEST_F(SimE2eTest, LockedByTheFileShowsLockedAndCarriesTheNewPin) {
-    WriteWholeFile(Path("lock.ob310"), ConfigText(256, "0011223344556677", "01"));
+    WriteFileBytes(Path("lock.ob310"), ConfigText(256, "0011223344556677", "01"));
 
     const ProcessResult write = Run(SimPath(), {"-f", "lock.ob310", "-p", FactoryPinText});
     EXPECT_EQ(write.output, "");
     ASSERT_EQ(write.exitStatus, 0);
-    const std::vector<std::string> reports = LastRunReports(ReadWholeFile(Path(RecordFile)));
+    const std::vector<std::string> reports = LastRunReports(ReadFileBytes(Path(RecordFile)));
     ASSERT_EQ(reports.size(), 256u);
     EXPECT_EQ(reports[254],
               Request(0x06, 0, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}, {}));
@@ -162,14 +162,14 @@ TEST_F(SimE2eTest, LockedByTheFileShowsLockedAndCarriesTheNewPin) {
     const ProcessResult info = Run(SimPath(), {"-i"});
     EXPECT_NE(info.output.find(std::string("Lock status = locked") + Eol), std::string::npos)
         << info.output;
-    const std::string device = ReadWholeFile(Path(DeviceFile));
+    const std::string device = ReadFileBytes(Path(DeviceFile));
     EXPECT_NE(device.find("\npin = 0011223344556677\n"), std::string::npos) << device;
     EXPECT_NE(device.find("\nlocked = yes\n"), std::string::npos);
 }
 
 // A new PIN from the file is what the device holds in the next run.
 TEST_F(SimE2eTest, NewPinHoldsForTheNextRun) {
-    WriteWholeFile(Path("pin.ob310"), ConfigText(256, "0011223344556677", "00"));
+    WriteFileBytes(Path("pin.ob310"), ConfigText(256, "0011223344556677", "00"));
     const ProcessResult write = Run(SimPath(), {"-f", "pin.ob310", "-p", FactoryPinText});
     EXPECT_EQ(write.output, "");
     EXPECT_EQ(write.exitStatus, 0);
@@ -181,7 +181,7 @@ TEST_F(SimE2eTest, NewPinHoldsForTheNextRun) {
     const ProcessResult newPin = Run(SimPath(), {"-c", "-p", "0011223344556677"});
     EXPECT_EQ(newPin.output, "");
     EXPECT_EQ(newPin.exitStatus, 0);
-    const std::string device = ReadWholeFile(Path(DeviceFile));
+    const std::string device = ReadFileBytes(Path(DeviceFile));
     EXPECT_NE(device.find("\nerase_count = 2\n"), std::string::npos) << device;
     EXPECT_NE(device.find("\npin = 5a3c19e7b2d40f86\n"), std::string::npos);
 }
@@ -192,10 +192,10 @@ TEST_F(SimE2eTest, EraseWithVerboseAndLog) {
               std::string("Info: Erase Ombrel310") + Eol +
                   VerboseLine("Success: OB310 successful erased."));
     EXPECT_EQ(erase.exitStatus, 0);
-    EXPECT_TRUE(std::regex_match(ReadWholeFile(Path("erase.log")),
+    EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("erase.log")),
                                  std::regex("[0-9.]{10} [0-9:]{8}: "
                                             "CMD=erase;STATE=success;SN=00B31001;REV=1026;\r\n")));
-    const std::vector<std::string> reports = LastRunReports(ReadWholeFile(Path(RecordFile)));
+    const std::vector<std::string> reports = LastRunReports(ReadFileBytes(Path(RecordFile)));
     EXPECT_EQ(reports, (std::vector<std::string>{std::string(130, '0'),
                                                  Request(0x03, 0, FactoryPin, {})}));
 }
@@ -261,13 +261,13 @@ class SimScenarioE2eTest : public E2eTest, public testing::WithParamInterface<Sc
 TEST_P(SimScenarioE2eTest, EndsWithItsMessageStatusAndReports) {
     const ScenarioCase& scenario = GetParam();
     CopyExample();
-    WriteWholeFile(Path(DeviceFile), scenario.deviceLines);
+    WriteFileBytes(Path(DeviceFile), scenario.deviceLines);
     const ProcessResult result = Run(SimPath(), scenario.arguments);
     EXPECT_EQ(result.output, scenario.expectedOutput);
     EXPECT_EQ(result.exitStatus, scenario.expectedStatus);
-    EXPECT_EQ(LastRunReports(ReadWholeFile(Path(RecordFile))).size(), scenario.expectedReports);
+    EXPECT_EQ(LastRunReports(ReadFileBytes(Path(RecordFile))).size(), scenario.expectedReports);
     // The scenario survives the run: the fault lines are still in the file.
-    const std::string device = ReadWholeFile(Path(DeviceFile));
+    const std::string device = ReadFileBytes(Path(DeviceFile));
     std::istringstream lines(scenario.deviceLines);
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("fault", 0) == 0) {
@@ -280,20 +280,20 @@ INSTANTIATE_TEST_SUITE_P(DeviceFile, SimScenarioE2eTest, testing::ValuesIn(Scena
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SimE2eTest, ContentErrorTouchesNoDevice) {
-    WriteWholeFile(Path("table.ob310"), ConfigText(254));
+    WriteFileBytes(Path("table.ob310"), ConfigText(254));
     const ProcessResult result = Run(SimPath(), {"-f", "table.ob310", "-p", FactoryPinText});
     EXPECT_EQ(result.exitStatus, ContentErrorStatus);
-    EXPECT_TRUE(LastRunReports(ReadWholeFile(Path(RecordFile))).empty());
+    EXPECT_TRUE(LastRunReports(ReadFileBytes(Path(RecordFile))).empty());
 }
 
 TEST_F(SimE2eTest, BrokenDeviceFileRefusesToStart) {
     const std::string broken = "devices = 1\ncolour = red\n";
-    WriteWholeFile(Path(DeviceFile), broken);
+    WriteFileBytes(Path(DeviceFile), broken);
     const ProcessResult result = Run(SimPath(), {"-i"});
     EXPECT_EQ(result.output,
               std::string("ob310_cli_sim: ob310_sim_device.txt line 2: unknown key \"colour\"") + Eol);
     EXPECT_EQ(result.exitStatus, 16);
-    EXPECT_EQ(ReadWholeFile(Path(DeviceFile)), broken);
+    EXPECT_EQ(ReadFileBytes(Path(DeviceFile)), broken);
     EXPECT_FALSE(std::filesystem::exists(Path(RecordFile)));
 }
 

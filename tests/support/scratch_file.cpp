@@ -1,8 +1,9 @@
 #include "tests/support/scratch_file.h"
 
+#include "tests/support/file_bytes.h"
+
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <system_error>
 
@@ -20,8 +21,7 @@ std::string UniqueName() {
 
 ScratchFile::ScratchFile(std::string_view content)
     : path_((std::filesystem::temp_directory_path() / UniqueName()).string()) {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    WriteFileBytes(path_, std::string(content));
 }
 
 ScratchFile::~ScratchFile() { Remove(); }

@@ -1,7 +1,5 @@
 #include "tests/support/temp_dir.h"
 
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <system_error>
 
@@ -26,13 +24,3 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::File(const std::string& name) const { return (path_ / name).string(); }
-
-std::string ReadFileBytes(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFileBytes(const std::string& fileName, const std::string& content) {
-    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    out << content;
-}

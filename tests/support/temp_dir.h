@@ -2,6 +2,8 @@
 // content when the object goes.
 #pragma once
 
+#include "tests/support/file_bytes.h"
+
 #include <filesystem>
 #include <string>
 
@@ -19,8 +21,3 @@ public:
 private:
     std::filesystem::path path_;
 };
-
-// The whole content of a file, read in binary so line ends stay as written;
-// empty when it cannot be read.
-std::string ReadFileBytes(const std::string& fileName);
-void WriteFileBytes(const std::string& fileName, const std::string& content);
