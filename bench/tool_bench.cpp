@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench/peak_memory.h"
-#include "cli/console.h"
+#include "output/console.h"
 #include "cli/entry.h"
 #include "config/config_file.h"
 #include "device/discovery.h"

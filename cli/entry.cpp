@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "cli/console.h"
-#include "cli/exit_code.h"
+#include "output/console.h"
+#include "output/exit_code.h"
 #include "cli/flows.h"
-#include "cli/messages.h"
+#include "output/messages.h"
 #include "cli/process_state.h"
 #include "config/hex.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/console.h"
-#include "cli/exit_code.h"
-#include "cli/messages.h"
+#include "output/console.h"
+#include "output/exit_code.h"
+#include "output/messages.h"
 #include "cli/process_state.h"
 #include "config/config_file.h"
 #include "tests/support/empty_hid_layer.h"

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "cli/console.h"
-#include "cli/exit_code.h"
-#include "cli/messages.h"
+#include "output/console.h"
+#include "output/exit_code.h"
+#include "output/messages.h"
 #include "cli/process_state.h"
 #include "protocol/device_info.h"
 #include "protocol/requests.h"

@@ -1,6 +1,6 @@
-#include "cli/console.h"
+#include "output/console.h"
 #include "cli/entry.h"
-#include "cli/exit_code.h"
+#include "output/exit_code.h"
 #include "device/hid_layer.h"
 
 int main(int argc, char** argv) {

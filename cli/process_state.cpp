@@ -1,9 +1,8 @@
 #include "cli/process_state.h"
 
-#include "cli/messages.h"
+#include "output/messages.h"
 #include "config/config_file.h"
 
-Settings settings;
 Pin workingPin{};
 HidLayer* deviceLayer = nullptr;
 

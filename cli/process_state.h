@@ -4,24 +4,10 @@
 // run it many times.
 #pragma once
 
-#include <string>
-
 #include "device/hid_layer.h"
+#include "output/settings.h"
 #include "protocol/pin.h"
 
-struct Settings {
-    bool helpRequested = false;
-    bool verboseMode = false;
-    bool infoRequested = false;
-    bool clearRequested = false;
-    bool fileRequested = false;
-    bool logRequested = false;
-    bool pinValid = false;  // a -p value converted; never turned off
-    std::string configFileName;
-    std::string logFileName;
-};
-
-extern Settings settings;
 
 // The PIN the erase and programming requests carry: the -p PIN, and the
 // factory-default PIN once the write flow's erase has succeeded.

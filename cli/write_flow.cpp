@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/exit_code.h"
+#include "output/exit_code.h"
 #include "cli/flows.h"
-#include "cli/messages.h"
+#include "output/messages.h"
 #include "cli/process_state.h"
 #include "config/config_file.h"
 #include "protocol/device_info.h"

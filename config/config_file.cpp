@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #endif
 
-#include "cli/exit_code.h"
-#include "cli/messages.h"
+#include "output/exit_code.h"
+#include "output/messages.h"
 #include "config/hex.h"
 
 ConfigImage configImage;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/console.h"
+#include "output/console.h"
 #include "tests/support/config_lines.h"
 #include "tests/support/scratch_file.h"
 

@@ -1,6 +1,6 @@
 #include "config/hex.h"
 
-#include "cli/console.h"
+#include "output/console.h"
 
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {

@@ -11,7 +11,7 @@
 #include <string>
 #include <type_traits>
 
-#include "cli/console.h"
+#include "output/console.h"
 #include "config/config_file.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "cli/console.h"
+#include "output/console.h"
 
 namespace {
 

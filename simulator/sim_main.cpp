@@ -1,5 +1,5 @@
 // ob310_cli_sim: ob310_cli over a simulated OB310 kept in the working folder.
-#include "cli/console.h"
+#include "output/console.h"
 #include "simulator/sim_persistent.h"
 
 int main(int argc, char** argv) {

@@ -2,9 +2,9 @@
 
 #include <fstream>
 
-#include "cli/console.h"
+#include "output/console.h"
 #include "cli/entry.h"
-#include "cli/exit_code.h"
+#include "output/exit_code.h"
 
 namespace {
 

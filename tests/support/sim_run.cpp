@@ -4,7 +4,7 @@
 #include <regex>
 
 #include "cli/entry.h"
-#include "cli/messages.h"
+#include "output/messages.h"
 
 std::string RedLine(const std::string& text, std::uint16_t code) {
     char suffix[16];

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/console.h"
+#include "output/console.h"
 #include "simulator/sim_hid_layer.h"
 #include "tests/support/temp_dir.h"
 

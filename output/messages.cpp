@@ -1,11 +1,12 @@
-#include "cli/messages.h"
+#include "output/messages.h"
 
 #include <array>
 #include <cstdio>
 
-#include "cli/console.h"
-#include "cli/process_state.h"
+#include "output/console.h"
+#include "output/settings.h"
 
+Settings settings;
 CLogFile logFile;
 
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/exit_code.h"
+#include "output/exit_code.h"
 
 int ProcessExitStatus(std::int32_t exitCode) {
 #ifdef _WIN32

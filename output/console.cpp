@@ -1,4 +1,4 @@
-#include "cli/console.h"
+#include "output/console.h"
 
 #include <cstdio>
 

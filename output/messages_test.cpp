@@ -1,12 +1,12 @@
-#include "cli/messages.h"
+#include "output/messages.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <string>
 
-#include "cli/console.h"
-#include "cli/process_state.h"
+#include "output/console.h"
+#include "output/settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
