@@ -64,7 +64,7 @@ int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& re
     if (length == 0) {
         return 0;
     }
-    if (hid.WriteReport(record.writeHandle, request.data(), length) == 0) {
+    if (hid.WriteReport(record.writeHandle, request.data(), length, WriteTimeoutMs) == 0) {
         return 0;
     }
     return ReadWithReader(hid, *reader, record.readHandle, reply.data());

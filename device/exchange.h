@@ -9,6 +9,8 @@
 inline constexpr std::size_t ReportBufferSize = 65;  // report ID + 64 data bytes
 inline constexpr std::uint32_t ReadTimeoutMs = 5000;
 inline constexpr int ReadAttempts = 16;
+// Longest wait for the device to take one output report.
+inline constexpr std::uint32_t WriteTimeoutMs = 5000;
 
 using Report = std::array<std::uint8_t, ReportBufferSize>;
 

@@ -98,9 +98,17 @@ public:
     // `buffer` of `bufferBytes` bytes, like HidD_GetProductString.
     virtual bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) = 0;
 
-    // One synchronous output-report write; the number of bytes written, 0 on
-    // failure.
-    virtual std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length) = 0;
+    // One output-report write that waits at most `timeoutMs` for the device
+    // to take the report. The number of bytes written; 0 on failure and when
+    // the time ran out, in which case the write has been cancelled and retired
+    // (it can no longer deliver anything) before this returns.
+    virtual std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
+                                      std::uint32_t timeoutMs) = 0;
+
+    // Discards the input reports already waiting on the interface behind
+    // `readHandle` without waiting for more (HidD_FlushQueue). A reply that
+    // came after its request gave up must not be read as the next one's.
+    virtual void FlushInput(HidHandle readHandle) = 0;
 
     // A reader for timed reads on an overlapped handle; nullptr when its event
     // cannot be created.

@@ -362,7 +362,8 @@ public:
     // Byte 0 is the report ID. For a device without report IDs it is 0 and the
     // kernel drops it before the report goes out, yet counts it in what
     // write() returns, so 65 bytes handed over give 65.
-    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length) override {
+    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
+                              std::uint32_t /*timeoutMs*/) override {
         const OpenInterface* entry = Find(handle);
         if (entry == nullptr || entry->fd < 0 || data == nullptr || length == 0) return 0;
         for (;;) {
@@ -372,6 +373,8 @@ public:
             return std::min<std::uint32_t>(static_cast<std::uint32_t>(n), length);
         }
     }
+
+    void FlushInput(HidHandle /*readHandle*/) override {}
 
     // A reader needs no event here, so it can always be made; on a handle
     // without a node open its reads never start.

@@ -229,11 +229,11 @@ TEST_F(HidrawLayerTest, WriteGoesOnlyThroughReadWriteHandles) {
     const HidHandle closed = Open("hidraw2#1", HidAccess::ReadWrite, HidIoMode::Synchronous);
     hid->Close(closed);
     const Bytes report = Counting(0, 65);
-    EXPECT_EQ(hid->WriteReport(queryOnly, report.data(), 65), 0u);
-    EXPECT_EQ(hid->WriteReport(closed, report.data(), 65), 0u);
-    EXPECT_EQ(hid->WriteReport(InvalidHidHandle, report.data(), 65), 0u);
+    EXPECT_EQ(hid->WriteReport(queryOnly, report.data(), 65, 5000), 0u);
+    EXPECT_EQ(hid->WriteReport(closed, report.data(), 65, 5000), 0u);
+    EXPECT_EQ(hid->WriteReport(InvalidHidHandle, report.data(), 65, 5000), 0u);
     EXPECT_EQ(Sent("hidraw2"), Bytes{});
-    EXPECT_EQ(hid->WriteReport(handle, report.data(), 65), 65u);
+    EXPECT_EQ(hid->WriteReport(handle, report.data(), 65, 5000), 65u);
     EXPECT_EQ(Sent("hidraw2"), report);  // report ID byte included: the kernel wants it
     hid->Close(queryOnly);
     hid->Close(handle);

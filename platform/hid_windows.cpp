@@ -199,11 +199,14 @@ public:
         return HidD_GetProductString(ToWin(handle), buffer, bufferBytes) != FALSE;
     }
 
-    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length) override {
+    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
+                              std::uint32_t /*timeoutMs*/) override {
         DWORD written = 0;
         if (!WriteFile(ToWin(handle), data, length, &written, nullptr)) return 0;
         return written;
     }
+
+    void FlushInput(HidHandle readHandle) override { HidD_FlushQueue(ToWin(readHandle)); }
 
     std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {
         // Automatic reset, not signalled, unnamed.

@@ -151,7 +151,7 @@ protected:
     // The device sends a report: through the layer's synchronous write.
     void Send(const std::vector<std::uint8_t>& bytes) {
         EXPECT_EQ(hid->WriteReport(reinterpret_cast<HidHandle>(client), bytes.data(),
-                                   static_cast<std::uint32_t>(bytes.size())),
+                                   static_cast<std::uint32_t>(bytes.size()), 5000),
                   bytes.size());
     }
 

@@ -390,7 +390,10 @@ bool SimHidLayer::ReadProductString(HidHandle handle, char16_t* buffer, std::uin
     return true;
 }
 
-std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length) {
+void SimHidLayer::FlushInput(HidHandle /*readHandle*/) {}
+
+std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
+                                       std::uint32_t /*timeoutMs*/) {
     SimEvent event;
     event.kind = SimEventKind::Write;
     event.handle = handle;

@@ -217,7 +217,9 @@ public:
     bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override;
     bool ReadCaps(HidHandle handle, HidCaps& caps) override;
     bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) override;
-    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length) override;
+    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
+                              std::uint32_t timeoutMs) override;
+    void FlushInput(HidHandle readHandle) override;
     std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override;
 
 private:

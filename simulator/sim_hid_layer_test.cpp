@@ -46,7 +46,7 @@ const MisuseCase MisuseCases[] = {
     {"WriteThroughReadHandle",
      [](Discovered& d) {
          const Report report{};
-         EXPECT_EQ(d.sim.WriteReport(d.Read(), report.data(), 65), 0u);
+         EXPECT_EQ(d.sim.WriteReport(d.Read(), report.data(), 65, 5000), 0u);
      },
      {"synchronous write through overlapped handle 0x1038"}},
     {"ReaderReleasedWithReadPending",
@@ -99,9 +99,9 @@ TEST(SimHidLayerTest, WritesTheDeviceRefusesDeliverNothing) {
     Discovered d;
     Report report{};
     report[0] = 0x01;  // the device has no report IDs
-    EXPECT_EQ(d.sim.WriteReport(d.Write(), report.data(), 65), 0u);
-    EXPECT_EQ(d.sim.WriteReport(d.table.records[0].writeHandle, Report{}.data(), 2), 0u);  // access 0
-    EXPECT_EQ(d.sim.WriteReport(InvalidHidHandle, Report{}.data(), 65), 0u);
+    EXPECT_EQ(d.sim.WriteReport(d.Write(), report.data(), 65, 5000), 0u);
+    EXPECT_EQ(d.sim.WriteReport(d.table.records[0].writeHandle, Report{}.data(), 2, 5000), 0u);  // access 0
+    EXPECT_EQ(d.sim.WriteReport(InvalidHidHandle, Report{}.data(), 65, 5000), 0u);
     EXPECT_TRUE(d.sim.ReceivedReports().empty());
     EXPECT_EQ(d.sim.Errors(), std::vector<std::string>{});
 }

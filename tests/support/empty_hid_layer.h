@@ -12,9 +12,10 @@ public:
     bool ReadAttributes(HidHandle, HidAttributes&) override { return ++calls, false; }
     bool ReadCaps(HidHandle, HidCaps&) override { return ++calls, false; }
     bool ReadProductString(HidHandle, char16_t*, std::uint32_t) override { return ++calls, false; }
-    std::uint32_t WriteReport(HidHandle, const std::uint8_t*, std::uint32_t) override {
+    std::uint32_t WriteReport(HidHandle, const std::uint8_t*, std::uint32_t, std::uint32_t) override {
         return ++calls, 0;
     }
+    void FlushInput(HidHandle) override { ++calls; }
     std::unique_ptr<HidReader> CreateReader(HidHandle) override { return ++calls, nullptr; }
 
     int calls = 0;
