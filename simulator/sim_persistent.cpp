@@ -128,10 +128,11 @@ private:
         if (report.device != 0) return true;  // only the first device lives in the file
         const std::string number = std::to_string(report.requestNumber);
         if (keepError_.empty()) {
+            // The record is flushed when the run ends or a report is refused:
+            // it tells what happened and holds nothing the device must keep.
             record_ << FormatReceivedReport(report.requestNumber, report.bytes.data(),
                                             report.bytes.size())
-                    << '\n'
-                    << std::flush;
+                    << '\n';
             if (!record_) Fail(std::string("can not write ") + SimRecordFileName);
         }
         const Ob310State& now = layer_.Model(0).state;
@@ -147,6 +148,7 @@ private:
             }
         }
         if (!keepError_.empty()) {
+            record_.flush();
             Say(keepError_ + ", so the device did not take request " + number);
             return false;
         }
