@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace {
 
 constexpr Pin OwnerPin = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
@@ -51,20 +49,12 @@ const ModelCase ModelCases[] = {
      [](Ob310State& s) {
          s = {.versionNumber = s.versionNumber, .serial = s.serial, .eraseCount = 0xFFFF, .programmingRound = true};
      }},
-    {"EraseWithOtherPinIsShort", None, MakeReport(CommandCode::Erase, FactoryDefaultPin),
-     SimRefusedEraseReplyLength, SimStatusWrongPin, None},
-    {"KeyTableStoredAtIndex", None, MakeReport(CommandCode::KeyTableRecord, OwnerPin, 32, 0xA0, 247), 65,
-     SimStatusAccepted, [](Ob310State& s) { s.keyTables[247] = Counting<32>(0xA0); }},
     {"KeyTableIndexPastLast", None, MakeReport(CommandCode::KeyTableRecord, OwnerPin, 32, 1, 248), 65,
      SimStatusBadRecordIndex, None},
-    {"KeyTableWrongPin", None, MakeReport(CommandCode::KeyTableRecord, OtherPin, 32, 1, 7), 65,
-     SimStatusWrongPin, None},
     {"CustomDataLocked", [](Ob310State& s) { s.locked = true; },
      MakeReport(CommandCode::CustomData, OwnerPin, 16, 1), 65, SimStatusLocked, None},
     {"WrongPinBeforeLock", [](Ob310State& s) { s.locked = true; },
      MakeReport(CommandCode::CustomData, OtherPin, 16, 1), 65, SimStatusWrongPin, None},
-    {"CustomDataStored", None, MakeReport(CommandCode::CustomData, OwnerPin, 16, 0x30), 65,
-     SimStatusAccepted, [](Ob310State& s) { s.customData = Counting<16>(0x30); }},
     {"LedFieldsFromTheirOffsets", None, MakeReport(CommandCode::Led, OwnerPin, 52, 1), 65,
      SimStatusAccepted,
      [](Ob310State& s) {
@@ -74,15 +64,6 @@ const ModelCase ModelCases[] = {
      }},
     {"MouseDataStored", None, MakeReport(CommandCode::Mouse, OwnerPin, 32, 0x60), 65, SimStatusAccepted,
      [](Ob310State& s) { s.mouseData = Counting<32>(0x60); }},
-    {"NewPinTakesDataAsPin", [](Ob310State& s) { s.pin = FactoryDefaultPin; },
-     MakeReport(CommandCode::NewPin, FactoryDefaultPin, 8, 1), 65, SimStatusAccepted,
-     [](Ob310State& s) { s.pin = Counting<8>(1); }},
-    {"NewPinWithFactoryPinWhileOwned", None, MakeReport(CommandCode::NewPin, FactoryDefaultPin, 8, 1), 65,
-     SimStatusWrongPin, None},
-    {"LockLocks", None, MakeReport(CommandCode::Lock, OwnerPin), 65, SimStatusAccepted,
-     [](Ob310State& s) { s.locked = true; }},
-    {"DebounceAt1026", None, MakeReport(CommandCode::Debounce, OwnerPin, 1, 0x21), 65, SimStatusAccepted,
-     [](Ob310State& s) { s.debounce = 0x21; }},
     {"DebounceUnknownBelow1026", [](Ob310State& s) { s.versionNumber = 0x1025; },
      MakeReport(CommandCode::Debounce, OwnerPin, 1, 0x21), 65, SimStatusUnknownCommand, None},
     {"UnknownCommand", None, MakeReport(static_cast<CommandCode>(0x07), OwnerPin, 16, 1), 65,
@@ -121,52 +102,5 @@ TEST_P(ModelTest, AnswersAndChangesStateAsSpecified) {
 
 INSTANTIATE_TEST_SUITE_P(Requests, ModelTest, testing::ValuesIn(ModelCases),
                          [](const testing::TestParamInfo<ModelCase>& info) { return info.param.name; });
-
-TEST(ModelInfoTest, ReplyCarriesCustomDataLockCountAndSerial) {
-    Ob310Model model;
-    model.state.customData = Counting<16>(0xF0);
-    model.state.eraseCount = 0x012A;
-    model.state.serial = 0x12345678;
-    model.state.programmingRound = true;
-    Report expected{};
-    std::copy(model.state.customData.begin(), model.state.customData.end(), expected.begin() + 5);
-    const std::vector<std::uint8_t> tail = {0xFF, 0xFF, 0x2A, 0x01, 0x78, 0x56, 0x34, 0x12};
-    std::copy(tail.begin(), tail.end(), expected.begin() + 21);
-    for (const bool locked : {false, true}) {
-        model.state.locked = locked;
-        expected[21] = expected[22] = locked ? 0x00 : 0xFF;
-        const Ob310State before = model.state;
-        Report reply;
-        reply.fill(0xEE);
-        EXPECT_EQ(model.HandleReport(MakeReport(CommandCode::Info, Pin{}).data(), 65, reply), 65u);
-        EXPECT_EQ(reply, expected);
-        EXPECT_FALSE(model.state.programmingRound);  // the query ends a programming round
-        model.state.programmingRound = before.programmingRound;
-        EXPECT_EQ(model.state, before);
-    }
-}
-
-TEST(ModelSequence, ProgrammingRoundAfterEraseUsesFactoryPinThenNewPin) {
-    Ob310Model model;
-    model.state.pin = OwnerPin;
-    const Pin newPin = Counting<8>(0xA1);
-    auto send = [&](const Report& request) {
-        Report reply;
-        model.HandleReport(request.data(), request.size(), reply);
-        return reply[StatusByteOffset];
-    };
-    EXPECT_EQ(send(MakeReport(CommandCode::Erase, OwnerPin)), SimStatusAccepted);
-    EXPECT_EQ(send(MakeReport(CommandCode::CustomData, OwnerPin, 16, 1)), SimStatusWrongPin);
-    EXPECT_EQ(send(MakeReport(CommandCode::CustomData, FactoryDefaultPin, 16, 1)), SimStatusAccepted);
-    EXPECT_EQ(send(MakeReport(CommandCode::NewPin, FactoryDefaultPin, 8, 0xA1)), SimStatusAccepted);
-    EXPECT_EQ(send(MakeReport(CommandCode::Lock, newPin)), SimStatusAccepted);
-    // The write's last request still carries the factory-default PIN.
-    EXPECT_EQ(send(MakeReport(CommandCode::Debounce, FactoryDefaultPin, 1, 4)), SimStatusAccepted);
-    // The next run's information query ends the round: lock and new PIN hold.
-    EXPECT_EQ(send(MakeReport(CommandCode::Info, Pin{})), SimStatusAccepted);
-    EXPECT_EQ(send(MakeReport(CommandCode::Debounce, FactoryDefaultPin, 1, 5)), SimStatusWrongPin);
-    EXPECT_EQ(send(MakeReport(CommandCode::Debounce, newPin, 1, 5)), SimStatusLocked);
-    EXPECT_EQ(model.state.debounce, 4);
-}
 
 }  // namespace

