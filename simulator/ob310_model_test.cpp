@@ -77,26 +77,18 @@ class ModelTest : public testing::TestWithParam<ModelCase> {};
 TEST_P(ModelTest, AnswersAndChangesStateAsSpecified) {
     const ModelCase& c = GetParam();
     Ob310Model model;
-    model.state.versionNumber = 0x1030;
-    model.state.pin = OwnerPin;
-    model.state.serial = 0x0A0B0C0D;
-    model.state.eraseCount = 41;
-    model.state.customData.fill(0x5C);
+    model.state = {.versionNumber = 0x1030, .serial = 0x0A0B0C0D, .pin = OwnerPin, .eraseCount = 41,
+                   .customData = Counting<16>(0x5C), .ledData = Counting<15>(0x1E),
+                   .mouseData = Counting<32>(0x4D), .debounce = 9};
     model.state.keyTables[7].fill(0x77);
-    model.state.ledData.fill(0x1E);
-    model.state.mouseData.fill(0x4D);
-    model.state.debounce = 9;
     c.prepare(model.state);
     Ob310State expected = model.state;
     c.change(expected);
 
     Report reply;
     reply.fill(0xEE);
-    Report expectedReply{};
-    expectedReply[1] = c.request[1];
-    expectedReply[StatusByteOffset] = c.status;
     EXPECT_EQ(model.HandleReport(c.request.data(), c.request.size(), reply), c.replyLength);
-    EXPECT_EQ(reply, expectedReply);
+    EXPECT_EQ(reply, (Report{0x00, c.request[1], c.status}));
     EXPECT_EQ(model.state, expected);
 }
 

@@ -135,64 +135,54 @@ TEST_F(SimE2eTest, KilledRunsJournalIsApplied) {
     EXPECT_FALSE(std::filesystem::exists(Path("ob310_sim_device.journal")));
 }
 
-// Scenarios set up in the device file before the run.
-struct ScenarioCase {
-    const char* name;
-    std::string deviceLines;
-    std::vector<std::string> arguments;
-    std::string expectedOutput;
-    int expectedStatus;
-    std::size_t expectedReports;  // reports the device received in the run
-};
-void PrintTo(const ScenarioCase& c, std::ostream* os) { *os << c.name; }
-
-std::vector<ScenarioCase> ScenarioCases() {
+// Scenarios set up in the device file before the run: the message, the exit
+// status, the reports the device received, and the fault lines kept.
+TEST_F(SimE2eTest, DeviceFileScenarios) {
     const std::string infoFailed = RedLine("Error: Can not get device information of OB310", 4);
     const std::string noDevice = RedLine("Error: No OB310 found on system", 1);
     const std::string fresh = Information(std::string(32, '0'), "open", 0);
     const std::string broken = std::string("ob310_cli_sim: ob310_sim_device.txt ");
-    return {
-        {"NoDevice", "\xEF\xBB\xBF" "devices = 0\r\n", {"-i"}, noDevice, 1, 0},
-        {"ThreeDevicesInformationShowsTheFirst", "devices = 3\n", {"-i"}, fresh, 0, 1},
-        {"InformationReplyInTheLastWait", "fault = request 1 reply-at-wait 16\n", {"-i"}, fresh, 0, 1},
-        {"InformationReplyTooLate", "fault = request 1 reply-at-wait 17\n", {"-i"}, infoFailed, 4, 1},
-        {"InformationWriteFails", "fault = request 1 write-fails\n", {"-i"}, infoFailed, 4, 0},
-        {"WriteEraseShortReply", "fault = request 2 short 64\n", WriteExample,
-         RedLine("Error: Can not erase Ombrel310", 4), 4, 2},
-        {"WriteKeyTableNoReply", "fault = keytable 247 no-reply\n", WriteExample,
-         RedLine("Error: Fail to write keytables", 4), 4, 250},
-        {"ReadmeExample", "devices = 1\npin = 5A3C19E7B2D40F86\nfault = request 251 refuse 01\n",
+    const struct {
+        std::string deviceLines;
+        std::vector<std::string> arguments;
+        std::string expectedOutput;
+        int expectedStatus;
+        std::size_t expectedReports;
+    } scenarios[] = {
+        {"\xEF\xBB\xBF" "devices = 0\r\n", {"-i"}, noDevice, 1, 0},
+        {"devices = 3\n", {"-i"}, fresh, 0, 1},  // the first device answers
+        {"fault = request 1 reply-at-wait 16\n", {"-i"}, fresh, 0, 1},
+        {"fault = request 1 reply-at-wait 17\n", {"-i"}, infoFailed, 4, 1},
+        {"fault = request 1 write-fails\n", {"-i"}, infoFailed, 4, 0},
+        {"fault = request 2 short 64\n", WriteExample, RedLine("Error: Can not erase Ombrel310", 4), 4,
+         2},
+        {"fault = keytable 247 no-reply\n", WriteExample, RedLine("Error: Fail to write keytables", 4),
+         4, 250},
+        {"devices = 1\npin = 5A3C19E7B2D40F86\nfault = request 251 refuse 01\n",  // the README's
          WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251},
-        {"WriteLedShortReply", "fault = request 252 short 1\n", WriteExample, "", 0, 255},
-        {"BrokenLine", "devices = 1\ncolour = red\n", {"-i"},
+        {"fault = request 252 short 1\n", WriteExample, "", 0, 255},
+        {"devices = 1\ncolour = red\n", {"-i"},
          broken + "line 2: unknown key \"colour\"" + Eol + noDevice, 16, 0},
-        {"FaultNumberTooLarge", "fault = request 99999999999 no-reply\n", {"-i"},
+        {"fault = request 99999999999 no-reply\n", {"-i"},
          broken + "line 1: fault request number must be 1 to 1000000" + Eol + noDevice, 16, 0},
-        {"TooLarge", std::string(1024 * 1024 + 1, '#'), {"-i"},
-         broken + "is larger than 1 MiB" + Eol + noDevice, 16, 0},
+        {std::string(1024 * 1024 + 1, '#'), {"-i"}, broken + "is larger than 1 MiB" + Eol + noDevice, 16, 0},
     };
-}
-
-class SimScenarioE2eTest : public E2eTest, public testing::WithParamInterface<ScenarioCase> {};
-
-TEST_P(SimScenarioE2eTest, EndsWithItsMessageStatusAndReports) {
-    const ScenarioCase& scenario = GetParam();
     CopyExample();
-    WriteFileBytes(Path(DeviceFile), scenario.deviceLines);
-    const ProcessResult result = Run(SimPath(), scenario.arguments);
-    EXPECT_EQ(result.output, scenario.expectedOutput);
-    EXPECT_EQ(result.exitStatus, scenario.expectedStatus);
-    EXPECT_EQ(LastRunReports(ReadFileBytes(Path(RecordFile))).size(), scenario.expectedReports);
-    // The scenario survives the run: its fault lines are still in the file.
-    std::istringstream lines(scenario.deviceLines);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("fault", 0) == 0) {
+    for (const auto& scenario : scenarios) {
+        SCOPED_TRACE(scenario.deviceLines.substr(0, 60));
+        std::filesystem::remove(Path(RecordFile));
+        WriteFileBytes(Path(DeviceFile), scenario.deviceLines);
+        const ProcessResult result = Run(SimPath(), scenario.arguments);
+        EXPECT_EQ(result.output, scenario.expectedOutput);
+        EXPECT_EQ(result.exitStatus, scenario.expectedStatus);
+        EXPECT_EQ(LastRunReports(ReadFileBytes(Path(RecordFile))).size(), scenario.expectedReports);
+        const std::size_t fault = scenario.deviceLines.find("fault");
+        if (fault != std::string::npos) {  // the scenario outlives the run
+            const std::string& lines = scenario.deviceLines;
+            const std::string line = lines.substr(fault, lines.find('\n', fault) - fault);
             EXPECT_TRUE(Holds(ReadFileBytes(Path(DeviceFile)), line)) << line;
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(DeviceFile, SimScenarioE2eTest, testing::ValuesIn(ScenarioCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
