@@ -4,6 +4,8 @@
 // Targets (bench/run.sh prints each figure against its own):
 //   whole write, 256 exchanges   <= 2.5 ms   (0.5 % of the ~0.51 s the USB bus needs)
 //   reading a 256-line file      <  100 us
+//   ob310_cli_sim's file work    a few ms per write run (its journal, record
+//                                and one rewrite of the device file)
 //   peak memory of a write run   <  4 MiB
 #include <benchmark/benchmark.h>
 
@@ -19,6 +21,7 @@
 #include "device/exchange.h"
 #include "protocol/pin.h"
 #include "simulator/sim_hid_layer.h"
+#include "simulator/sim_persistent.h"
 
 namespace {
 
@@ -78,6 +81,30 @@ void BM_ReadConfigFile(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ReadConfigFile)->Unit(benchmark::kMicrosecond);
+
+// A whole "ob310_cli_sim -f example.ob310 -p <PIN>" in-process, with its
+// files in a scratch folder: the tool's work plus the simulator's journal,
+// record and rewrite of the device file.
+void BM_PersistentWrite(benchmark::State& state) {
+    const std::filesystem::path home = std::filesystem::current_path();
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "ob310_bench_sim";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+    const char* argv[] = {"ob310_cli_sim", "-f", ExampleFile.c_str(), "-p", "5A3C19E7B2D40F86"};
+    ConsoleCapture console;
+    for (auto _ : state) {
+        if (RunPersistentSimulator(5, argv) != 0) {
+            state.SkipWithError("the write failed");
+            break;
+        }
+        std::filesystem::remove(SimRecordFileName);  // keep the record from growing
+        console.Clear();
+    }
+    std::filesystem::current_path(home);
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_PersistentWrite)->Unit(benchmark::kMillisecond);
 
 // The peak resident memory of a real "ob310_cli_sim -f ... -p ..." process,
 // in a scratch folder with a fresh simulated device. Reported in the label.

@@ -38,6 +38,8 @@ struct Ob310State {
     // Open from an accepted erase to the next information query: the
     // programming round of one write. See "Programming round" below.
     bool programmingRound = false;
+
+    bool operator==(const Ob310State&) const = default;
 };
 
 // How the device answers, in short:

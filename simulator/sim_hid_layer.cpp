@@ -242,6 +242,9 @@ void SimHidLayer::SetEnumerationFails(bool fails) { enumerationFails_ = fails; }
 void SimHidLayer::SetReportObserver(std::function<void(const SimReceivedReport&)> observer) {
     observer_ = std::move(observer);
 }
+void SimHidLayer::SetReportGate(std::function<bool(const SimReceivedReport&)> gate) {
+    gate_ = std::move(gate);
+}
 
 const std::vector<SimReceivedReport>& SimHidLayer::ReceivedReports() const { return received_; }
 const std::vector<SimEvent>& SimHidLayer::Events() const { return events_; }
@@ -428,11 +431,11 @@ std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* dat
             Record(event);
             return 0;
         }
-        // Silent answers owed earlier never come; replies stay queued.
-        std::erase_if(itf.answers, [](const Answer& answer) { return !answer.hasReply; });
         Answer answer;
         answer.script = script;
         answer.hasReply = script.reply;
+        const std::optional<Ob310State> before =
+            gate_ ? std::optional<Ob310State>(device.model.state) : std::nullopt;
         if (script.refuseWithStatus) {
             answer.bytes[1] = padded[1];
             answer.bytes[StatusByteOffset] = *script.refuseWithStatus;
@@ -443,6 +446,13 @@ std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* dat
         if (script.replyLength) {
             answer.length = std::min(*script.replyLength, ReportBufferSize);
         }
+        if (gate_ && !gate_(report)) {
+            device.model.state = *before;
+            Record(event);
+            return 0;
+        }
+        // Silent answers owed earlier never come; replies stay queued.
+        std::erase_if(itf.answers, [](const Answer& answer) { return !answer.hasReply; });
         itf.answers.push_back(answer);
     }
 

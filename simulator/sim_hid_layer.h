@@ -193,6 +193,12 @@ public:
     void SetEnumerationFails(bool fails);
     // Called after each report a device took (its state already updated).
     void SetReportObserver(std::function<void(const SimReceivedReport&)> observer);
+    // Asked for each report the configuration interface is about to take,
+    // after the device answered it and before the write returns. False: the
+    // report is not taken, as if the write had failed (0 bytes, the device
+    // state put back, no reply). The persistent simulator refuses a report
+    // whose change it can not keep.
+    void SetReportGate(std::function<bool(const SimReceivedReport&)> gate);
 
     // --- Record -----------------------------------------------------------
     const std::vector<SimReceivedReport>& ReceivedReports() const;
@@ -270,6 +276,7 @@ private:
     std::vector<SimEvent> events_;
     std::vector<std::string> errors_;
     std::function<void(const SimReceivedReport&)> observer_;
+    std::function<bool(const SimReceivedReport&)> gate_;
     std::uint64_t nowMs_ = 0;
     std::size_t opens_ = 0;
     std::size_t closes_ = 0;

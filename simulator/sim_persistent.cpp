@@ -1,19 +1,24 @@
 #include "simulator/sim_persistent.h"
 
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
-#include "output/console.h"
 #include "cli/entry.h"
+#include "output/console.h"
 #include "output/exit_code.h"
+#include "output/version.h"
 
 namespace {
 
 constexpr const char* ProgramName = "ob310_cli_sim";
 
+void Say(const std::string& text) { ConsoleWriteLine(std::string(ProgramName) + ": " + text); }
+
 std::string RunMarker(int argc, const char* const* argv) {
-    std::string marker = "# run:";
+    std::string marker = std::string("# run of ") + ProgramName + " " + Ob310VersionText + ":";
     for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
+        std::string argument = argv[i] != nullptr ? argv[i] : "";
         for (char& c : argument) {
             if (c == '\n' || c == '\r') c = ' ';  // one run, one marker line
         }
@@ -21,6 +26,148 @@ std::string RunMarker(int argc, const char* const* argv) {
     }
     return marker;
 }
+
+// The HID layer of one run: the simulated OB310 of the working folder,
+// attached when the tool first looks for a device.
+class PersistentDevice : public HidLayer {
+public:
+    explicit PersistentDevice(std::string marker) : marker_(std::move(marker)) {}
+
+    // Writes the device file when the run changed the device; the exit status.
+    int Finish(int exitCode) {
+        record_.close();
+        journal_.close();
+        if (rewrite_) {
+            device_.state = kept_;
+            // When this fails the journal still holds every change.
+            std::error_code ec;
+            if (SaveSimDeviceFile(SimDeviceFileName, device_)) {
+                std::filesystem::remove(SimJournalFileName, ec);
+            }
+        }
+        return broken_ ? ExitArgumentError : ProcessExitStatus(exitCode);
+    }
+
+    std::vector<std::string> EnumerateInterfaces() override {
+        Attach();
+        return broken_ ? std::vector<std::string>{} : layer_.EnumerateInterfaces();
+    }
+    HidHandle Open(const std::string& path, HidAccess access, HidIoMode mode) override {
+        return layer_.Open(path, access, mode);
+    }
+    void Close(HidHandle handle) override { layer_.Close(handle); }
+    bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
+        return layer_.ReadAttributes(handle, attributes);
+    }
+    bool ReadCaps(HidHandle handle, HidCaps& caps) override { return layer_.ReadCaps(handle, caps); }
+    bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) override {
+        return layer_.ReadProductString(handle, buffer, bufferBytes);
+    }
+    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
+                              std::uint32_t timeoutMs) override {
+        return layer_.WriteReport(handle, data, length, timeoutMs);
+    }
+    void FlushInput(HidHandle readHandle) override { layer_.FlushInput(readHandle); }
+    std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {
+        return layer_.CreateReader(readHandle);
+    }
+
+private:
+    void Attach() {
+        if (attached_) return;
+        attached_ = true;
+        std::string error;
+        std::error_code ec;
+        switch (LoadSimDeviceFile(SimDeviceFileName, device_, error)) {
+        case SimLoadOutcome::Broken:
+            Say(error);
+            broken_ = true;
+            return;
+        case SimLoadOutcome::Missing:
+            // A new device: a journal left beside a deleted device file is
+            // not its history.
+            if (std::filesystem::is_regular_file(SimJournalFileName, ec)) {
+                std::filesystem::remove(SimJournalFileName, ec);
+            }
+            if (!SaveSimDeviceFile(SimDeviceFileName, device_)) {
+                keepError_ = std::string("can not create ") + SimDeviceFileName;
+            }
+            break;
+        case SimLoadOutcome::Loaded:
+            switch (ApplySimJournal(SimJournalFileName, device_, error)) {
+            case SimLoadOutcome::Broken:
+                Say(error);
+                broken_ = true;
+                return;
+            case SimLoadOutcome::Loaded:
+                // Fold the killed run's changes in before this run journals
+                // its own behind a possibly torn last entry.
+                if (SaveSimDeviceFile(SimDeviceFileName, device_)) {
+                    std::filesystem::remove(SimJournalFileName, ec);
+                } else {
+                    keepError_ = std::string("can not save ") + SimDeviceFileName;
+                }
+                break;
+            case SimLoadOutcome::Missing: break;
+            }
+            break;
+        }
+        kept_ = device_.state;
+        SetUpSimHidLayer(device_, layer_);
+        layer_.SetReportGate([this](const SimReceivedReport& report) { return Keep(report); });
+        if (OpenForAppend(record_, SimRecordFileName)) record_ << marker_ << '\n' << std::flush;
+        if (!record_.is_open() || !record_) Fail(std::string("can not write ") + SimRecordFileName);
+    }
+
+    void Fail(std::string error) {
+        if (keepError_.empty()) keepError_ = std::move(error);
+    }
+
+    // Whether the report the device is about to take is kept.
+    bool Keep(const SimReceivedReport& report) {
+        if (report.device != 0) return true;  // only the first device lives in the file
+        const std::string number = std::to_string(report.requestNumber);
+        if (keepError_.empty()) {
+            // The record is flushed when the run ends or a report is refused:
+            // it tells what happened and holds nothing the device must keep.
+            record_ << FormatReceivedReport(report.requestNumber, report.bytes.data(),
+                                            report.bytes.size())
+                    << '\n';
+            if (!record_) Fail(std::string("can not write ") + SimRecordFileName);
+        }
+        const Ob310State& now = layer_.Model(0).state;
+        const std::string changes = keepError_.empty() ? FormatSimChanges(kept_, now) : "";
+        if (!changes.empty()) {
+            // One write per entry, so a killed run tears at most the last one.
+            if (journal_.is_open() || OpenForAppend(journal_, SimJournalFileName)) {
+                journal_ << changes + SimJournalEntryEnd << std::flush;
+            }
+            if (!journal_.is_open() || !journal_) {
+                Fail(std::string("can not write ") + SimJournalFileName);
+                record_ << "# request " << number << " not taken\n" << std::flush;
+            }
+        }
+        if (!keepError_.empty()) {
+            record_.flush();
+            Say(keepError_ + ", so the device did not take request " + number);
+            return false;
+        }
+        rewrite_ = rewrite_ || !changes.empty();
+        kept_ = now;
+        return true;
+    }
+
+    std::string marker_;
+    SimHidLayer layer_;
+    SimDeviceFile device_;
+    Ob310State kept_;        // the device as the files hold it
+    std::string keepError_;  // why reports can not be kept; empty while they can
+    std::ofstream record_;
+    std::ofstream journal_;
+    bool attached_ = false;
+    bool broken_ = false;    // the device file can not be used: no device
+    bool rewrite_ = false;   // the run changed the device
+};
 
 }  // namespace
 
@@ -54,39 +201,7 @@ void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer) {
 }
 
 int RunPersistentSimulator(int argc, const char* const* argv) {
-    SimDeviceFile device;
-    std::string error;
-    if (LoadSimDeviceFile(SimDeviceFileName, device, error) == SimLoadOutcome::Broken) {
-        ConsoleWriteLine(std::string(ProgramName) + ": " + error);
-        return ExitArgumentError;
-    }
-
-    SimHidLayer layer;
-    SetUpSimHidLayer(device, layer);
-
-    std::ofstream record(SimRecordFileName, std::ios::binary | std::ios::app);
-    record << RunMarker(argc, argv) << '\n' << std::flush;
-
-    // Save after every report the first device takes, so a run that ends
-    // anywhere (even killed) leaves the device file as the device is. Reports
-    // that change nothing (the information query) skip the write.
-    bool saved = true;
-    std::string savedText = FormatSimDeviceFile(device);
-    layer.SetReportObserver([&](const SimReceivedReport& report) {
-        if (report.device != 0) return;
-        record << FormatReceivedReport(report.bytes.data(), report.bytes.size()) << '\n'
-               << std::flush;
-        device.state = layer.Model(0).state;
-        std::string text = FormatSimDeviceFile(device);
-        if (text == savedText) return;
-        saved = SaveSimDeviceFile(SimDeviceFileName, device) && saved;
-        savedText = std::move(text);
-    });
-
-    const int exitCode = Ob310Main(argc, argv, layer);
-    if (!saved) {
-        ConsoleWriteLine(std::string(ProgramName) + ": can not save " + SimDeviceFileName);
-        return ExitArgumentError;
-    }
-    return ProcessExitStatus(exitCode);
+    PersistentDevice device(RunMarker(argc, argv));
+    const int exitCode = Ob310Main(argc, argv, device);
+    return device.Finish(exitCode);
 }

@@ -15,10 +15,24 @@ void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer);
 // The fault rule of the HID layer that one fault line stands for.
 SimFaultRule ToFaultRule(const SimFault& fault);
 
-// Loads (or creates) the device file in the working folder, appends a marker
-// line for this run to the record, runs the tool with `argv` and saves the
-// device after every report it takes. Returns the process exit status. A
-// device file that cannot be read, parsed or saved makes the run print one
-// plain line naming the problem and return 16; such a broken file is left as
-// it is and the tool does not run.
+// Runs the tool with `argv` over the device of the working folder and returns
+// the process exit status.
+//
+// The files are first touched when the tool looks for a device, so a run that
+// never does (help, argument errors, a configuration file that does not read)
+// needs neither a device file nor a writable folder. Then the device file is
+// read (and created with factory values when missing), a leftover journal of
+// a run that was killed is applied, and the run's marker line goes to the
+// record.
+//
+// Each report the first device takes goes to the record and, when it changed
+// the device, its changes go to the journal, before the device answers. A
+// report that can not be kept there is not taken: the write delivers 0 bytes,
+// the device state stays as before, and one plain line names the file, so
+// the tool reports its step's error. At the end a run that changed the device
+// rewrites the device file once and removes the journal.
+//
+// A device file that can not be used (not a regular file, over 1 MiB, a
+// broken line) leaves the device unplugged: one plain line names the problem,
+// the file is left as it is, and the run returns 16.
 int RunPersistentSimulator(int argc, const char* const* argv);

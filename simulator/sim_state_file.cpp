@@ -1,11 +1,8 @@
 #include "simulator/sim_state_file.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdio>
+#include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "config/hex.h"
@@ -102,8 +99,8 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     }
     std::uint32_t index = 0;
     if (words[0] == "request") {
-        if (!ParseDecimal(words[1], 1000000, index) || index < 1) {
-            problem = "fault request number must be 1 or more";
+        if (!ParseDecimal(words[1], SimMaxFaultRequest, index) || index < 1) {
+            problem = "fault request number must be 1 to " + std::to_string(SimMaxFaultRequest);
             return false;
         }
         fault.target = SimFault::Target::Request;
@@ -122,26 +119,27 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     const std::string_view kind = words[2];
     const std::size_t wantWords = (kind == "no-reply" || kind == "write-fails") ? 3 : 4;
     std::uint32_t value = 0;
+    const bool hasValue = words.size() == 4;
     if (kind == "no-reply") {
         fault.kind = SimFault::Kind::NoReply;
     } else if (kind == "write-fails") {
         fault.kind = SimFault::Kind::WriteFails;
     } else if (kind == "reply-at-wait") {
         fault.kind = SimFault::Kind::ReplyAtWait;
-        if (words.size() != 4 || !ParseDecimal(words[3], 1000000, value) || value < 1) {
-            problem = "reply-at-wait needs a wait number of 1 or more";
+        if (!hasValue || !ParseDecimal(words[3], SimMaxFaultRequest, value) || value < 1) {
+            problem = "reply-at-wait needs a wait number of 1 to " + std::to_string(SimMaxFaultRequest);
             return false;
         }
     } else if (kind == "refuse") {
         fault.kind = SimFault::Kind::Refuse;
-        if (words.size() != 4 || !ParseHexNumber(words[3], 2, value) || value == 0) {
+        if (!hasValue || !ParseHexNumber(words[3], 2, value) || value == 0) {
             problem = "refuse needs a status byte of 01 to FF";
             return false;
         }
     } else if (kind == "short") {
         fault.kind = SimFault::Kind::Short;
-        if (words.size() != 4 || !ParseDecimal(words[3], ReportBufferSize - 1, value)) {
-            problem = "short needs a reply length of 0 to 64";
+        if (!hasValue || !ParseDecimal(words[3], ReportBufferSize - 1, value) || value < 1) {
+            problem = "short needs a reply length of 1 to 64";
             return false;
         }
     } else {
@@ -237,9 +235,11 @@ bool ParseSetting(std::string_view key, std::string_view value, SimDeviceFile& d
 }
 
 constexpr const char* FileHeader =
-    "# The simulated OB310 of ob310_cli_sim. The simulator reads this file when it\n"
-    "# starts and rewrites it after every request the device takes, so edit it\n"
-    "# only between runs; comments of your own are not kept.\n"
+    "# The simulated OB310 of ob310_cli_sim. The simulator reads this file when a\n"
+    "# run first looks for a device and rewrites it at the end of a run that changed\n"
+    "# the device (ob310_sim_device.journal holds the changes meanwhile), so edit it\n"
+    "# only between runs; comments of your own are not kept. Delete it (and the\n"
+    "# journal, if any) to reset the device to its factory state.\n"
     "#\n"
     "# devices     = 0 to 3            how many OB310 are attached\n"
     "# version     = hex, 1-4 digits   the HID version number (revision)\n"
@@ -252,12 +252,89 @@ constexpr const char* FileHeader =
     "# keytable N  = 64 hex digits     record N (0-247); records not listed are zero\n"
     "# fault       = request N KIND    at the N-th report of a run (1 = first)\n"
     "# fault       = keytable I KIND   at the key-table record I\n"
-    "#   KIND: no-reply | reply-at-wait W | write-fails | refuse XX | short L\n"
+    "#   KIND: no-reply | reply-at-wait W | write-fails | refuse XX | short L (1-64)\n"
     "#\n";
+
+std::string UpperHex(const std::uint8_t* data, std::size_t size) {
+    std::string text = HexText(data, size);
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The lines of every key but devices, faults and the key-table records, in
+// the file's order.
+std::vector<std::string> SettingLines(const Ob310State& state) {
+    const auto line = [](const char* key, const std::string& value) {
+        return std::string(key) + " = " + value + "\n";
+    };
+    return {
+        line("version", HexNumber(state.versionNumber, 4)),
+        line("serial", HexNumber(state.serial, 8)),
+        line("pin", HexText(state.pin.data(), state.pin.size())),
+        line("erase_count", std::to_string(state.eraseCount)),
+        line("locked", state.locked ? "yes" : "no"),
+        line("custom_data", HexText(state.customData.data(), state.customData.size())),
+        line("led_mode", HexText(&state.ledMode, 1)),
+        line("led_params", HexText(state.ledParams.data(), state.ledParams.size())),
+        line("led_data", HexText(state.ledData.data(), state.ledData.size())),
+        line("mouse_data", HexText(state.mouseData.data(), state.mouseData.size())),
+        line("debounce", HexText(&state.debounce, 1)),
+    };
+}
+
+std::string KeyTableLine(std::size_t index, const KeyTableRecord& record) {
+    return "keytable " + std::to_string(index) + " = " + HexText(record.data(), record.size()) + "\n";
+}
+
+std::string FormatFault(const SimFault& fault) {
+    std::string text = fault.target == SimFault::Target::Request ? "request " : "keytable ";
+    text += std::to_string(fault.index);
+    switch (fault.kind) {
+    case SimFault::Kind::NoReply: return text + " no-reply";
+    case SimFault::Kind::WriteFails: return text + " write-fails";
+    case SimFault::Kind::ReplyAtWait: return text + " reply-at-wait " + std::to_string(fault.value);
+    case SimFault::Kind::Refuse: return text + " refuse " + HexNumber(fault.value, 2);
+    case SimFault::Kind::Short: return text + " short " + std::to_string(fault.value);
+    }
+    return text;
+}
+
+bool IsRegularOrAbsent(const std::string& path) {
+    std::error_code ec;
+    const auto type = std::filesystem::status(path, ec).type();
+    return type == std::filesystem::file_type::not_found ||
+           type == std::filesystem::file_type::regular;
+}
+
+// The whole text of the regular file at `path`, refusing anything else
+// before it is opened or read whole.
+SimLoadOutcome ReadSmallFile(const std::string& path, std::string& text, std::string& error) {
+    std::error_code ec;
+    const auto type = std::filesystem::status(path, ec).type();
+    if (type == std::filesystem::file_type::not_found) return SimLoadOutcome::Missing;
+    if (type != std::filesystem::file_type::regular) {
+        error = path + " is not a regular file";
+        return SimLoadOutcome::Broken;
+    }
+    std::ifstream in(path, std::ios::binary);
+    text.resize(SimMaxFileBytes + 1);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (!in.is_open() || in.bad()) {
+        error = "can not read " + path;
+        return SimLoadOutcome::Broken;
+    }
+    if (text.size() > SimMaxFileBytes) {
+        error = path + " is larger than 1 MiB";
+        return SimLoadOutcome::Broken;
+    }
+    return SimLoadOutcome::Loaded;
+}
 
 }  // namespace
 
 bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::string& error) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // editors on Windows add it
     int lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
@@ -282,68 +359,72 @@ bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::strin
     return true;
 }
 
-std::string FormatSimFault(const SimFault& fault) {
-    std::string text = fault.target == SimFault::Target::Request ? "request " : "keytable ";
-    text += std::to_string(fault.index);
-    switch (fault.kind) {
-    case SimFault::Kind::NoReply: return text + " no-reply";
-    case SimFault::Kind::WriteFails: return text + " write-fails";
-    case SimFault::Kind::ReplyAtWait: return text + " reply-at-wait " + std::to_string(fault.value);
-    case SimFault::Kind::Refuse: return text + " refuse " + HexNumber(fault.value, 2);
-    case SimFault::Kind::Short: return text + " short " + std::to_string(fault.value);
+std::string FormatSimDeviceFile(const SimDeviceFile& device) {
+    std::string text = FileHeader;
+    text += "devices = " + std::to_string(device.deviceCount) + "\n";
+    for (const std::string& line : SettingLines(device.state)) text += line;
+    const auto& records = device.state.keyTables;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i] != KeyTableRecord{}) text += KeyTableLine(i, records[i]);
+    }
+    for (const SimFault& fault : device.faults) text += "fault = " + FormatFault(fault) + "\n";
+    return text;
+}
+
+std::string FormatSimChanges(const Ob310State& before, const Ob310State& after) {
+    std::string text;
+    const std::vector<std::string> old = SettingLines(before);
+    const std::vector<std::string> now = SettingLines(after);
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        if (now[i] != old[i]) text += now[i];
+    }
+    for (std::size_t i = 0; i < after.keyTables.size(); ++i) {
+        if (after.keyTables[i] != before.keyTables[i]) text += KeyTableLine(i, after.keyTables[i]);
     }
     return text;
 }
 
-std::string FormatSimDeviceFile(const SimDeviceFile& device) {
-    const Ob310State& state = device.state;
-    std::ostringstream out;
-    out << FileHeader;
-    out << "devices = " << device.deviceCount << '\n';
-    out << "version = " << HexNumber(state.versionNumber, 4) << '\n';
-    out << "serial = " << HexNumber(state.serial, 8) << '\n';
-    out << "pin = " << HexText(state.pin.data(), state.pin.size()) << '\n';
-    out << "erase_count = " << state.eraseCount << '\n';
-    out << "locked = " << (state.locked ? "yes" : "no") << '\n';
-    out << "custom_data = " << HexText(state.customData.data(), state.customData.size()) << '\n';
-    out << "led_mode = " << HexText(&state.ledMode, 1) << '\n';
-    out << "led_params = " << HexText(state.ledParams.data(), state.ledParams.size()) << '\n';
-    out << "led_data = " << HexText(state.ledData.data(), state.ledData.size()) << '\n';
-    out << "mouse_data = " << HexText(state.mouseData.data(), state.mouseData.size()) << '\n';
-    out << "debounce = " << HexText(&state.debounce, 1) << '\n';
-    for (std::size_t i = 0; i < state.keyTables.size(); ++i) {
-        const KeyTableRecord& record = state.keyTables[i];
-        if (std::all_of(record.begin(), record.end(), [](std::uint8_t b) { return b == 0; })) {
-            continue;
-        }
-        out << "keytable " << i << " = " << HexText(record.data(), record.size()) << '\n';
+std::string FormatReceivedReport(std::uint64_t requestNumber, const std::uint8_t* data,
+                                 std::size_t length) {
+    Report report{};  // a short report reads as zero-padded, as the device reads it
+    std::copy_n(data, std::min(length, report.size()), report.begin());
+    const std::string pin = ", PIN " + UpperHex(report.data() + 5, 8);
+    std::string words;
+    switch (static_cast<CommandCode>(report[1])) {
+    case CommandCode::Info: words = "information query"; break;
+    case CommandCode::KeyTableRecord: words = "keytable " + std::to_string(report[2]) + pin; break;
+    case CommandCode::Erase: words = "erase" + pin; break;
+    case CommandCode::NewPin: words = "new PIN " + UpperHex(report.data() + 13, 8) + pin; break;
+    case CommandCode::CustomData: words = "custom data" + pin; break;
+    case CommandCode::Lock: words = "lock" + pin; break;
+    case CommandCode::Led: words = "LED" + pin; break;
+    case CommandCode::Mouse: words = "mouse" + pin; break;
+    case CommandCode::Debounce: words = "debounce " + HexNumber(report[13], 2) + pin; break;
+    default: words = "command " + HexNumber(report[1], 2) + pin; break;
     }
-    for (const SimFault& fault : device.faults) out << "fault = " << FormatSimFault(fault) << '\n';
-    return out.str();
-}
-
-std::string FormatReceivedReport(const std::uint8_t* data, std::size_t length) {
-    return HexText(data, length);
+    return HexText(data, length) + "  request " + std::to_string(requestNumber) + ": " + words;
 }
 
 SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
                                  std::string& error) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        if (!SaveSimDeviceFile(path, device)) {
-            error = "can not create " + path;
-            return SimLoadOutcome::Broken;
-        }
-        return SimLoadOutcome::Created;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "can not read " + path;
+    std::string text;
+    const SimLoadOutcome outcome = ReadSmallFile(path, text, error);
+    if (outcome == SimLoadOutcome::Loaded && !ParseSimDeviceFile(text, device, error)) {
+        error = path + " " + error;
         return SimLoadOutcome::Broken;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!ParseSimDeviceFile(text.str(), device, error)) {
+    return outcome;
+}
+
+SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device,
+                               std::string& error) {
+    if (!IsRegularOrAbsent(path)) return SimLoadOutcome::Missing;
+    std::string text;
+    const SimLoadOutcome outcome = ReadSmallFile(path, text, error);
+    if (outcome != SimLoadOutcome::Loaded) return outcome;
+    const std::size_t end = text.rfind(SimJournalEntryEnd);
+    text.resize(end == std::string::npos ? 0 : end);
+    if (!ParseSimDeviceFile(text, device, error)) {
         error = path + " " + error;
         return SimLoadOutcome::Broken;
     }
@@ -352,6 +433,7 @@ SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
 
 bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device) {
     const std::string sidePath = path + ".new";
+    if (!IsRegularOrAbsent(sidePath)) return false;
     {
         std::ofstream out(sidePath, std::ios::binary | std::ios::trunc);
         out << FormatSimDeviceFile(device);
@@ -363,4 +445,10 @@ bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device) {
     std::error_code ec;
     std::filesystem::rename(sidePath, path, ec);
     return !ec;
+}
+
+bool OpenForAppend(std::ofstream& stream, const std::string& path) {
+    if (!IsRegularOrAbsent(path)) return false;
+    stream.open(path, std::ios::binary | std::ios::app);
+    return stream.is_open();
 }

@@ -1,9 +1,10 @@
 // The persistent simulated OB310: the device file that holds its state and its
-// scenario between runs, and the record of every report it received.
+// scenario between runs, the journal of changes a run has made to it, and the
+// record of every report it received.
 //
 // The device file is plain text, one "key = value" per line; '#' starts a
-// comment line, blanks around keys and values do not matter, and a CR before
-// the line end is ignored. Keys:
+// comment line, blanks around keys and values do not matter, a CR before the
+// line end is ignored and so is a UTF-8 byte-order mark at the start. Keys:
 //
 //   devices     = 0 to 3            how many OB310 are attached
 //   version     = 1 to 4 hex digits the HID version number (revision)
@@ -23,7 +24,8 @@
 //
 // A fault makes the device misbehave at one request of every run:
 //   TARGET: "request N"  the N-th report the device receives in the run (1 is
-//                        the first); "keytable I" the key-table record I.
+//                        the first, up to SimMaxFaultRequest); "keytable I"
+//                        the key-table record I.
 //   KIND:   "no-reply"        the device never answers
 //           "reply-at-wait W" the answer comes during the W-th wait (1 to 16
 //                             arrive in time, later ones never do)
@@ -34,9 +36,13 @@
 // Keys may come in any order and every key is optional; a missing key keeps
 // its factory value. A later line for the same key replaces an earlier one,
 // except fault lines, which add up.
+//
+// The journal holds device-file lines too: for each request that changed the
+// device, the lines of the keys it changed, then SimJournalEntryEnd.
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,8 +50,14 @@
 #include "simulator/ob310_model.h"
 
 inline constexpr const char* SimDeviceFileName = "ob310_sim_device.txt";
+inline constexpr const char* SimJournalFileName = "ob310_sim_device.journal";
 inline constexpr const char* SimRecordFileName = "ob310_sim_received.txt";
+inline constexpr const char* SimJournalEntryEnd = "# end of request\n";
 inline constexpr int SimMaxDevices = 3;
+inline constexpr std::uint32_t SimMaxFaultRequest = 1000000;
+// Device files and journals are at most this long; a longer one is refused
+// rather than read.
+inline constexpr std::uintmax_t SimMaxFileBytes = 1024 * 1024;
 
 struct SimFault {
     enum class Target { Request, KeyTable };
@@ -63,10 +75,12 @@ struct SimDeviceFile {
     int deviceCount = 1;
     Ob310State state;  // factory defaults until a file says otherwise
     std::vector<SimFault> faults;
+
+    bool operator==(const SimDeviceFile&) const = default;
 };
 
-// Parses the text of a device file into `device` (which starts from factory
-// defaults). On a broken line returns false and sets `error` to a one-line
+// Parses the text of a device file (or journal) into `device`, over what it
+// already holds. On a broken line returns false and sets `error` to a one-line
 // description naming the line number, e.g. `line 4: unknown key "colour"`.
 bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::string& error);
 
@@ -75,24 +89,38 @@ bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::strin
 // the fault lines. Parsing it gives `device` back.
 std::string FormatSimDeviceFile(const SimDeviceFile& device);
 
-// "request 5 no-reply", "keytable 10 refuse 01", ...
-std::string FormatSimFault(const SimFault& fault);
+// The device-file lines of the keys whose values differ from `before` to
+// `after` (a key-table record that became zero included); empty when none.
+std::string FormatSimChanges(const Ob310State& before, const Ob310State& after);
 
-// One received report as a line of lower-case hex digits, two per byte.
-std::string FormatReceivedReport(const std::uint8_t* data, std::size_t length);
+// One received report for the record: its bytes as lower-case hex, two blanks,
+// and what it is in words, e.g. "request 5: keytable 2, PIN 5A3C19E7B2D40F86".
+std::string FormatReceivedReport(std::uint64_t requestNumber, const std::uint8_t* data,
+                                 std::size_t length);
 
 enum class SimLoadOutcome {
-    Loaded,   // the file existed and parsed
-    Created,  // there was no file: factory defaults were written to it
-    Broken,   // the file cannot be read, parsed or created; see `error`
+    Loaded,   // read and applied
+    Missing,  // nothing there; `device` is unchanged
+    Broken,   // can not be used; `error` says why in one line
 };
 
-// Loads the device file at `path`; when it does not exist, writes one with
-// factory defaults and returns Created.
+// Reads the device file at `path` into `device`. A folder, a device, a FIFO
+// or a file larger than SimMaxFileBytes is Broken without being read.
 SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
                                  std::string& error);
+
+// Applies the journal at `path` to `device`: every entry that was written
+// whole. A torn last entry is dropped: its write never returned, so the tool
+// never learnt that the device took it. Anything but a regular file there is
+// no journal (Missing).
+SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device,
+                               std::string& error);
 
 // Replaces the file at `path` with `device`'s text. The text goes to a side
 // file first and is renamed over the old one, so an interrupted run never
 // leaves half a file. False when it could not be written.
 bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device);
+
+// Opens `path` for appending; false, without opening anything, when something
+// other than a regular file is there (opening a FIFO would block the run).
+bool OpenForAppend(std::ofstream& stream, const std::string& path);

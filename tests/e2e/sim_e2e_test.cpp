@@ -3,9 +3,6 @@
 // file and the record of every report the device received.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdint>
-#include <regex>
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
@@ -14,287 +11,164 @@ namespace {
 
 constexpr const char* DeviceFile = "ob310_sim_device.txt";
 constexpr const char* RecordFile = "ob310_sim_received.txt";
+const std::vector<std::string> WriteExample = {"-f", "example.ob310", "-p", FactoryPinText};
+const std::string NewPin = "0011223344556677";
 
-using Bytes = std::vector<std::uint8_t>;
-
-const Bytes FactoryPin = {0x5A, 0x3C, 0x19, 0xE7, 0xB2, 0xD4, 0x0F, 0x86};
-
-std::string Hex(const Bytes& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t b : bytes) {
-        text.push_back(digits[b >> 4]);
-        text.push_back(digits[b & 0xF]);
-    }
-    return text;
-}
-
-// A 65-byte request: command, index, PIN, data from offset 13, the rest `fill`.
-std::string Request(std::uint8_t command, std::uint8_t index, const Bytes& pin, const Bytes& data,
-                    std::uint8_t fill = 0x00) {
-    Bytes report(65, fill);
-    std::fill(report.begin(), report.begin() + 13, 0x00);
-    report[1] = command;
-    report[2] = index;
-    std::copy(pin.begin(), pin.end(), report.begin() + 5);
-    std::copy(data.begin(), data.end(), report.begin() + 13);
-    return Hex(report);
-}
-
-// The reports of one run, read from the record: the lines after the last
-// "# run" marker.
+// The report lines of the record after its last "# run" marker.
 std::vector<std::string> LastRunReports(const std::string& record) {
     std::vector<std::string> reports;
     std::istringstream lines(record);
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (std::string line; std::getline(lines, line);) {
         if (line.rfind("# run", 0) == 0) reports.clear();
-        else if (!line.empty()) reports.push_back(line);
+        else reports.push_back(line);
     }
     return reports;
 }
 
-const std::string FreshInformation = Lines({
-    "Custom Data = 00000000000000000000000000000000",
-    "Lock status = open",
-    "Erase count = 0",
-    "Serial = 00b31001",
-    "Revision = 1026",
-});
+std::string Information(const std::string& customData, const char* lock, int erases) {
+    return Lines({"Custom Data = " + customData, std::string("Lock status = ") + lock,
+                  "Erase count = " + std::to_string(erases), "Serial = 00b31001", "Revision = 1026"});
+}
 
-const std::string ExampleCustomData = "4f42333130206578616d706c65203031";  // "OB310 example 01"
-
-const std::string VerboseWrite = VerboseLine("Start programming OB310") +
-                                 VerboseLine("Erase OB310") + VerboseLine("Success: Write complete");
+bool Holds(const std::string& text, const std::string& line) {
+    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
+}
 
 using SimE2eTest = E2eTest;
 
-TEST_F(SimE2eTest, InformationOnAFreshDeviceCreatesItsFile) {
-    const ProcessResult result = Run(SimPath(), {"-i"});
-    EXPECT_EQ(result.output, FreshInformation);
-    EXPECT_EQ(result.exitStatus, 0);
-    const std::string device = ReadFileBytes(Path(DeviceFile));
-    EXPECT_NE(device.find("\npin = 5a3c19e7b2d40f86\n"), std::string::npos) << device;
-    EXPECT_NE(device.find("\nerase_count = 0\n"), std::string::npos);
-    EXPECT_NE(device.find("\nlocked = no\n"), std::string::npos);
-    EXPECT_EQ(ReadFileBytes(Path(RecordFile)), "# run: -i\n" + std::string(130, '0') + "\n");
-}
-
-// The README's main job: write the example with -v and a log, then -i.
-TEST_F(SimE2eTest, WriteThenInformationFollowOneAnother) {
+// The README's main job, then a write that changes the PIN and locks: the
+// device keeps what each run did, and the record names each report.
+TEST_F(SimE2eTest, RunsFollowOneAnotherOnOneDevice) {
+    const std::string zeros(32, '0');
+    const std::string example = "4f42333130206578616d706c65203031";  // "OB310 example 01"
+    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(zeros, "open", 0));
     CopyExample();
-    const ProcessResult write =
-        Run(SimPath(), {"-f", "example.ob310", "-p", FactoryPinText, "-v", "-l", "demo.log"});
-    EXPECT_EQ(write.output, VerboseWrite);
-    EXPECT_EQ(write.exitStatus, 0);
+    EXPECT_EQ(Run(SimPath(), WriteExample).exitStatus, 0);
+    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(example, "open", 1));
+    const std::string written = ReadFileBytes(Path(DeviceFile));
+    EXPECT_TRUE(Holds(written, "keytable 247 = f7" + std::string(62, '0')) && Holds(written, "debounce = 05"));
 
-    const std::string log = ReadFileBytes(Path("demo.log"));
-    EXPECT_TRUE(std::regex_match(
-        log, std::regex("[0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]: "
-                        "CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=example\\.ob310;\r\n")))
-        << log;
-
-    const ProcessResult info = Run(SimPath(), {"-i"});
-    EXPECT_EQ(info.output, Lines({"Custom Data = " + ExampleCustomData, "Lock status = open",
-                                  "Erase count = 1", "Serial = 00b31001", "Revision = 1026"}));
-    EXPECT_EQ(info.exitStatus, 0);
-
-    // The same again: the device still holds the factory PIN and stays open.
-    const ProcessResult again =
-        Run(SimPath(), {"-f", "example.ob310", "-p", FactoryPinText, "-l", "demo.log"});
-    EXPECT_EQ(again.output, "");
-    EXPECT_EQ(again.exitStatus, 0);
-    const std::string device = ReadFileBytes(Path(DeviceFile));
-    EXPECT_NE(device.find("\nerase_count = 2\n"), std::string::npos) << device;
-    EXPECT_NE(device.find("\ncustom_data = " + ExampleCustomData + "\n"), std::string::npos);
-    EXPECT_NE(device.find("\nkeytable 247 = f7" + std::string(62, '0') + "\n"), std::string::npos);
-    EXPECT_NE(device.find("\ndebounce = 05\n"), std::string::npos);
-    // Two successful runs, two log lines, each ending in CR LF.
-    const std::string twoLines = ReadFileBytes(Path("demo.log"));
-    EXPECT_EQ(twoLines.size(), 2 * log.size());
-    EXPECT_EQ(twoLines.substr(twoLines.size() - 2), "\r\n");
-}
-
-TEST_F(SimE2eTest, RecordHoldsEveryReportOfTheWriteInOrder) {
-    CopyExample();
-    const ProcessResult write = Run(SimPath(), {"-f", "example.ob310", "-p", FactoryPinText});
-    ASSERT_EQ(write.exitStatus, 0);
-
-    std::vector<std::string> expected;
-    expected.push_back(std::string(130, '0'));             // information query
-    expected.push_back(Request(0x03, 0, FactoryPin, {}));  // erase with the -p PIN
-    for (int i = 0; i < 248; ++i) {
-        Bytes record(32, 0x00);
-        record[0] = static_cast<std::uint8_t>(i);  // the example numbers its records
-        expected.push_back(Request(0x02, static_cast<std::uint8_t>(i), FactoryPin, record));
-    }
-    expected.push_back(Request(0x05, 0, FactoryPin,
-                               {0x4f, 0x42, 0x33, 0x31, 0x30, 0x20, 0x65, 0x78, 0x61, 0x6d, 0x70,
-                                0x6c, 0x65, 0x20, 0x30, 0x31}));
-    Bytes led(25, 0x00);  // mode, 0xFF, 8 parameter bytes, 15 LED data bytes
-    led[1] = 0xFF;
-    expected.push_back(Request(0x08, 0, FactoryPin, led, 0xFF));
-    expected.push_back(Request(0x0A, 0, FactoryPin, Bytes(32, 0x00)));
-    expected.push_back(Request(0x04, 0, FactoryPin, FactoryPin));  // new PIN = factory PIN
-    expected.push_back(Request(0x0D, 0, FactoryPin, {0x05}));      // no lock: lock line is 00
-
+    WriteFileBytes(Path("lock.ob310"), ConfigText(256, NewPin, "01"));
+    ASSERT_EQ(Run(SimPath(), {"-f", "lock.ob310", "-p", FactoryPinText}).exitStatus, 0);
     const std::string record = ReadFileBytes(Path(RecordFile));
-    EXPECT_EQ(record.rfind("# run: -f example.ob310 -p 5A3C19E7B2D40F86\n", 0), 0u);
+    EXPECT_EQ(record.rfind("# run of ob310_cli_sim 1.", 0), 0u) << record;
+    EXPECT_NE(record.find(": -f lock.ob310 -p 5A3C19E7B2D40F86\n"), std::string::npos);
     const std::vector<std::string> reports = LastRunReports(record);
-    ASSERT_EQ(reports.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(reports[i], expected[i]) << "report " << i;
-    }
-}
-
-TEST_F(SimE2eTest, LockedByTheFileShowsLockedAndCarriesTheNewPin) {
-    WriteFileBytes(Path("lock.ob310"), ConfigText(256, "0011223344556677", "01"));
-
-    const ProcessResult write = Run(SimPath(), {"-f", "lock.ob310", "-p", FactoryPinText});
-    EXPECT_EQ(write.output, "");
-    ASSERT_EQ(write.exitStatus, 0);
-    const std::vector<std::string> reports = LastRunReports(ReadFileBytes(Path(RecordFile)));
     ASSERT_EQ(reports.size(), 256u);
-    EXPECT_EQ(reports[254],
-              Request(0x06, 0, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}, {}));
-    EXPECT_EQ(reports[255], Request(0x0D, 0, FactoryPin, {0x05}));  // debounce: factory PIN
+    EXPECT_EQ(reports[254], "0006000000" + NewPin + std::string(104, '0') + "  request 255: lock, PIN " +
+                                "0011223344556677");
+    const std::string pin = ", PIN 5A3C19E7B2D40F86";
+    const std::pair<int, std::string> words[] = {
+        {0, "request 1: information query"}, {1, "request 2: erase" + pin}, {2, "request 3: keytable 0" + pin},
+        {249, "request 250: keytable 247" + pin}, {250, "request 251: custom data" + pin},
+        {251, "request 252: LED" + pin}, {252, "request 253: mouse" + pin},
+        {253, "request 254: new PIN 0011223344556677" + pin}, {255, "request 256: debounce 05" + pin}};
+    for (const auto& [at, text] : words) EXPECT_EQ(reports[at].substr(132), text);
 
-    const ProcessResult info = Run(SimPath(), {"-i"});
-    EXPECT_NE(info.output.find(std::string("Lock status = locked") + Eol), std::string::npos)
-        << info.output;
+    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information("00112233445566778899aabbccddeeff", "locked", 2));
+    EXPECT_EQ(Run(SimPath(), {"-c", "-p", FactoryPinText}).output,
+              RedLine("Error: OB310 can not erased.", 4));
+    EXPECT_EQ(Run(SimPath(), {"-c", "-p", NewPin}).exitStatus, 0);
     const std::string device = ReadFileBytes(Path(DeviceFile));
-    EXPECT_NE(device.find("\npin = 0011223344556677\n"), std::string::npos) << device;
-    EXPECT_NE(device.find("\nlocked = yes\n"), std::string::npos);
+    EXPECT_TRUE(Holds(device, "erase_count = 3") && Holds(device, "pin = 5a3c19e7b2d40f86") &&
+                Holds(device, "locked = no"))
+        << device;
+    EXPECT_FALSE(std::filesystem::exists(Path("ob310_sim_device.journal")) ||
+                 std::filesystem::exists(Path("ob310_sim_device.txt.new")));
 }
 
-// A new PIN from the file is what the device holds in the next run.
-TEST_F(SimE2eTest, NewPinHoldsForTheNextRun) {
-    WriteFileBytes(Path("pin.ob310"), ConfigText(256, "0011223344556677", "00"));
-    const ProcessResult write = Run(SimPath(), {"-f", "pin.ob310", "-p", FactoryPinText});
-    EXPECT_EQ(write.output, "");
-    EXPECT_EQ(write.exitStatus, 0);
-
-    const ProcessResult oldPin = Run(SimPath(), {"-c", "-p", FactoryPinText});
-    EXPECT_EQ(oldPin.output, RedLine("Error: OB310 can not erased.", 4));
-    EXPECT_EQ(oldPin.exitStatus, 4);
-
-    const ProcessResult newPin = Run(SimPath(), {"-c", "-p", "0011223344556677"});
-    EXPECT_EQ(newPin.output, "");
-    EXPECT_EQ(newPin.exitStatus, 0);
-    const std::string device = ReadFileBytes(Path(DeviceFile));
-    EXPECT_NE(device.find("\nerase_count = 2\n"), std::string::npos) << device;
-    EXPECT_NE(device.find("\npin = 5a3c19e7b2d40f86\n"), std::string::npos);
+// Runs that never look for a device touch no file, so they work in a folder
+// the user can not write to.
+TEST_F(SimE2eTest, RunsWithoutDeviceWorkInAReadOnlyFolder) {
+    std::filesystem::permissions(workDir, std::filesystem::perms::owner_read |
+                                              std::filesystem::perms::owner_exec);
+    const ProcessResult help = Run(SimPath(), {"-h"});
+    EXPECT_EQ(help.output, HelpText());
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(Run(SimPath(), {}).exitStatus, 16);
+    EXPECT_EQ(Run(SimPath(), {"-p", FactoryPinText}).exitStatus, 0);
+    EXPECT_EQ(Run(SimPath(), {"-c"}).exitStatus, 64);
+    EXPECT_EQ(Run(SimPath(), {"-f", "missing.ob310", "-p", FactoryPinText}).exitStatus, 8);
+    std::filesystem::permissions(workDir, std::filesystem::perms::owner_all);
+    EXPECT_TRUE(std::filesystem::is_empty(workDir));
 }
 
-TEST_F(SimE2eTest, EraseWithVerboseAndLog) {
-    const ProcessResult erase = Run(SimPath(), {"-c", "-p", FactoryPinText, "-v", "-l", "erase.log"});
-    EXPECT_EQ(erase.output,
-              std::string("Info: Erase Ombrel310") + Eol +
-                  VerboseLine("Success: OB310 successful erased."));
-    EXPECT_EQ(erase.exitStatus, 0);
-    EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("erase.log")),
-                                 std::regex("[0-9.]{10} [0-9:]{8}: "
-                                            "CMD=erase;STATE=success;SN=00B31001;REV=1026;\r\n")));
-    const std::vector<std::string> reports = LastRunReports(ReadFileBytes(Path(RecordFile)));
-    EXPECT_EQ(reports, (std::vector<std::string>{std::string(130, '0'),
-                                                 Request(0x03, 0, FactoryPin, {})}));
-}
-
-// Scenarios set up in the device file before the run.
-struct ScenarioCase {
-    const char* name;
-    std::string deviceLines;
-    std::vector<std::string> arguments;
-    std::string expectedOutput;
-    int expectedStatus;
-    std::size_t expectedReports;  // reports the device received in the run
-};
-void PrintTo(const ScenarioCase& c, std::ostream* os) { *os << c.name; }
-
-const std::vector<std::string> WriteExample = {"-f", "example.ob310", "-p", FactoryPinText};
-
-std::vector<ScenarioCase> ScenarioCases() {
-    const std::string infoFailed = RedLine("Error: Can not get device information of OB310", 4);
-    return {
-        {"NoDeviceInformation", "devices = 0\n", {"-i"},
-         RedLine("Error: No OB310 found on system", 1), 1, 0},
-        {"NoDeviceWrite", "devices = 0\n", WriteExample,
-         RedLine("Error: No OB310 found on system", 1), 1, 0},
-        {"TwoDevicesWrite", "devices = 2\n", WriteExample,
-         RedLine("Error: More than on OB310 detected.", 2), 2, 0},
-        {"ThreeDevicesWrite", "devices = 3\n", WriteExample,
-         RedLine("Error: More than on OB310 detected.", 2), 2, 0},
-        {"TwoDevicesInformationShowsTheFirst", "devices = 2\n", {"-i"}, FreshInformation, 0, 1},
-        {"InformationNoReply", "fault = request 1 no-reply\n", {"-i"}, infoFailed, 4, 1},
-        {"InformationReplyInTheLastWait", "fault = request 1 reply-at-wait 16\n", {"-i"},
-         FreshInformation, 0, 1},
-        {"InformationReplyTooLate", "fault = request 1 reply-at-wait 17\n", {"-i"}, infoFailed, 4, 1},
-        {"InformationWriteFails", "fault = request 1 write-fails\n", {"-i"}, infoFailed, 4, 0},
-        {"EraseWrongPin", "pin = 0011223344556677\n", {"-c", "-p", FactoryPinText},
-         RedLine("Error: OB310 can not erased.", 4), 4, 2},
-        {"EraseRightPin", "pin = 0011223344556677\n", {"-c", "-p", "0011223344556677"}, "", 0, 2},
-        {"WriteEraseShortReply", "fault = request 2 short 3\n", WriteExample,
-         RedLine("Error: Can not erase Ombrel310", 4), 4, 2},
-        {"WriteEraseNoReply", "fault = request 2 no-reply\n", WriteExample,
-         RedLine("Error: Can not erase Ombrel310", 4), 4, 2},
-        {"WriteKeyTableFails", "fault = keytable 10 write-fails\n", WriteExample,
-         RedLine("Error: Fail to write keytables", 4), 4, 12},
-        {"WriteKeyTableNoReply", "fault = keytable 247 no-reply\n", WriteExample,
-         RedLine("Error: Fail to write keytables", 4), 4, 250},
-        {"WriteKeyTableRefusedGoesOn", "fault = keytable 5 refuse 02\n", WriteExample, "", 0, 255},
-        {"WriteCustomDataRefused", "fault = request 251 refuse 01\n", WriteExample,
-         RedLine("Error: Fail to write custom data", 4), 4, 251},
-        {"WriteLedShortEmptyReply", "fault = request 252 short 0\n", WriteExample,
-         RedLine("Error: Fail to write LED data", 4), 4, 252},
-        {"WriteMouseNoReply", "fault = request 253 no-reply\n", WriteExample,
-         RedLine("Error: Fail to write mouse data", 4), 4, 253},
-        {"WriteNewPinRefused", "fault = request 254 refuse 01\n", WriteExample,
-         RedLine("Error: Fail to write new PIN", 4), 4, 254},
-        {"WriteDebounceRefused", "fault = request 255 refuse ff\n", WriteExample,
-         RedLine("Error: Fail to write debounce", 4), 4, 255},
-        {"WriteBeforeRevision1026HasNoDebounce", "version = 1025\n", WriteExample, "", 0, 254},
-    };
-}
-
-class SimScenarioE2eTest : public E2eTest, public testing::WithParamInterface<ScenarioCase> {};
-
-TEST_P(SimScenarioE2eTest, EndsWithItsMessageStatusAndReports) {
-    const ScenarioCase& scenario = GetParam();
+// A change the device can not keep is not taken: the tool reports its step.
+TEST_F(SimE2eTest, UnsaveableChangeIsRefused) {
     CopyExample();
-    WriteFileBytes(Path(DeviceFile), scenario.deviceLines);
-    const ProcessResult result = Run(SimPath(), scenario.arguments);
-    EXPECT_EQ(result.output, scenario.expectedOutput);
-    EXPECT_EQ(result.exitStatus, scenario.expectedStatus);
-    EXPECT_EQ(LastRunReports(ReadFileBytes(Path(RecordFile))).size(), scenario.expectedReports);
-    // The scenario survives the run: the fault lines are still in the file.
-    const std::string device = ReadFileBytes(Path(DeviceFile));
-    std::istringstream lines(scenario.deviceLines);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("fault", 0) == 0) {
-            EXPECT_NE(device.find(line), std::string::npos) << line;
+    WriteFileBytes(Path(DeviceFile), "erase_count = 5\n");
+    std::filesystem::create_directory(Path("ob310_sim_device.journal"));  // no journal can go there
+    const std::string said =
+        "ob310_cli_sim: can not write ob310_sim_device.journal, so the device did not take request 2";
+    const ProcessResult erase = Run(SimPath(), {"-c", "-p", FactoryPinText, "-l", "run.log"});
+    EXPECT_EQ(erase.output, said + Eol + RedLine("Error: OB310 can not erased.", 4));
+    EXPECT_EQ(erase.exitStatus, 4);
+    const ProcessResult write = Run(SimPath(), WriteExample);
+    EXPECT_EQ(write.output, said + Eol + RedLine("Error: Can not erase Ombrel310", 4));
+    EXPECT_EQ(write.exitStatus, 4);
+    EXPECT_EQ(ReadFileBytes(Path(DeviceFile)), "erase_count = 5\n");
+    EXPECT_EQ(ReadFileBytes(Path("run.log")), "");
+    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(std::string(32, '0'), "open", 5));
+}
+
+// A run killed while it wrote its journal: the next run applies the entries
+// written whole and folds them into the device file.
+TEST_F(SimE2eTest, KilledRunsJournalIsApplied) {
+    WriteFileBytes(Path(DeviceFile), "erase_count = 1\n");
+    WriteFileBytes(Path("ob310_sim_device.journal"), "erase_count = 2\n# end of request\nerase_count = 3\n");
+    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(std::string(32, '0'), "open", 2));
+    EXPECT_TRUE(Holds(ReadFileBytes(Path(DeviceFile)), "erase_count = 2"));
+    EXPECT_FALSE(std::filesystem::exists(Path("ob310_sim_device.journal")));
+}
+
+// Scenarios set up in the device file before the run: the message, the exit
+// status, the reports the device received, and the fault lines kept.
+TEST_F(SimE2eTest, DeviceFileScenarios) {
+    const std::string infoFailed = RedLine("Error: Can not get device information of OB310", 4);
+    const std::string noDevice = RedLine("Error: No OB310 found on system", 1);
+    const std::string fresh = Information(std::string(32, '0'), "open", 0);
+    const std::string broken = std::string("ob310_cli_sim: ob310_sim_device.txt ");
+    const struct {
+        std::string deviceLines;
+        std::vector<std::string> arguments;
+        std::string expectedOutput;
+        int expectedStatus;
+        std::size_t expectedReports;
+    } scenarios[] = {
+        {"\xEF\xBB\xBF" "devices = 0\r\n", {"-i"}, noDevice, 1, 0},
+        {"devices = 3\n", {"-i"}, fresh, 0, 1},  // the first device answers
+        {"fault = request 1 reply-at-wait 16\n", {"-i"}, fresh, 0, 1},
+        {"fault = request 1 reply-at-wait 17\n", {"-i"}, infoFailed, 4, 1},
+        {"fault = request 1 write-fails\n", {"-i"}, infoFailed, 4, 0},
+        {"fault = request 2 short 64\n", WriteExample, RedLine("Error: Can not erase Ombrel310", 4), 4,
+         2},
+        {"fault = keytable 247 no-reply\n", WriteExample, RedLine("Error: Fail to write keytables", 4),
+         4, 250},
+        {"devices = 1\npin = 5A3C19E7B2D40F86\nfault = request 251 refuse 01\n",  // the README's
+         WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251},
+        {"fault = request 252 short 1\n", WriteExample, "", 0, 255},
+        {"devices = 1\ncolour = red\n", {"-i"},
+         broken + "line 2: unknown key \"colour\"" + Eol + noDevice, 16, 0},
+        {"fault = request 99999999999 no-reply\n", {"-i"},
+         broken + "line 1: fault request number must be 1 to 1000000" + Eol + noDevice, 16, 0},
+        {std::string(1024 * 1024 + 1, '#'), {"-i"}, broken + "is larger than 1 MiB" + Eol + noDevice, 16, 0},
+    };
+    CopyExample();
+    for (const auto& scenario : scenarios) {
+        SCOPED_TRACE(scenario.deviceLines.substr(0, 60));
+        std::filesystem::remove(Path(RecordFile));
+        WriteFileBytes(Path(DeviceFile), scenario.deviceLines);
+        const ProcessResult result = Run(SimPath(), scenario.arguments);
+        EXPECT_EQ(result.output, scenario.expectedOutput);
+        EXPECT_EQ(result.exitStatus, scenario.expectedStatus);
+        EXPECT_EQ(LastRunReports(ReadFileBytes(Path(RecordFile))).size(), scenario.expectedReports);
+        const std::size_t fault = scenario.deviceLines.find("fault");
+        if (fault != std::string::npos) {  // the scenario outlives the run
+            const std::string& lines = scenario.deviceLines;
+            const std::string line = lines.substr(fault, lines.find('\n', fault) - fault);
+            EXPECT_TRUE(Holds(ReadFileBytes(Path(DeviceFile)), line)) << line;
         }
     }
-}
-
-INSTANTIATE_TEST_SUITE_P(DeviceFile, SimScenarioE2eTest, testing::ValuesIn(ScenarioCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(SimE2eTest, ContentErrorTouchesNoDevice) {
-    WriteFileBytes(Path("table.ob310"), ConfigText(254));
-    const ProcessResult result = Run(SimPath(), {"-f", "table.ob310", "-p", FactoryPinText});
-    EXPECT_EQ(result.exitStatus, ContentErrorStatus);
-    EXPECT_TRUE(LastRunReports(ReadFileBytes(Path(RecordFile))).empty());
-}
-
-TEST_F(SimE2eTest, BrokenDeviceFileRefusesToStart) {
-    const std::string broken = "devices = 1\ncolour = red\n";
-    WriteFileBytes(Path(DeviceFile), broken);
-    const ProcessResult result = Run(SimPath(), {"-i"});
-    EXPECT_EQ(result.output,
-              std::string("ob310_cli_sim: ob310_sim_device.txt line 2: unknown key \"colour\"") + Eol);
-    EXPECT_EQ(result.exitStatus, 16);
-    EXPECT_EQ(ReadFileBytes(Path(DeviceFile)), broken);
-    EXPECT_FALSE(std::filesystem::exists(Path(RecordFile)));
 }
 
 }  // namespace

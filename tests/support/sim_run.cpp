@@ -39,19 +39,15 @@ int SimRunTest::Run(const std::vector<std::string>& arguments) {
 }
 
 std::vector<std::string> SimRunTest::LogRecords() const {
-    static const std::regex line("(\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d): ([^\r\n]*)\r\n");
+    static const std::regex line("\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d: ([^\r\n]*)\r\n");
     const std::string text = ReadFileBytes(LogPath());
     std::vector<std::string> records;
-    auto at = text.cbegin();
-    std::smatch match;
-    while (at != text.cend()) {
-        if (!std::regex_search(at, text.cend(), match, line, std::regex_constants::match_continuous)) {
-            ADD_FAILURE() << "malformed log text: " << std::string(at, text.cend());
-            break;
-        }
-        records.push_back(match[2]);
-        at = match[0].second;
+    std::size_t covered = 0;  // the lines must make up the whole text
+    for (std::sregex_iterator at(text.begin(), text.end(), line), end; at != end; ++at) {
+        records.push_back((*at)[1]);
+        covered += static_cast<std::size_t>(at->length());
     }
+    EXPECT_EQ(covered, text.size()) << "malformed log text: " << text;
     return records;
 }
 
