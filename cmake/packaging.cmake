@@ -11,6 +11,7 @@ endif()
 # Windows: a VERSIONINFO resource per program, so the file properties show
 # the version without any change to the command line.
 if(WIN32)
+  enable_language(RC)
   set(OB310_DESCRIPTION_ob310_cli "OB310 keyboard encoder programmer")
   set(OB310_DESCRIPTION_ob310_cli_sim "OB310 keyboard encoder programmer over a simulated OB310")
   foreach(tool ${OB310_TOOLS})

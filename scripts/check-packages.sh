@@ -91,7 +91,7 @@ check_resources() {
         # RT_MANIFEST (24) with the UTF-8 code page, once its source is in the tree.
         if [ -f packaging/windows/ob310_cli.manifest ]; then
             x86_64-w64-mingw32-objdump -p "$zip_root/$exe.exe" | grep -q 'Entry: ID: 0x000018,' &&
-                strings "$zip_root/$exe.exe" | grep -q 'activeCodePage>UTF-8<' ||
+                strings "$zip_root/$exe.exe" | grep -q '>UTF-8</activeCodePage>' ||
                 fail "$exe.exe has no manifest with the UTF-8 code page"
         fi
     done
