@@ -25,10 +25,10 @@ fail() { echo "FAIL: $*"; exit 1; }
 run() { out=$("$@" 2>&1); status=$?; }
 
 # A fresh scratch folder with a copy of the example file and a simulated
-# OB310 set up by the given device-file lines.
+# OB310 set up by the given device-file lines (none: factory values).
 scratch() {
-    rm -rf "$check/run" && mkdir -p "$check/run" && cp examples/example.ob310 "$check/run/" &&
-        printf '%s\n' "$@" >"$check/run/ob310_sim_device.txt"
+    rm -rf "$check/run" && mkdir -p "$check/run" && cp examples/example.ob310 "$check/run/" || exit 1
+    [ $# = 0 ] || printf '%s\n' "$@" >"$check/run/ob310_sim_device.txt"
 }
 
 check_deb() {
