@@ -9,11 +9,14 @@ set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
+# The package checks: scdoc (man pages), groff-base (renders them), dpkg-dev (the .deb's
+# dependencies, dpkg-shlibdeps).
+package_tools=(scdoc groff-base dpkg-dev)
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 qemu-system-x86
-          busybox-static cpio scdoc groff-base dpkg-dev)
+          busybox-static cpio)
 missing=()
-for p in "${packages[@]}"; do
+for p in "${packages[@]}" "${package_tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
