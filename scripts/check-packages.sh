@@ -9,7 +9,7 @@
 # deb and zip come first: the other checks use what they unpacked in build/packages/check.
 # Exit 0 when the check passes, 1 when it fails (with the reason).
 set -u
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 version=$(sed -nE 's/^project\(ob310_cli VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 packages=$root/build/packages
