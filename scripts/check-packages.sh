@@ -168,3 +168,4 @@ case ${1:-} in
         check_station station_bat 256 ;;
     *) echo "usage: $0 deb|zip|resources|man|station-sh|station-bat"; exit 2 ;;
 esac
+exit 0
