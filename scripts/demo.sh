@@ -1,8 +1,8 @@
 #!/bin/sh
-# The tool's main job, from a fresh clone, with no OB310 attached: builds
-# everything (native preset), then writes examples/example.ob310 into a
-# simulated OB310 with -v and a log file, prints the device information and
-# shows the log line. The simulated device starts fresh on every run, so the
+# The tool's main job, from a fresh clone, with no OB310 attached: builds the
+# tools (release preset: no test or benchmark library), then writes
+# examples/example.ob310 into a simulated OB310 with -v and a log file, prints
+# the device information and shows the log line. The simulated device starts fresh on every run, so the
 # output is the same each time (apart from the log line's time stamp).
 set -eu
 cd "$(dirname "$0")/.."
@@ -12,8 +12,7 @@ missing=""
 command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
 command -v make >/dev/null 2>&1 || missing="$missing make"
 command -v g++ >/dev/null 2>&1 || missing="$missing g++"
-[ -e /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
-[ -e /usr/include/benchmark/benchmark.h ] || missing="$missing libbenchmark-dev"
+command -v scdoc >/dev/null 2>&1 || missing="$missing scdoc"
 if [ -n "$missing" ]; then
     if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
         echo "Installing:$missing"
@@ -25,8 +24,8 @@ if [ -n "$missing" ]; then
     fi
 fi
 
-cmake --preset native
-cmake --build --preset native
+cmake --preset release
+cmake --build --preset release
 
 demo=build/demo
 rm -rf "$demo"
@@ -44,7 +43,7 @@ run() {
     echo
     echo "\$ ob310_cli_sim $*"
     status=0
-    ../native/ob310_cli_sim "$@" || status=$?
+    ../release/ob310_cli_sim "$@" || status=$?
     echo "(exit status $status)"
     [ "$status" -eq 0 ] || exit "$status"
 }

@@ -2,17 +2,21 @@
 # Runs every test suite of ob310_cli and ends with one summary line:
 #   native build, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   the Windows build under Wine, a short fuzzing run of the configuration reader,
-#   and the Linux backend against a real kernel under qemu.
+#   the Linux backend against a real kernel under qemu, and what ships: the .deb and the
+#   Windows zip, their man pages, resources and station scripts (scripts/check-packages.sh).
 # On Debian it installs the packages it needs when they are missing (as root).
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
+# The package checks: scdoc (man pages), groff-base (renders them), dpkg-dev (the .deb's
+# dependencies, dpkg-shlibdeps).
+package_tools=(scdoc groff-base dpkg-dev)
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 qemu-system-x86
           busybox-static cpio)
 missing=()
-for p in "${packages[@]}"; do
+for p in "${packages[@]}" "${package_tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -72,6 +76,13 @@ run_script() {
 run_preset native
 run_preset sanitize
 run_preset windows
+# What ships, from the packages themselves; the zip reuses the windows build above.
+run_script "package: .deb (release preset)" scripts/check-packages.sh deb
+run_script "package: Windows zip" scripts/check-packages.sh zip
+run_script "package: .exe version and manifest resources" scripts/check-packages.sh resources
+run_script "package: man pages render" scripts/check-packages.sh man
+run_script "package: station script (bash)" scripts/check-packages.sh station-sh
+run_script "package: station script (.bat, Wine cmd)" scripts/check-packages.sh station-bat
 [ -x fuzz/run-short.sh ] && run_script "fuzz (configuration reader)" fuzz/run-short.sh
 [ -x linux-vm/run-vm-test.sh ] && run_script "Linux kernel (qemu)" linux-vm/run-vm-test.sh
 
