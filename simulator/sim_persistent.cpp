@@ -45,7 +45,7 @@ public:
                 std::filesystem::remove(SimJournalFileName, ec);
             }
         }
-        return broken_ ? ExitArgumentError : ProcessExitStatus(exitCode);
+        return ProcessExitStatus(exitCode);
     }
 
     std::vector<std::string> EnumerateInterfaces() override {

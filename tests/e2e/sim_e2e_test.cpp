@@ -148,10 +148,10 @@ TEST_F(SimE2eTest, DeviceFileScenarios) {
          WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251},
         {"fault = request 252 short 1\n", WriteExample, "", 0, 255},
         {"devices = 1\ncolour = red\n", {"-i"},
-         broken + "line 2: unknown key \"colour\"" + Eol + noDevice, 16, 0},
+         broken + "line 2: unknown key \"colour\"" + Eol + noDevice, 1, 0},
         {"fault = request 99999999999 no-reply\n", {"-i"},
-         broken + "line 1: fault request number must be 1 to 1000000" + Eol + noDevice, 16, 0},
-        {std::string(1024 * 1024 + 1, '#'), {"-i"}, broken + "is larger than 1 MiB" + Eol + noDevice, 16, 0},
+         broken + "line 1: fault request number must be 1 to 1000000" + Eol + noDevice, 1, 0},
+        {std::string(1024 * 1024 + 1, '#'), {"-i"}, broken + "is larger than 1 MiB" + Eol + noDevice, 1, 0},
     };
     CopyExample();
     for (const auto& scenario : scenarios) {
