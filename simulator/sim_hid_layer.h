@@ -19,8 +19,14 @@
 // that number, by command or by key-table record index and script how the
 // device treats them.
 //
-// Time is virtual: a wait that times out adds its timeout to NowMs() and
-// returns at once. Nothing ever sleeps.
+// Input queue. A reply that comes after the read waiting for it gave up (its
+// reader released, or the next report written first) is kept, like the input
+// reports the platform's HID driver holds for a handle until they are read:
+// the next read takes it at once, unless FlushInput through the interface's
+// read (overlapped) handle discarded it first.
+//
+// Time is virtual: a wait or a hung write that times out adds its timeout to
+// NowMs() and returns at once. Nothing ever sleeps.
 //
 // Record. Opens, closes, writes and each step of a read are appended to
 // Events(); every report a device took to ReceivedReports(). Handles are counted: OpenHandleCount(), and misuse
@@ -63,6 +69,8 @@ enum class SimWrite {
     Delivered,  // the device takes the report; the write returns its length
     Fails,      // the write fails (returns 0); the device never sees the report
     ZeroBytes,  // the write "succeeds" with 0 bytes written; the device never sees it
+    Hangs,      // the device stops taking reports: the write is cancelled when its
+                // time runs out and delivers 0; the device never sees the report
 };
 
 // How the device treats one report written to its configuration interface.
@@ -70,9 +78,9 @@ enum class SimWrite {
 struct SimRequestScript {
     SimWrite write = SimWrite::Delivered;
     bool reply = true;              // false: the device never answers this report
-    std::uint32_t replyAtWait = 1;  // the reply arrives during this wait (1-based), counted
-                                    // over the waits of reads pending on the interface
-                                    // since the report came
+    std::uint32_t replyAtWait = 1;  // the reply arrives during this wait (1-based) of the
+                                    // read waiting for it; past that read's last wait it
+                                    // arrives late, into the input queue
     bool replyRacesTimeout = false;  // that wait still times out, but the read completes
                                      // with the reply before a cancel can reach it
     std::uint32_t failedWait = 0;   // this wait (1-based) returns Failed; 0: none
@@ -143,6 +151,7 @@ enum class SimEventKind {
     Open,           // handle (InvalidHidHandle when it failed), access, mode, ok
     Close,          // handle, ok (false: invalid, unknown or already closed)
     Write,          // handle, length asked, transferred
+    Flush,          // handle, transferred = input reports discarded
     CreateReader,   // handle, ok (false: event creation failed)
     ReleaseReader,  // handle
     StartRead,      // handle, length, ok (false: the read did not start)
@@ -231,6 +240,7 @@ private:
         SimRequestScript script;
         std::uint32_t waits = 0;
         bool hasReply = false;
+        bool arrived = false;  // came late: waits in the input queue
         Report bytes{};
         std::size_t length = 0;
     };
@@ -239,6 +249,9 @@ private:
         std::uint32_t opens = 0;
         std::deque<Answer> answers;  // oldest first
     };
+    // The read waiting for the interface's answers gave up: silent answers
+    // never come, owed replies arrive late into the input queue.
+    static void SettleLateAnswers(SimInterface& itf);
     struct Device {
         Ob310Model model;
         std::uint16_t vendorId = 0;

@@ -215,6 +215,7 @@ const std::vector<std::string> WriteExample = {"-f", "example.ob310", "-p", Fact
 
 std::vector<ScenarioCase> ScenarioCases() {
     const std::string infoFailed = RedLine("Error: Can not get device information of OB310", 4);
+    const std::string late = "fault = request 1 reply-at-wait 17\n";
     return {
         {"NoDeviceInformation", "devices = 0\n", {"-i"},
          RedLine("Error: No OB310 found on system", 1), 1, 0},
@@ -253,6 +254,15 @@ std::vector<ScenarioCase> ScenarioCases() {
         {"WriteDebounceRefused", "fault = request 255 refuse ff\n", WriteExample,
          RedLine("Error: Fail to write debounce", 4), 4, 255},
         {"WriteBeforeRevision1026HasNoDebounce", "version = 1025\n", WriteExample, "", 0, 254},
+        // The information reply comes after the tool gave up on it: it is
+        // never read as the reply of a request that follows.
+        {"EraseRefusedAfterLateInformationReply", "pin = 1111111111111111\n" + late,
+         {"-c", "-p", FactoryPinText, "-v", "-l", "l.log"},
+         std::string("Info: Erase Ombrel310") + Eol + RedLine("Error: OB310 can not erased.", 4), 4, 2},
+        {"WriteCustomDataRefusedAfterLateInformationReply", late + "fault = request 251 refuse 01\n", WriteExample,
+         RedLine("Error: Fail to write custom data", 4), 4, 251},
+        {"WriteDebounceRefusedAfterLateInformationReply", late + "fault = request 255 refuse ff\n", WriteExample,
+         RedLine("Error: Fail to write debounce", 4), 4, 255},
     };
 }
 
