@@ -8,12 +8,6 @@
 
 namespace {
 
-SimInterfaceOptions Named(std::u16string name) {
-    SimInterfaceOptions options;
-    options.productString = std::move(name);
-    return options;
-}
-
 struct CountCase {
     const char* name;
     void (*setup)(SimHidLayer&);
@@ -32,133 +26,87 @@ struct CountCase {
      3, 16, 32},
     {"ForeignInterfacesBeforeAndAmong",
      [](SimHidLayer& s) {
-         s.AddForeignInterface(Named(u"ConfigInterface"));
+         s.AddForeignInterface({.productString = u"ConfigInterface"});
          SimDeviceOptions ob310;
-         ob310.interfaces.insert(ob310.interfaces.begin() + 3, Named(u"Other vendor"));
-         ob310.interfaces[3].vendorId = 0x1208;
-         ob310.interfaces.insert(ob310.interfaces.begin() + 5, Named(u"Other product"));
-         ob310.interfaces[5].productId = 0xB311;
+         ob310.interfaces.insert(ob310.interfaces.begin() + 3, SimInterfaceOptions{.vendorId = 0x1208});
+         ob310.interfaces.insert(ob310.interfaces.begin() + 5, SimInterfaceOptions{.productId = 0xB311});
          s.AddDevice(ob310);
      },
      1, 6, 12},
-    {"UnreadableAttributesSkipped",
-     [](SimHidLayer& s) { s.AddDevice(); s.Interface(0, 5).attributesUnreadable = true; }, 0, 5, 10},
-    {"RecordHandlesThatFailStillCount",
-     [](SimHidLayer& s) {
-         s.AddDevice();
-         s.Interface(0, 4).failingOpens = {2, 3};  // writeHandle and readHandle
-         s.Interface(0, 5).failingOpens = {3};     // readHandle only
-     },
-     1, 6, 9},
+    // Interface 4 gets neither writeHandle nor readHandle, 5 no readHandle.
+    {"RecordHandlesThatFailStillCount", [](SimHidLayer& s) {
+         s.AddDevice(), s.Interface(0, 4).failingOpens = {2, 3}, s.Interface(0, 5).failingOpens = {3};
+     }, 1, 6, 9},
 };
 
-class DiscoveryCountTest : public testing::TestWithParam<CountCase> {};
+TEST(DiscoveryTest, CountsWholeDevicesAndKeepsOnlyRecordHandlesOpen) {
+    for (const CountCase& c : CountCases) {
+        SCOPED_TRACE(c.name);
+        SimHidLayer sim;
+        c.setup(sim);
+        DeviceInterfaceTable table;
+        table.hid = &sim;
+        for (DeviceInterface& record : table.records) record = {u"stale", {}, 0x1234, 0x5678};  // a reused table
 
-TEST_P(DiscoveryCountTest, CountsWholeDevicesAndKeepsOnlyRecordHandlesOpen) {
-    const CountCase& c = GetParam();
-    SimHidLayer sim;
-    c.setup(sim);
-    DeviceInterfaceTable table;
-    table.hid = &sim;
-    for (DeviceInterface& record : table.records) record = {u"stale", {}, 0x1234, 0x5678};  // a reused table
+        EXPECT_EQ(DiscoverDevices(table), c.devices);
 
-    EXPECT_EQ(DiscoverDevices(table), c.devices);
-
-    std::set<HidHandle> recordHandles;
-    for (int i = 0; i < MaxDeviceInterfaces; ++i) {
-        const DeviceInterface& record = table.records[static_cast<std::size_t>(i)];
-        if (i >= c.records) {
-            EXPECT_EQ(record.productString, u"") << i;
-            EXPECT_EQ(record.readHandle, InvalidHidHandle) << i;
-            EXPECT_EQ(record.writeHandle, InvalidHidHandle) << i;
-            continue;
-        }
-        // The records keep the enumeration order; foreign interfaces get none.
-        if (record.writeHandle != InvalidHidHandle) {
-            EXPECT_EQ(record.productString, Ob310Interfaces()[static_cast<std::size_t>(i % 6)].productString) << i;
-        }
-        for (HidHandle handle : {record.readHandle, record.writeHandle}) {
-            if (handle != InvalidHidHandle) {
-                EXPECT_TRUE(recordHandles.insert(handle).second) << i;
+        std::set<HidHandle> recordHandles;
+        for (int i = 0; i < MaxDeviceInterfaces; ++i) {
+            const DeviceInterface& record = table.records[static_cast<std::size_t>(i)];
+            if (i >= c.records) {
+                EXPECT_EQ(record.productString, u"") << i;
+                EXPECT_EQ(record.readHandle, InvalidHidHandle) << i;
+                EXPECT_EQ(record.writeHandle, InvalidHidHandle) << i;
+                continue;
+            }
+            // The records keep the enumeration order; foreign interfaces get none.
+            if (record.writeHandle != InvalidHidHandle) {
+                EXPECT_EQ(record.productString, Ob310Interfaces()[static_cast<std::size_t>(i % 6)].productString) << i;
+            }
+            for (HidHandle handle : {record.readHandle, record.writeHandle}) {
+                if (handle != InvalidHidHandle) {
+                    EXPECT_TRUE(recordHandles.insert(handle).second) << i;
+                }
             }
         }
+        // Every probe is closed: what is open is exactly the records' handles.
+        const std::vector<HidHandle> open = sim.OpenHandles();
+        EXPECT_EQ(std::set<HidHandle>(open.begin(), open.end()), recordHandles);
+        EXPECT_EQ(static_cast<int>(open.size()), c.openHandles);
+        EXPECT_EQ(sim.Errors(), std::vector<std::string>{});
     }
-    // Every probe is closed: what is open is exactly the records' handles.
-    const std::vector<HidHandle> open = sim.OpenHandles();
-    EXPECT_EQ(std::set<HidHandle>(open.begin(), open.end()), recordHandles);
-    EXPECT_EQ(static_cast<int>(open.size()), c.openHandles);
-    EXPECT_EQ(sim.Errors(), std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, DiscoveryCountTest, testing::ValuesIn(CountCases),
-                         [](const auto& info) { return info.param.name; });
-
-// The opens of one interface in order: probe, writeHandle, readHandle, each
-// with the access the probe got.
-TEST(DiscoveryTest, OpensProbeThenWriteThenReadHandleWithTheProbesAccess) {
-    SimHidLayer sim;
-    sim.AddDevice();
-    DeviceInterfaceTable table;
-    table.hid = &sim;
-    ASSERT_EQ(DiscoverDevices(table), 1);
-    const auto opens = sim.EventsOf(SimEventKind::Open);
-    auto trace = [&](std::size_t itf) {
-        std::string text;
-        for (const SimEvent& e : opens) {
-            if (e.interfaceIndex != itf) continue;
-            text += e.access == HidAccess::ReadWrite ? "rw" : "q";
-            text += e.mode == HidIoMode::Overlapped ? "O" : "S";
-            text += !e.ok                          ? "- "
-                    : e.handle == table.records[itf].writeHandle ? "w "
-                    : e.handle == table.records[itf].readHandle  ? "r "
-                                                                  : "p ";
-        }
-        return text;
+// Capabilities and product string come through writeHandle.
+TEST(DiscoveryTest, FillsCapsAndProductString) {
+    const std::u16string c = u"ConfigInterface";
+    const struct {
+        void (*configure)(SimInterfaceOptions&);
+        std::u16string productString;
+        std::uint16_t outputReportLength;
+    } rows[] = {
+        {[](SimInterfaceOptions& o) { o.outputReportLength = 33; }, c, 33},
+        {[](SimInterfaceOptions& o) { o.capsUnreadable = true; }, c, 0},
+        {[](SimInterfaceOptions& o) { o.productStringUnreadable = true; }, u"", 65},
+        // 255 bytes reach 127 whole characters and the low byte of the 128th
+        // (a USB string of up to 126 fits whole); the zeroed buffer ends the text.
+        {[](SimInterfaceOptions& o) { o.productString = std::u16string(130, u'\x141'); },
+         std::u16string(127, u'\x141') + u"\x41", 65},
+        {[](SimInterfaceOptions& o) { o.productString = std::u16string(u"Config\0Interface", 16); }, u"Config", 65},
+        {[](SimInterfaceOptions& o) { o.failingOpens = {2}; }, u"", 0},  // no writeHandle
     };
-    EXPECT_EQ(trace(4), "rwSp rwSw rwOr ");
-    EXPECT_EQ(trace(0), "rwS- qSp qSw qOr ");
-}
-
-struct RecordCase {
-    const char* name;
-    void (*configure)(SimInterfaceOptions&);
-    std::u16string productString;
-    std::uint16_t outputReportLength;
-} const RecordCases[] = {
-    {"Plain", [](SimInterfaceOptions&) {}, u"ConfigInterface", 65},
-    {"OtherReportLength", [](SimInterfaceOptions& o) { o.outputReportLength = 33; }, u"ConfigInterface", 33},
-    {"UnreadableCapsLeaveZeros", [](SimInterfaceOptions& o) { o.capsUnreadable = true; }, u"ConfigInterface", 0},
-    {"UnreadableProductStringLeavesEmpty", [](SimInterfaceOptions& o) { o.productStringUnreadable = true; }, u"", 65},
-    {"LongestUsbStringReadWhole", [](SimInterfaceOptions& o) { o.productString = std::u16string(126, u'\x141'); },
-     std::u16string(126, u'\x141'), 65},
-    // 255 bytes reach 127 whole characters and the low byte of the 128th;
-    // the rest of the zeroed buffer ends the text.
-    {"LongerStringCutAt255Bytes", [](SimInterfaceOptions& o) { o.productString = std::u16string(130, u'\x141'); },
-     std::u16string(127, u'\x141') + u"\x41", 65},
-    {"TextEndsAtFirstNul", [](SimInterfaceOptions& o) { o.productString = std::u16string(u"Config\0Interface", 16); },
-     u"Config", 65},
-    {"WriteHandleFailsLeavesRecordEmpty", [](SimInterfaceOptions& o) { o.failingOpens = {2}; }, u"", 0},
-};
-
-class DiscoveryRecordTest : public testing::TestWithParam<RecordCase> {};
-
-TEST_P(DiscoveryRecordTest, CapsAndProductStringComeThroughWriteHandle) {
-    const RecordCase& c = GetParam();
-    SimHidLayer sim;
-    sim.AddDevice();
-    c.configure(sim.Interface(0, 4));
-    DeviceInterfaceTable table;
-    table.hid = &sim;
-    ASSERT_EQ(DiscoverDevices(table), 1);
-    EXPECT_EQ(table.records[4].productString, c.productString);
-    EXPECT_EQ(table.records[4].caps.outputReportByteLength, c.outputReportLength);
-    if (c.outputReportLength == 0) {
-        EXPECT_EQ(table.records[4].caps.inputReportByteLength, 0);
+    for (const auto& row : rows) {
+        SimHidLayer sim;
+        sim.AddDevice();
+        row.configure(sim.Interface(0, 4));
+        DeviceInterfaceTable table;
+        table.hid = &sim;
+        ASSERT_EQ(DiscoverDevices(table), 1);
+        EXPECT_EQ(table.records[4].productString, row.productString) << &row - rows;
+        EXPECT_EQ(table.records[4].caps.outputReportByteLength, row.outputReportLength) << &row - rows;
+        EXPECT_EQ(table.records[4].caps.inputReportByteLength, row.outputReportLength ? 65 : 0) << &row - rows;
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Records, DiscoveryRecordTest, testing::ValuesIn(RecordCases),
-                         [](const auto& info) { return info.param.name; });
 
 TEST(LookupTest, FindsExactNameAmongFirstSixOrGivesZero) {
     const std::u16string c = u"ConfigInterface";
@@ -174,7 +122,6 @@ TEST(LookupTest, FindsExactNameAmongFirstSixOrGivesZero) {
         {{u"K", u"configinterface", u"CONFIGINTERFACE", u"ConfigInterface ", u" ConfigInterface", u"ConfigInterfac"},
          0},
         {{u"K", c + std::u16string(1, u'\0')}, 0},
-        {{}, 0},
     };
     for (const auto& row : cases) {
         DeviceInterfaceTable table;

@@ -7,15 +7,16 @@
 
 namespace {
 
-// "00 03 ff*27 ...": hex bytes, a run written as byte*count; spaces between
-// fields don't matter. Gives the bytes in one plain spelling.
+// "00 03 ff*27 ...": hex bytes, a run written as byte*count, spaces free;
+// gives the bytes in one plain spelling, as Spell(report) does.
 std::string Spell(const std::string& golden) {
     std::string text;
     std::istringstream words(golden);
     for (std::string word; words >> word;) {
         const std::size_t star = word.find('*');
-        const std::size_t count = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1));
-        for (std::size_t i = 0; i < count; ++i) text += word.substr(0, 2) + " ";
+        for (std::size_t i = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1)); i > 0; --i) {
+            text += word.substr(0, 2) + " ";
+        }
     }
     return text;
 }
@@ -34,21 +35,12 @@ std::array<std::uint8_t, N> Bytes(std::uint8_t first) {
     return bytes;
 }
 
-// Every report, all 65 bytes spelled out field by field.
+// The reports whose fields a whole file's write cannot tell apart (all-zero LED and mouse
+// data, a new PIN equal to the PIN field), all 65 bytes spelled out field by field.
 TEST(RequestsTest, ReportsAreByteExact) {
     const Pin pin = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     const Pin newPin = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-    const std::string keys = "a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af"
-                             " b0 b1 b2 b3 b4 b5 b6 b7 b8 b9 ba bb bc bd be bf";
     const std::pair<RequestReport, std::string> cases[] = {
-        {BuildInfoRequest(), "00*65"},
-        {BuildEraseRequest(pin), "00 03 00 00 00  11 22 33 44 55 66 77 88  00*52"},
-        {BuildKeyTableRecordRequest(0, FactoryDefaultPin, Bytes<32>(0xA0)),
-         "00 02 00 00 00  5a 3c 19 e7 b2 d4 0f 86 " + keys + " 00*20"},
-        {BuildKeyTableRecordRequest(247, pin, Bytes<32>(0xA0)),
-         "00 02 f7 00 00  11 22 33 44 55 66 77 88 " + keys + " 00*20"},
-        {BuildCustomDataRequest(pin, Bytes<16>(0xC0)),
-         "00 05 00 00 00  11 22 33 44 55 66 77 88  c0 c1 c2 c3 c4 c5 c6 c7 c8 c9 ca cb cc cd ce cf  00*36"},
         // Mode 0 still leaves the fixed 0xFF at 14 and the fill from 38 on.
         {BuildLedRequest(pin, 0x00, Bytes<8>(0x01), Bytes<15>(0xD0)),
          "00 08 00 00 00  11 22 33 44 55 66 77 88  00 ff  01 02 03 04 05 06 07 08"
@@ -60,8 +52,6 @@ TEST(RequestsTest, ReportsAreByteExact) {
          "  50 51 52 53 54 55 56 57 58 59 5a 5b 5c 5d 5e 5f  00*20"},
         // The PIN field holds the factory-default PIN, never an argument.
         {BuildNewPinRequest(newPin), "00 04 00 00 00  5a 3c 19 e7 b2 d4 0f 86  01 23 45 67 89 ab cd ef  00*44"},
-        {BuildLockRequest(newPin), "00 06 00 00 00  01 23 45 67 89 ab cd ef  00*52"},
-        {BuildDebounceRequest(pin, 0x37), "00 0d 00 00 00  11 22 33 44 55 66 77 88  37  00*51"},
     };
     for (const auto& [report, golden] : cases) {
         EXPECT_EQ(Spell(report), Spell(golden)) << "command " << int{report[1]};

@@ -84,10 +84,10 @@ struct SimRequestScript {
     bool replyRacesTimeout = false;  // that wait still times out, but the read completes
                                      // with the reply before a cancel can reach it
     std::uint32_t failedWait = 0;   // this wait (1-based) returns Failed; 0: none
-    std::optional<std::uint8_t> refuseWithStatus;  // the device refuses without looking:
+    std::optional<std::uint8_t> refuseWithStatus{};  // the device refuses without looking:
                                                    // state unchanged, 65-byte reply
                                                    // [0, command, status]
-    std::optional<std::size_t> replyLength;  // the reply is cut to this many bytes
+    std::optional<std::size_t> replyLength{};  // the reply is cut to this many bytes
 };
 
 // Which reports a fault rule applies to.
@@ -110,10 +110,10 @@ struct SimFaultRule {
 };
 
 struct SimInterfaceOptions {
-    std::u16string productString;
+    std::u16string productString{};
     bool carriesConfiguration = false;  // answers requests through the device's model
-    std::optional<std::uint16_t> vendorId;   // default: the device's
-    std::optional<std::uint16_t> productId;  // default: the device's
+    std::optional<std::uint16_t> vendorId{};   // default: the device's
+    std::optional<std::uint16_t> productId{};  // default: the device's
     std::uint16_t inputReportLength = 65;
     std::uint16_t outputReportLength = 65;  // 0: the interface takes no output reports
     bool queryOnly = false;                 // read-write opens fail, access 0 opens work
@@ -125,7 +125,7 @@ struct SimInterfaceOptions {
     // of its path. Discovery opens a probe (1), then writeHandle (2) and
     // readHandle (3); for a query-only interface the refused read-write probe
     // is 1 and the others move on by one.
-    std::vector<std::uint32_t> failingOpens;
+    std::vector<std::uint32_t> failingOpens{};
 };
 
 // The six interfaces of an OB310, "ConfigInterface" at index 4.
