@@ -74,6 +74,8 @@ int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& re
     // Input reports already waiting answer nothing of this request: a reply
     // that came after its own request gave up must not be read as this one's.
     hid.FlushInput(record.readHandle);
+    // Any bytes written count: a HID write takes the whole report or fails,
+    // so a part-written report does not occur.
     if (hid.WriteReport(record.writeHandle, request.data(), length, WriteTimeoutMs) == 0) {
         return 0;
     }
