@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# Mutation check: does the test suite notice small faults that matter?
+#
+# Each mutation below names a file, a piece of its code (matched literally; it
+# must occur exactly once, so the list stays valid while line numbers move) and
+# what that piece becomes. For each, a scratch copy of the sources gets the one
+# change, the test build is rebuilt and the tests run; a mutation is caught when
+# a test fails (or the build breaks on purpose: none here should).
+#
+#   scripts/mutants.sh            every mutation
+#   scripts/mutants.sh NAME...    only these (by name)
+#   scripts/mutants.sh --check    only checks that every pattern matches once
+#
+# Native mutations rebuild the native test build; "windows" ones the mingw-w64
+# build, whose tests run under Wine. Takes minutes: run on demand, not in the
+# test command. Prints one line per mutation and "N caught, N survived".
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+scratch=$root/build/mutants
+export WINEDEBUG=-all
+
+names=() presets=() files=() olds=() news=()
+# mutant NAME PRESET FILE OLD NEW
+mutant() { names+=("$1"); presets+=("$2"); files+=("$3"); olds+=("$4"); news+=("$5"); }
+
+# --- command line --------------------------------------------------------------
+mutant pin-length native cli/entry.cpp \
+  'constexpr std::size_t PinTextLength = 16;' 'constexpr std::size_t PinTextLength = 15;'
+mutant name-length native cli/entry.cpp \
+  'constexpr std::size_t MinimumNameLength = 2;' 'constexpr std::size_t MinimumNameLength = 1;'
+mutant help-wins native cli/entry.cpp \
+  'if (settings.helpRequested) {' 'if (settings.helpRequested && !settings.logRequested) {'
+mutant info-before-pin native cli/entry.cpp \
+  'if (settings.infoRequested && !settings.fileRequested) {' 'if (settings.infoRequested) {'
+mutant help-exit native cli/entry.cpp \
+  'PrintHelp();
+        return ExitArgumentError;' 'PrintHelp();
+        return ExitSuccess;'
+
+# --- messages and log --------------------------------------------------------------
+mutant error-code-digits native output/messages.cpp '"%04x"' '"%04X"'
+mutant verbose-always native output/messages.cpp \
+  'if (!settings.verboseMode) {' 'if (false) {'
+mutant log-crlf native output/messages.cpp 'stream << line << "\r\n";' 'stream << line << "\n";'
+mutant log-separator native output/messages.cpp \
+  'FormatLogTimeStamp(std::time(nullptr)) + ": " + text' 'FormatLogTimeStamp(std::time(nullptr)) + " " + text'
+mutant timestamp-format native output/messages.cpp '"%d.%m.%Y %H:%M:%S"' '"%m.%d.%Y %H:%M:%S"'
+
+# --- flows ----------------------------------------------------------------------------
+mutant erase-record native cli/flows.cpp \
+  'return "CMD=erase;STATE=success;" + deviceIdentity + ";";' 'return "CMD=erase;STATE=success;" + deviceIdentity;'
+mutant close-read-handle native cli/flows.cpp \
+  'for (HidHandle* handle : {&record.readHandle, &record.writeHandle}) {' 'for (HidHandle* handle : {&record.writeHandle}) {'
+mutant erase-full-reply native cli/flows.cpp \
+  'if (EraseDevice(table, workingPin, status) != static_cast<int>(ReportBufferSize)) {' \
+  'if (EraseDevice(table, workingPin, status) < 1) {'
+mutant factory-pin-after-erase native cli/write_flow.cpp \
+  'workingPin = FactoryDefaultPin;' ';'
+mutant lock-only-when-one native cli/write_flow.cpp \
+  'if (image.lockFlag == 1) {' 'if (image.lockFlag != 0) {'
+mutant debounce-version native cli/write_flow.cpp \
+  'if (ReadDeviceVersion(table) >= FirstVersionWithDebounce) {' 'if (ReadDeviceVersion(table) > FirstVersionWithDebounce) {'
+mutant status-examined native cli/write_flow.cpp \
+  'bool Accepted(int result, std::uint8_t status) { return result >= 1 && status == 0; }' \
+  'bool Accepted(int result, std::uint8_t) { return result >= 1; }'
+mutant mouse-data-order native cli/write_flow.cpp \
+  'std::copy(image.ledData.begin(), image.ledData.end(), next);' 'std::copy(image.mouseData.begin(), image.mouseData.end(), next);'
+
+# --- configuration reader and hex --------------------------------------------------------
+mutant hex-upper-case native config/hex.cpp "if (c >= 'A' && c <= 'F') {" "if (c >= 'A' && c <= 'E') {"
+mutant reader-data-lines native config/config_file.cpp \
+  'constexpr std::size_t MinimumDataLines = 255;' 'constexpr std::size_t MinimumDataLines = 254;'
+
+# --- discovery -------------------------------------------------------------------------
+mutant probe-closed native device/discovery.cpp \
+  'hid.Close(probe);' ';'
+mutant query-only-fallback native device/discovery.cpp \
+  'access = HidAccess::QueryOnly;' 'access = HidAccess::ReadWrite;'
+mutant six-per-device native device/discovery.h \
+  'inline constexpr int InterfacesPerDevice = 6;' 'inline constexpr int InterfacesPerDevice = 5;'
+mutant table-room native device/discovery.cpp \
+  'if (matched < MaxDeviceInterfaces) {' 'if (matched <= MaxDeviceInterfaces) {'
+
+# --- exchange ---------------------------------------------------------------------------
+mutant read-attempts native device/exchange.h \
+  'inline constexpr int ReadAttempts = 16;' 'inline constexpr int ReadAttempts = 15;'
+mutant read-timeout native device/exchange.h \
+  'inline constexpr std::uint32_t ReadTimeoutMs = 5000;' 'inline constexpr std::uint32_t ReadTimeoutMs = 500;'
+mutant write-timeout native device/exchange.h \
+  'inline constexpr std::uint32_t WriteTimeoutMs = 5000;' 'inline constexpr std::uint32_t WriteTimeoutMs = 50000;'
+mutant cancel-dropped native device/exchange.cpp 'reader.Cancel();' ';'
+
+# --- requests ---------------------------------------------------------------------------
+mutant led-fill native protocol/requests.cpp 'constexpr std::size_t LedFillFrom = 23;' 'constexpr std::size_t LedFillFrom = 24;'
+mutant status-offset native protocol/requests.cpp 'status = reply[StatusByteOffset];' 'status = reply[StatusByteOffset + 1];'
+
+# --- Linux backend ------------------------------------------------------------------------
+mutant linux-nonblock native platform/hid_linux.cpp \
+  '(mode == HidIoMode::Overlapped ? O_NONBLOCK : 0)' '0'
+mutant linux-cloexec native platform/hid_linux.cpp 'O_RDWR | O_CLOEXEC' 'O_RDWR'
+mutant linux-vendor-product native platform/hid_linux.cpp \
+  'vendor = static_cast<std::uint16_t>(info.vendor);' 'vendor = static_cast<std::uint16_t>(info.product);'
+mutant linux-hangup-waits native platform/hid_linux.cpp \
+  'state_ = State::Failed;
+                return HidWaitResult::Signalled;' 'continue;'
+
+# --- Windows backend (tests under Wine) ------------------------------------------------------
+mutant windows-flush-dropped windows platform/hid_windows.cpp \
+  'HidD_FlushQueue(ToWin(readHandle));' ';'
+mutant windows-share-mode windows platform/hid_windows.cpp \
+  'FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,' 'FILE_SHARE_READ, nullptr,'
+
+# ------------------------------------------------------------------------------------------
+
+check_only=0
+if [ "${1:-}" = --check ]; then check_only=1; shift; fi
+selected=("$@")
+wanted() {
+  [ ${#selected[@]} -eq 0 ] && return 0
+  local s; for s in "${selected[@]}"; do [ "$s" = "$1" ] && return 0; done; return 1
+}
+
+# A fresh copy of the tracked sources (with any uncommitted edits).
+rm -rf "$scratch/src"
+mkdir -p "$scratch/src"
+git ls-files -z | (cd "$root" && xargs -0 cp --parents -t "$scratch/src")
+
+declare -A ready=()
+# Configures and builds a preset's scratch build once, and checks that its
+# suites pass before anything is mutated.
+prepare() {
+  local preset=$1 dir=$scratch/$1
+  [ -n "${ready[$preset]+x}" ] && return 0
+  local toolchain=()
+  [ "$preset" = windows ] && toolchain=(-DCMAKE_TOOLCHAIN_FILE="$scratch/src/cmake/mingw-w64-x86_64.cmake")
+  cmake -S "$scratch/src" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOB310_BUILD_BENCHMARKS=OFF \
+    "${toolchain[@]}" >/dev/null || { echo "configure of $preset failed"; exit 1; }
+  build "$preset" || { tail -n 30 "$scratch/build.log"; echo "build of $preset failed"; exit 1; }
+  local failing
+  failing=$(first_failure "$preset")
+  [ -z "$failing" ] || { echo "the unmutated $preset suites fail ($failing)"; exit 1; }
+  ready[$preset]=1
+}
+
+build() {
+  cmake --build "$scratch/$1" -j2 --target ob310_tests ob310_e2e_tests >"$scratch/build.log" 2>&1
+}
+
+# Runs the suites of a build; prints the first failing test's name, or nothing.
+first_failure() {
+  local dir=$scratch/$1 exe=ob310_tests e2e=ob310_e2e_tests run=()
+  if [ "$1" = windows ]; then exe=$exe.exe e2e=$e2e.exe run=(wine); fi
+  local out
+  for t in "$dir/tests/$exe" "$dir/tests/e2e/$e2e"; do
+    out=$(cd "$dir" && OB310_SOURCE_DIR="$scratch/src" timeout 600 "${run[@]}" "$t" --gtest_brief=1 2>&1)
+    local rc=$?
+    if [ $rc -ne 0 ]; then
+      local name
+      name=$(grep -m1 -oE '\[  FAILED  \] [A-Za-z0-9_/.]+' <<<"$out" | sed 's/\[  FAILED  \] //')
+      echo "${name:-$(basename "$t") (exit $rc)}"
+      return
+    fi
+  done
+}
+
+caught=0 survived=0 broken=0
+for i in "${!names[@]}"; do
+  name=${names[$i]} preset=${presets[$i]} file=${files[$i]}
+  wanted "$name" || continue
+  target=$scratch/src/$file
+  cp "$root/$file" "$target"
+  # Literal replacement of the one occurrence; perl is part of every Debian.
+  count=$(OLD=${olds[$i]} perl -0777 -ne 'print scalar(() = /\Q$ENV{OLD}\E/g)' "$target")
+  if [ "$count" != 1 ]; then
+    printf '%-26s PATTERN NOT FOUND ONCE (%s times) in %s\n' "$name" "$count" "$file"
+    broken=$((broken + 1)); continue
+  fi
+  [ "$check_only" = 1 ] && continue
+  prepare "$preset"
+  OLD=${olds[$i]} NEW=${news[$i]} perl -0777 -pi -e 's/\Q$ENV{OLD}\E/$ENV{NEW}/' "$target"
+  if ! build "$preset"; then
+    # A mutation must compile to say anything about the tests.
+    printf '%-26s DOES NOT BUILD\n' "$name"
+    broken=$((broken + 1))
+  else
+    by=$(first_failure "$preset")
+    if [ -n "$by" ]; then
+      printf '%-26s caught     by %s\n' "$name" "$by"
+      caught=$((caught + 1))
+    else
+      printf '%-26s SURVIVED\n' "$name"
+      survived=$((survived + 1))
+    fi
+  fi
+  cp "$root/$file" "$target"
+done
+[ $broken -eq 0 ] || echo "$broken mutations no longer match the code or do not build"
+[ "$check_only" = 1 ] && { echo "${#names[@]} mutations, $broken broken"; [ $broken -eq 0 ]; exit; }
+echo "$caught caught, $survived survived"
+[ $survived -eq 0 ] && [ $broken -eq 0 ]
