@@ -80,7 +80,7 @@ TEST(SimHidLayerTest, FaultRulesSelectByIndexAndNumberAndTheFirstMatchWins) {
     EXPECT_EQ(stored, (std::vector<int>{0xA0, 0xA1, 0xA2, 0, 0xA4, 0}));
     ASSERT_EQ(d.sim.ReceivedReports().size(), 5u);
     EXPECT_EQ(d.sim.ReceivedReports()[4].requestNumber, 5u);
-    EXPECT_EQ(d.sim.NowMs(), 80000u + WriteTimeoutMs);
+    EXPECT_EQ(d.sim.NowMs(), 85000u);
 }
 
 }  // namespace
