@@ -53,6 +53,13 @@ int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& re
     HidLayer& hid = *table.hid;
     const DeviceInterface& record =
         table.records[static_cast<std::size_t>(FindInterfaceByProduct(table, ConfigInterfaceName))];
+    // The lookup gives record 0 when none of the first six is the
+    // configuration interface. That is another interface of the device (on
+    // Linux a writable keyboard), whose own input reports would come back as
+    // "replies": nothing is sent.
+    if (record.productString != ConfigInterfaceName) {
+        return 0;
+    }
 
     // The reader comes first: a request whose reply could not be waited for
     // is not sent, so no unread reply is left behind for the next request.
@@ -64,6 +71,11 @@ int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& re
     if (length == 0) {
         return 0;
     }
+    // Input reports already waiting answer nothing of this request: a reply
+    // that came after its own request gave up must not be read as this one's.
+    hid.FlushInput(record.readHandle);
+    // Any bytes written count: a HID write takes the whole report or fails,
+    // so a part-written report does not occur.
     if (hid.WriteReport(record.writeHandle, request.data(), length, WriteTimeoutMs) == 0) {
         return 0;
     }

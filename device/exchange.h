@@ -14,10 +14,13 @@ inline constexpr std::uint32_t WriteTimeoutMs = 5000;
 
 using Report = std::array<std::uint8_t, ReportBufferSize>;
 
-// Writes the first N bytes of `request` (N: the configuration interface's
-// output report length, at most 65) and, when the write delivered bytes,
-// reads one reply into `reply`. Returns the reply's byte count, or 0.
-// `table` is the request's own copy; no handle is opened or closed.
+// Discards the input reports already waiting on the configuration interface,
+// writes the first N bytes of `request` (N: its output report length, at most
+// 65; the write waits at most WriteTimeoutMs) and, when the write delivered
+// bytes, reads one reply into `reply`. Returns the reply's byte count, or 0;
+// 0 at once, with nothing sent, when none of records 0 to 5 is named
+// "ConfigInterface". `table` is the request's own copy; no handle is opened
+// or closed.
 int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& reply);
 
 // Reads one input report into `buffer` (ReportBufferSize bytes) with up to

@@ -22,7 +22,7 @@ enum class HidAccess {
 };
 
 enum class HidIoMode {
-    Synchronous,  // writes block until done
+    Synchronous,  // output reports (WriteReport, bounded by its timeout) and queries
     Overlapped,   // reads are started, waited for with a timeout, cancelled
 };
 

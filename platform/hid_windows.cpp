@@ -144,15 +144,19 @@ public:
         return paths;
     }
 
-    HidHandle Open(const std::string& path, HidAccess access, HidIoMode mode) override {
+    HidHandle Open(const std::string& path, HidAccess access, HidIoMode /*mode*/) override {
         const std::wstring widePath = ToWide(path);
         if (widePath.empty()) return InvalidHidHandle;
         // Access 0 opens even interfaces that the system holds exclusively
         // (keyboards, mice): enough for attributes, capabilities and strings.
         const DWORD desired = access == HidAccess::ReadWrite ? GENERIC_READ | GENERIC_WRITE : 0;
-        const DWORD flags = mode == HidIoMode::Overlapped ? FILE_FLAG_OVERLAPPED : 0;
+        // Every handle is overlapped, the synchronous kind included: a plain
+        // WriteFile to a device that stops taking reports never returns, so
+        // WriteReport waits for its write itself, with a time limit. The
+        // HidD_ queries are control requests that the HID class driver
+        // completes at once; they work on overlapped handles alike.
         const HANDLE handle = CreateFileW(widePath.c_str(), desired, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, flags, nullptr);
+                                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         return FromWin(handle);  // INVALID_HANDLE_VALUE is InvalidHidHandle
     }
 
@@ -200,12 +204,28 @@ public:
     }
 
     std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
-                              std::uint32_t /*timeoutMs*/) override {
+                              std::uint32_t timeoutMs) override {
+        // Manual reset: GetOverlappedResult waits on it when it must.
+        const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (event == nullptr) return 0;
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event;
+        const HANDLE file = ToWin(handle);
         DWORD written = 0;
-        if (!WriteFile(ToWin(handle), data, length, &written, nullptr)) return 0;
-        return written;
+        bool ok = WriteFile(file, data, length, nullptr, &overlapped) != FALSE;
+        if (ok || GetLastError() == ERROR_IO_PENDING) {
+            // Out of time: cancel, then retire the write before `overlapped`
+            // goes. A write that finished before the cancel took effect has
+            // delivered its report and counts.
+            if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(file);
+            ok = GetOverlappedResult(file, &overlapped, &written, TRUE) != FALSE;
+        }
+        CloseHandle(event);
+        return ok ? written : 0;
     }
 
+    // The HID class driver keeps a queue of input reports for each handle;
+    // reads take from the read handle's, so that is the one to empty.
     void FlushInput(HidHandle readHandle) override { HidD_FlushQueue(ToWin(readHandle)); }
 
     std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {

@@ -70,6 +70,10 @@ public:
         if (state_ == State::Pending) {
             layer_.Error("reader on handle " + HandleText(handle_) + " released with a read pending");
         }
+        const auto found = layer_.handles_.find(handle_);
+        if (found != layer_.handles_.end() && found->second.open) {
+            SettleLateAnswers(layer_.InterfaceOf(found->second));
+        }
         SimEvent event;
         event.kind = SimEventKind::ReleaseReader;
         event.handle = handle_;
@@ -92,6 +96,11 @@ public:
             state_ = State::Pending;
             buffer_ = buffer;
             length_ = length;
+            // A report already in the input queue completes the read at once.
+            Answer* answer = PendingAnswer();
+            if (answer != nullptr && answer->arrived) {
+                Complete(*answer);
+            }
         }
         SimEvent event;
         event.kind = SimEventKind::StartRead;
@@ -393,10 +402,29 @@ bool SimHidLayer::ReadProductString(HidHandle handle, char16_t* buffer, std::uin
     return true;
 }
 
-void SimHidLayer::FlushInput(HidHandle /*readHandle*/) {}
+void SimHidLayer::FlushInput(HidHandle readHandle) {
+    SimEvent event;
+    event.kind = SimEventKind::Flush;
+    event.handle = readHandle;
+    // On Windows every handle has its own input queue; replies are read
+    // through the overlapped handle, so only a flush of that one drops them.
+    const HandleInfo* info = Lookup(readHandle, "flush");
+    if (info != nullptr && info->mode == HidIoMode::Overlapped) {
+        event.transferred = static_cast<std::uint32_t>(
+            std::erase_if(InterfaceOf(*info).answers, [](const Answer& answer) { return answer.arrived; }));
+    }
+    Record(event);
+}
+
+void SimHidLayer::SettleLateAnswers(SimInterface& itf) {
+    std::erase_if(itf.answers, [](const Answer& answer) { return !answer.hasReply; });
+    for (Answer& answer : itf.answers) {
+        answer.arrived = true;
+    }
+}
 
 std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
-                                       std::uint32_t /*timeoutMs*/) {
+                                       std::uint32_t timeoutMs) {
     SimEvent event;
     event.kind = SimEventKind::Write;
     event.handle = handle;
@@ -428,6 +456,9 @@ std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* dat
         std::memcpy(padded.data(), data, std::min<std::size_t>(length, padded.size()));
         const SimRequestScript script = ScriptFor(device, padded, report.requestNumber);
         if (script.write != SimWrite::Delivered) {
+            if (script.write == SimWrite::Hangs) {
+                nowMs_ += timeoutMs;
+            }
             Record(event);
             return 0;
         }
@@ -451,8 +482,7 @@ std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* dat
             Record(event);
             return 0;
         }
-        // Silent answers owed earlier never come; replies stay queued.
-        std::erase_if(itf.answers, [](const Answer& answer) { return !answer.hasReply; });
+        SettleLateAnswers(itf);
         itf.answers.push_back(answer);
     }
 

@@ -19,8 +19,14 @@
 // that number, by command or by key-table record index and script how the
 // device treats them.
 //
-// Time is virtual: a wait that times out adds its timeout to NowMs() and
-// returns at once. Nothing ever sleeps.
+// Input queue. A reply that comes after the read waiting for it gave up (its
+// reader released, or the next report written first) is kept, like the input
+// reports the platform's HID driver holds for a handle until they are read:
+// the next read takes it at once, unless FlushInput through the interface's
+// read (overlapped) handle discarded it first.
+//
+// Time is virtual: a wait or a hung write that times out adds its timeout to
+// NowMs() and returns at once. Nothing ever sleeps.
 //
 // Record. Opens, closes, writes and each step of a read are appended to
 // Events(); every report a device took to ReceivedReports(). Handles are counted: OpenHandleCount(), and misuse
@@ -63,6 +69,8 @@ enum class SimWrite {
     Delivered,  // the device takes the report; the write returns its length
     Fails,      // the write fails (returns 0); the device never sees the report
     ZeroBytes,  // the write "succeeds" with 0 bytes written; the device never sees it
+    Hangs,      // the device stops taking reports: the write is cancelled when its
+                // time runs out and delivers 0; the device never sees the report
 };
 
 // How the device treats one report written to its configuration interface.
@@ -70,16 +78,16 @@ enum class SimWrite {
 struct SimRequestScript {
     SimWrite write = SimWrite::Delivered;
     bool reply = true;              // false: the device never answers this report
-    std::uint32_t replyAtWait = 1;  // the reply arrives during this wait (1-based), counted
-                                    // over the waits of reads pending on the interface
-                                    // since the report came
+    std::uint32_t replyAtWait = 1;  // the reply arrives during this wait (1-based) of the
+                                    // read waiting for it; past that read's last wait it
+                                    // arrives late, into the input queue
     bool replyRacesTimeout = false;  // that wait still times out, but the read completes
                                      // with the reply before a cancel can reach it
     std::uint32_t failedWait = 0;   // this wait (1-based) returns Failed; 0: none
-    std::optional<std::uint8_t> refuseWithStatus;  // the device refuses without looking:
+    std::optional<std::uint8_t> refuseWithStatus{};  // the device refuses without looking:
                                                    // state unchanged, 65-byte reply
                                                    // [0, command, status]
-    std::optional<std::size_t> replyLength;  // the reply is cut to this many bytes
+    std::optional<std::size_t> replyLength{};  // the reply is cut to this many bytes
 };
 
 // Which reports a fault rule applies to.
@@ -102,10 +110,10 @@ struct SimFaultRule {
 };
 
 struct SimInterfaceOptions {
-    std::u16string productString;
+    std::u16string productString{};
     bool carriesConfiguration = false;  // answers requests through the device's model
-    std::optional<std::uint16_t> vendorId;   // default: the device's
-    std::optional<std::uint16_t> productId;  // default: the device's
+    std::optional<std::uint16_t> vendorId{};   // default: the device's
+    std::optional<std::uint16_t> productId{};  // default: the device's
     std::uint16_t inputReportLength = 65;
     std::uint16_t outputReportLength = 65;  // 0: the interface takes no output reports
     bool queryOnly = false;                 // read-write opens fail, access 0 opens work
@@ -117,7 +125,7 @@ struct SimInterfaceOptions {
     // of its path. Discovery opens a probe (1), then writeHandle (2) and
     // readHandle (3); for a query-only interface the refused read-write probe
     // is 1 and the others move on by one.
-    std::vector<std::uint32_t> failingOpens;
+    std::vector<std::uint32_t> failingOpens{};
 };
 
 // The six interfaces of an OB310, "ConfigInterface" at index 4.
@@ -143,6 +151,7 @@ enum class SimEventKind {
     Open,           // handle (InvalidHidHandle when it failed), access, mode, ok
     Close,          // handle, ok (false: invalid, unknown or already closed)
     Write,          // handle, length asked, transferred
+    Flush,          // handle, transferred = input reports discarded
     CreateReader,   // handle, ok (false: event creation failed)
     ReleaseReader,  // handle
     StartRead,      // handle, length, ok (false: the read did not start)
@@ -237,6 +246,7 @@ private:
         SimRequestScript script;
         std::uint32_t waits = 0;
         bool hasReply = false;
+        bool arrived = false;  // came late: waits in the input queue
         Report bytes{};
         std::size_t length = 0;
     };
@@ -245,6 +255,9 @@ private:
         std::uint32_t opens = 0;
         std::deque<Answer> answers;  // oldest first
     };
+    // The read waiting for the interface's answers gave up: silent answers
+    // never come, owed replies arrive late into the input queue.
+    static void SettleLateAnswers(SimInterface& itf);
     struct Device {
         Ob310Model model;
         std::uint16_t vendorId = 0;

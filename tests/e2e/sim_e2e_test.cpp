@@ -128,6 +128,7 @@ TEST_F(SimE2eTest, DeviceFileScenarios) {
     const std::string noDevice = RedLine("Error: No OB310 found on system", 1);
     const std::string fresh = Information(std::string(32, '0'), "open", 0);
     const std::string broken = std::string("ob310_cli_sim: ob310_sim_device.txt ");
+    const std::string late = "fault = request 1 reply-at-wait 17\n";
     const struct {
         std::string deviceLines;
         std::vector<std::string> arguments;
@@ -147,6 +148,14 @@ TEST_F(SimE2eTest, DeviceFileScenarios) {
         {"devices = 1\npin = 5A3C19E7B2D40F86\nfault = request 251 refuse 01\n",  // the README's
          WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251},
         {"fault = request 252 short 1\n", WriteExample, "", 0, 255},
+        // The information reply comes after the tool gave up on it: it is
+        // never read as the reply of a request that follows.
+        {"pin = 1111111111111111\n" + late, {"-c", "-p", FactoryPinText, "-v"},
+         std::string("Info: Erase Ombrel310") + Eol + RedLine("Error: OB310 can not erased.", 4), 4, 2},
+        {late + "fault = request 251 refuse 01\n", WriteExample,
+         RedLine("Error: Fail to write custom data", 4), 4, 251},
+        {late + "fault = request 255 refuse ff\n", WriteExample, RedLine("Error: Fail to write debounce", 4),
+         4, 255},
         {"devices = 1\ncolour = red\n", {"-i"},
          broken + "line 2: unknown key \"colour\"" + Eol + noDevice, 1, 0},
         {"fault = request 99999999999 no-reply\n", {"-i"},
