@@ -26,7 +26,7 @@
 #include <charconv>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -53,6 +53,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
         }
         if (n == 0 || text.size() + static_cast<std::size_t>(n) > MaxSysfsFileBytes) break;
         text.append(chunk, static_cast<std::size_t>(n));
+        // A short read is the end of the file (sysfs hands over an attribute
+        // in one read); it saves a system call per file.
+        if (static_cast<std::size_t>(n) < sizeof chunk) break;
     }
     ::close(fd);
     return text;
@@ -168,12 +171,23 @@ struct NodePlace {
     long interfaceNumber = -1;
 };
 
+// `link` read from the symbolic link `path`, as a path without "." and ".."
+// (sysfs has no links inside /sys/devices, so this is the real path), or
+// `path` itself when it is no link.
+std::string FollowLink(const std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return path;
+    const std::string link(target, static_cast<std::size_t>(n));
+    if (link.starts_with("/")) return std::filesystem::path(link).lexically_normal().string();
+    return (std::filesystem::path(path).parent_path() / link).lexically_normal().string();
+}
+
+// Two readlink() calls rather than realpath(), which looks up every part of
+// the long sysfs path: enumeration runs on every start of the tool.
 NodePlace PlaceOf(const std::string& classDir, const std::string& name) {
     NodePlace place{name, {}, -1};
-    char* real = ::realpath((classDir + "/" + name + "/device").c_str(), nullptr);
-    if (real == nullptr) return place;
-    std::string hidDevice(real);
-    ::free(real);
+    const std::string hidDevice = FollowLink(FollowLink(classDir + "/" + name) + "/device");
     const std::string usbInterface = hidDevice.substr(0, hidDevice.rfind('/'));
     std::uint32_t number = 0;
     const auto text = ReadAttribute(usbInterface + "/bInterfaceNumber");
@@ -278,13 +292,11 @@ public:
         std::string name;
         std::size_t collection = 0;
         if (!SplitPath(path, name, collection)) return InvalidHidHandle;
-        struct stat status {};
-        if (::stat((classDir_ + "/" + name).c_str(), &status) != 0) return InvalidHidHandle;
-        const HidReportDescriptorInfo& info = Descriptor(name);
-        if (collection >= std::max<std::size_t>(info.collections.size(), 1)) return InvalidHidHandle;
-        const bool reports = access == HidAccess::ReadWrite;
-        if (reports && ::faccessat(AT_FDCWD, (devDir_ + "/" + name).c_str(), R_OK | W_OK, AT_EACCESS) != 0)
+        const NodeInfo& node = Info(name);
+        if (!node.present || collection >= std::max<std::size_t>(node.descriptor.collections.size(), 1))
             return InvalidHidHandle;
+        const bool reports = access == HidAccess::ReadWrite;
+        if (reports && !node.readWrite) return InvalidHidHandle;
 
         OpenInterface entry{name, collection, reports};
         ++nodes_[name].handles;
@@ -466,11 +478,27 @@ private:
         return node.failed ? -1 : node.fd;
     }
 
-    const HidReportDescriptorInfo& Descriptor(const std::string& name) {
-        const auto it = descriptors_.find(name);
-        if (it != descriptors_.end()) return it->second;
-        return descriptors_.emplace(name, ReadDescriptor(classDir_ + "/" + name)).first->second;
+    // What a node is, looked at once per run.
+    struct NodeInfo {
+        bool present = false;    // in the class directory
+        bool readWrite = false;  // this process may open it for reading and writing
+        HidReportDescriptorInfo descriptor;
+    };
+
+    const NodeInfo& Info(const std::string& name) {
+        const auto it = infos_.find(name);
+        if (it != infos_.end()) return it->second;
+        NodeInfo info;
+        struct stat status {};
+        info.present = ::stat((classDir_ + "/" + name).c_str(), &status) == 0;
+        if (info.present) {
+            info.readWrite = ::faccessat(AT_FDCWD, (devDir_ + "/" + name).c_str(), R_OK | W_OK, AT_EACCESS) == 0;
+            info.descriptor = ReadDescriptor(classDir_ + "/" + name);
+        }
+        return infos_.emplace(name, std::move(info)).first->second;
     }
+
+    const HidReportDescriptorInfo& Descriptor(const std::string& name) { return Info(name).descriptor; }
 
     // devDir/NODE or devDir/NODE#N with N from 1, as EnumerateInterfaces
     // writes them.
@@ -493,7 +521,7 @@ private:
     std::string devDir_;
     std::map<HidHandle, OpenInterface> open_;
     std::map<std::string, Node> nodes_;
-    std::map<std::string, HidReportDescriptorInfo> descriptors_;
+    std::map<std::string, NodeInfo> infos_;
     HidHandle nextHandle_ = 1;
 };
 
