@@ -567,7 +567,10 @@ HidWaitResult HidrawReader::Wait(std::uint32_t timeoutMs) {
     const std::uint32_t room = prependReportId_ ? length_ - 1 : length_;
     scratch_.resize(room);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-    for (;;) {
+    // Ends by the deadline also when the node keeps reporting input that is
+    // not this read's (reports of another collection).
+    for (bool first = true;; first = false) {
+        if (!first && std::chrono::steady_clock::now() >= deadline) return HidWaitResult::TimedOut;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd entry{fd_, POLLIN, 0};
         const int ready = ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));

@@ -261,6 +261,10 @@ TEST_F(HidrawLayerTest, HandlesOfANodeShareOneDescriptorOpenedAtFirstIo) {
     EXPECT_EQ(hid->WriteReport(InvalidHidHandle, report.data(), 65, 5000), 0u);
     EXPECT_EQ(hid->WriteReport(write, report.data(), 65, 5000), 65u);
     EXPECT_EQ(Sent("hidraw2"), report);  // report ID byte included: the kernel wants it
+    const std::vector<int> fds = FdsOn("hidraw2");
+    ASSERT_EQ(fds.size(), 1u);
+    ASSERT_EQ(::fcntl(fds[0], F_GETFL) & (O_ACCMODE | O_NONBLOCK), O_RDWR | O_NONBLOCK);
+    ASSERT_EQ(::fcntl(fds[0], F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
     Feed("hidraw2", {0x01, 0x02});  // stale: discarded
     hid->FlushInput(read);
     Feed("hidraw2", {0x01, 0x03});
@@ -268,10 +272,7 @@ TEST_F(HidrawLayerTest, HandlesOfANodeShareOneDescriptorOpenedAtFirstIo) {
     std::uint32_t bytes = 0;
     EXPECT_EQ(Read(read, buffer, bytes), HidWaitResult::Signalled);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + bytes), (Bytes{0x01, 0x03}));
-    const std::vector<int> fds = FdsOn("hidraw2");
-    ASSERT_EQ(fds.size(), 1u);
-    EXPECT_EQ(::fcntl(fds[0], F_GETFL) & (O_ACCMODE | O_NONBLOCK), O_RDWR | O_NONBLOCK);
-    EXPECT_EQ(::fcntl(fds[0], F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+    EXPECT_EQ(FdsOn("hidraw2"), fds);
 
     for (HidHandle handle : {write, read, queryOnly, write}) hid->Close(handle);
     EXPECT_EQ(FdsOn("hidraw2"), fds);  // `other` still holds the node
@@ -347,7 +348,7 @@ TEST_F(HidrawLayerTest, ReadsFailAtOnceOnAGoneNodeAndNeverStartWithoutOne) {
 
     const HidHandle cannotOpen = Open("hidraw0", HidAccess::ReadWrite);
     EXPECT_EQ(hid->WriteReport(cannotOpen, report.data(), 65, 5000), 0u);
-    EXPECT_EQ(Read(cannotOpen, buffer, bytes, 65, 60000), HidWaitResult::Signalled);
+    EXPECT_EQ(Read(cannotOpen, buffer, bytes, 65, 1000), HidWaitResult::Signalled);
 
     int hangUp[2];
     ASSERT_EQ(::pipe(hangUp), 0);
@@ -360,7 +361,7 @@ TEST_F(HidrawLayerTest, ReadsFailAtOnceOnAGoneNodeAndNeverStartWithoutOne) {
         ASSERT_EQ(fds.size(), 1u);
         ::dup2(replacement, fds[0]);
         for (int attempt = 0; attempt < 2; ++attempt) {
-            EXPECT_EQ(Read(handle, buffer, bytes, 65, 60000), HidWaitResult::Signalled);
+            EXPECT_EQ(Read(handle, buffer, bytes, 65, 1000), HidWaitResult::Signalled);
             EXPECT_EQ(bytes, 0u);
         }
         hid->Close(handle);
