@@ -97,9 +97,11 @@ FfsGadget::FfsGadget(const GadgetOptions& options, ConfigPort& port)
         Function& function = functions_[i];
         function.iface = &GadgetInterfaces()[i];
         function.control = std::make_unique<HidControlState>(function.iface->kind);
-        function.functionDir = gadgetDir_ + "/functions/ffs." + function.iface->instance;
-        function.linkPath = gadgetDir_ + "/configs/c.1/ffs." + function.iface->instance;
-        function.mountDir = options_.ffsDir + "/" + function.iface->instance;
+        // FunctionFS instance names are global: two gadgets need their own.
+        function.instance = options_.gadgetName + "_" + function.iface->instance;
+        function.functionDir = gadgetDir_ + "/functions/ffs." + function.instance;
+        function.linkPath = gadgetDir_ + "/configs/c.1/ffs." + function.instance;
+        function.mountDir = options_.ffsDir + "/" + function.instance;
         if (function.iface->kind == GadgetInterfaceKind::Config) configFunction_ = &function;
     }
 }
@@ -108,13 +110,12 @@ FfsGadget::~FfsGadget() { Stop(); }
 
 std::string FfsGadget::Udc() const {
     if (!options_.udc.empty()) return options_.udc;
+    // The first by name: directory order says nothing (dummy_hcd num=2 gives
+    // dummy_udc.0 and dummy_udc.1).
     std::string name;
     if (DIR* dir = ::opendir("/sys/class/udc")) {
         while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] != '.') {
-                name = entry->d_name;
-                break;
-            }
+            if (entry->d_name[0] != '.' && (name.empty() || entry->d_name < name)) name = entry->d_name;
         }
         ::closedir(dir);
     }
@@ -144,7 +145,7 @@ bool FfsGadget::BuildGadgetTree() {
 }
 
 bool FfsGadget::AddFunction(Function& function) {
-    const std::string& instance = function.iface->instance;
+    const std::string& instance = function.instance;
     if (!MakeDir(function.functionDir) || !MakeDir(function.mountDir)) return false;
     // The mount source names the FunctionFS instance made by the mkdir above.
     if (::mount(instance.c_str(), function.mountDir.c_str(), "functionfs", 0, nullptr) != 0) {
@@ -287,6 +288,7 @@ void FfsGadget::HandleSetup(Function& function, const ControlSetup& setup) {
             if (auto reply = port_.Answer(data.data(), static_cast<std::size_t>(got))) {
                 QueueReply(function, *reply);
             }
+            LeaveIfDue();
         }
         break;
     }
@@ -312,6 +314,16 @@ void FfsGadget::ReadOutReports(Function& function) {
         } else if (options_.verbose) {
             Log("request " + std::to_string(port_.RequestsSeen()) + " left unanswered");
         }
+        LeaveIfDue();
+    }
+}
+
+// The stop signals are blocked in every thread and read through the signalfd
+// that ServeControl watches, so this ends the control loop, and Stop unbinds.
+void FfsGadget::LeaveIfDue() {
+    if (port_.Leaving() && !leaving_.exchange(true)) {
+        Log("leaving the bus after request " + std::to_string(port_.RequestsSeen()));
+        ::kill(::getpid(), SIGTERM);
     }
 }
 

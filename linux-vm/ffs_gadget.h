@@ -37,6 +37,7 @@ public:
 private:
     struct Function {
         const GadgetInterface* iface = nullptr;
+        std::string instance;
         std::unique_ptr<HidControlState> control;
         std::string functionDir;
         std::string linkPath;
@@ -57,6 +58,7 @@ private:
     void ReadOutReports(Function& function);
     void WriteReplies();
     void QueueReply(Function& function, const Bytes& reply);
+    void LeaveIfDue();
     void StopThreads();
     std::string Udc() const;
 
@@ -67,6 +69,7 @@ private:
     bool gadgetMade_ = false;
     bool bound_ = false;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> leaving_{false};
     std::thread replyWriter_;
     std::mutex replyMutex_;
     std::condition_variable replyReady_;

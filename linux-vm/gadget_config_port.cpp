@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-ConfigPort::ConfigPort(Ob310Model& model, unsigned silentRequest)
-    : model_(model), silentRequest_(silentRequest) {}
+ConfigPort::ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt)
+    : model_(model), silentRequest_(silentRequest), leaveAt_(leaveAt) {}
 
 std::optional<Bytes> ConfigPort::Answer(const std::uint8_t* data, std::size_t length) {
     std::lock_guard lock(mutex_);
     ++requestsSeen_;
     // A lost request: the device takes the report and acts as if it never came.
-    if (requestsSeen_ == silentRequest_) return std::nullopt;
+    if (requestsSeen_ == silentRequest_ || (leaveAt_ != 0 && requestsSeen_ >= leaveAt_)) return std::nullopt;
 
     Report request{};
     const std::size_t dataBytes = std::min(length, request.size() - 1);
@@ -24,4 +24,9 @@ std::optional<Bytes> ConfigPort::Answer(const std::uint8_t* data, std::size_t le
 unsigned ConfigPort::RequestsSeen() const {
     std::lock_guard lock(mutex_);
     return requestsSeen_;
+}
+
+bool ConfigPort::Leaving() const {
+    std::lock_guard lock(mutex_);
+    return leaveAt_ != 0 && requestsSeen_ >= leaveAt_;
 }

@@ -16,11 +16,12 @@ Bytes UsbRequest(CommandCode command, const Pin& pin) {
 
 constexpr Pin OtherPin = {1, 2, 3, 4, 5, 6, 7, 8};
 
+// An oversized transfer is cut to one report.
 TEST(ConfigPort, InfoReplyIsTheModelsReportWithoutItsReportIdByte) {
     Ob310Model model;
     model.state.serial = 0x12345678;
     ConfigPort port(model, 0);
-    const Bytes request = UsbRequest(CommandCode::Info, Pin{});
+    const Bytes request(200, 0);
     const auto sent = port.Answer(request.data(), request.size());
 
     Ob310Model twin;
@@ -61,42 +62,36 @@ TEST(ConfigPort, RefusedEraseSendsTheShortReplyLessTheReportIdByte) {
     EXPECT_EQ(model.state.eraseCount, 0);
 }
 
-TEST(ConfigPort, OversizedTransferIsCutToOneReport) {
-    Ob310Model model;
-    ConfigPort port(model, 0);
-    Bytes big(200, 0xAA);
-    big[0] = static_cast<std::uint8_t>(CommandCode::Info);
-    const auto sent = port.Answer(big.data(), big.size());
-    ASSERT_TRUE(sent.has_value());
-    EXPECT_EQ(sent->size(), 64u);
-}
-
-// The n-th request (counted from 1) goes unanswered and never reaches the
-// model; the ones around it are answered.
+// The silent request (counted from 1) goes unanswered and never reaches the
+// model; so do the one the device leaves at and all after it.
 struct SilentCase {
     unsigned silentRequest;
+    unsigned leaveAt;
     std::vector<bool> answered;  // for requests 1, 2, 3, 4
     int erasesDone;
 };
 
 class ConfigPortSilentTest : public testing::TestWithParam<SilentCase> {};
 
-TEST_P(ConfigPortSilentTest, OnlyTheChosenRequestIsLost) {
+TEST_P(ConfigPortSilentTest, OnlyTheChosenRequestsAreLost) {
     Ob310Model model;
-    ConfigPort port(model, GetParam().silentRequest);
+    ConfigPort port(model, GetParam().silentRequest, GetParam().leaveAt);
     const Bytes erase = UsbRequest(CommandCode::Erase, FactoryDefaultPin);
     std::vector<bool> answered;
-    for (int i = 0; i < 4; ++i) answered.push_back(port.Answer(erase.data(), erase.size()).has_value());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(port.Leaving(), GetParam().leaveAt != 0 && static_cast<unsigned>(i) >= GetParam().leaveAt);
+        answered.push_back(port.Answer(erase.data(), erase.size()).has_value());
+    }
     EXPECT_EQ(answered, GetParam().answered);
     EXPECT_EQ(model.state.eraseCount, GetParam().erasesDone);
     EXPECT_EQ(port.RequestsSeen(), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, ConfigPortSilentTest,
-                         testing::Values(SilentCase{0, {true, true, true, true}, 4},
-                                         SilentCase{1, {false, true, true, true}, 3},
-                                         SilentCase{2, {true, false, true, true}, 3},
-                                         SilentCase{4, {true, true, true, false}, 3},
-                                         SilentCase{5, {true, true, true, true}, 4}));
+                         testing::Values(SilentCase{0, 0, {true, true, true, true}, 4},
+                                         SilentCase{2, 0, {true, false, true, true}, 3},
+                                         SilentCase{4, 0, {true, true, true, false}, 3},
+                                         SilentCase{5, 0, {true, true, true, true}, 4},
+                                         SilentCase{0, 2, {true, false, false, false}, 1}));
 
 }  // namespace

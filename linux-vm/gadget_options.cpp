@@ -13,10 +13,13 @@ const char* const GadgetUsage =
     "  --serial HEX          serial number (up to 8 hex digits)\n"
     "  --pin HEX16           PIN the device holds (16 hex digits)\n"
     "  --silent-request N    never answer the N-th configuration request\n"
-    "  --udc NAME            controller to bind (default: the first one)\n"
+    "  --leave-at N          take the N-th configuration request in, then leave\n"
+    "                        the bus without answering it (an unplug)\n"
+    "  --udc NAME            controller to bind (default: the first by name)\n"
     "  --configfs DIR        configfs mount point (/sys/kernel/config)\n"
     "  --ffs-dir DIR         where the FunctionFS instances are mounted\n"
-    "  --name NAME           gadget name under usb_gadget (ob310)\n"
+    "  --name NAME           gadget name under usb_gadget, also the prefix of its\n"
+    "                        FunctionFS instances (ob310)\n"
     "  --verbose             log USB events\n";
 
 namespace {
@@ -74,6 +77,8 @@ std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& 
             ok = ParsePin(value, options.pin);
         } else if (option == "--silent-request") {
             ok = ParseNumber(value, 10, 9, options.silentRequest) && options.silentRequest > 0;
+        } else if (option == "--leave-at") {
+            ok = ParseNumber(value, 10, 9, options.leaveAt) && options.leaveAt > 0;
         } else if (option == "--udc") {
             options.udc = value;
         } else if (option == "--configfs") {
@@ -81,7 +86,8 @@ std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& 
         } else if (option == "--ffs-dir") {
             options.ffsDir = value;
         } else if (option == "--name") {
-            ok = !value.empty() && value.find('/') == std::string::npos;
+            // FunctionFS takes instance names of up to 40 bytes.
+            ok = !value.empty() && value.size() <= 16 && value.find_first_of("/. ") == std::string::npos;
             if (ok) options.gadgetName = value;
         } else {
             error = "unknown option " + option;

@@ -13,6 +13,7 @@ struct GadgetOptions {
     std::uint32_t serial = 0;
     Pin pin{};
     unsigned silentRequest = 0;  // 0: every request is answered
+    unsigned leaveAt = 0;        // 0: stays until stopped
     std::string udc;             // empty: the first controller in /sys/class/udc
     std::string configfs = "/sys/kernel/config";
     std::string ffsDir = "/dev/ob310-ffs";

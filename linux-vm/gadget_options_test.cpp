@@ -13,6 +13,7 @@ struct OptionsCase {
     std::uint32_t serial = 0x00B31001;
     Pin pin = FactoryDefaultPin;
     unsigned silentRequest = 0;
+    unsigned leaveAt = 0;
 };
 
 class GadgetOptionsTest : public testing::TestWithParam<OptionsCase> {};
@@ -28,6 +29,7 @@ TEST_P(GadgetOptionsTest, Parse) {
     EXPECT_EQ(options->serial, c.serial);
     EXPECT_EQ(options->pin, c.pin);
     EXPECT_EQ(options->silentRequest, c.silentRequest);
+    EXPECT_EQ(options->leaveAt, c.leaveAt);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -46,15 +48,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "bad value for --pin: 0123456789ABCDE"},
         OptionsCase{"PinWithSign", {"--pin", "+123456789ABCDEF"}, false,
                     "bad value for --pin: +123456789ABCDEF"},
-        OptionsCase{"SilentRequest", {"--silent-request", "2"}, true, "", 0x1026, 0x00B31001,
-                    FactoryDefaultPin, 2},
-        OptionsCase{"SilentRequestZero", {"--silent-request", "0"}, false,
-                    "bad value for --silent-request: 0"},
+        OptionsCase{"SilentRequestAndLeaveAt", {"--silent-request", "2", "--leave-at", "7"}, true, "", 0x1026,
+                    0x00B31001, FactoryDefaultPin, 2, 7},
+        OptionsCase{"LeaveAtZero", {"--leave-at", "0"}, false, "bad value for --leave-at: 0"},
         OptionsCase{"SilentRequestNegative", {"--silent-request", "-1"}, false,
                     "bad value for --silent-request: -1"},
         OptionsCase{"MissingValue", {"--pin"}, false, "missing value after --pin"},
         OptionsCase{"Unknown", {"--speed", "high"}, false, "unknown option --speed"},
-        OptionsCase{"NameWithSlash", {"--name", "a/b"}, false, "bad value for --name: a/b"}),
+        OptionsCase{"NameWithSlash", {"--name", "a/b"}, false, "bad value for --name: a/b"},
+        OptionsCase{"NameWithDot", {"--name", "a.b"}, false, "bad value for --name: a.b"}),
     [](const testing::TestParamInfo<OptionsCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -2,10 +2,14 @@
 //   --list        one line per hidraw node of the device: node, USB interface
 //                 string and bcdDevice, then the count
 //   --time N      N information queries on the configuration interface, timed
+//   --run N CMD [ARG...]
+//                 runs CMD N times, one after the other, and prints the
+//                 average run time in microseconds; fails when a run fails
 // Used in the virtual machine test to check what the kernel presents and to
-// measure one report exchange through the USB stack.
+// measure one report exchange through the USB stack, the tool and a peer.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -111,12 +115,34 @@ int Time(int count) {
     return 0;
 }
 
+int Run(int count, char** command) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::execvp(command[0], command);
+            ::_exit(127);
+        }
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::printf("run %d of %s failed\n", i + 1, command[0]);
+            return 1;
+        }
+    }
+    const std::chrono::duration<double, std::micro> took = std::chrono::steady_clock::now() - start;
+    std::printf("%.0f\n", took.count() / count);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "--list") return List();
     if (mode == "--time" && argc > 2 && std::atoi(argv[2]) > 0) return Time(std::atoi(argv[2]));
-    std::printf("Usage: ob310_usb_probe --list | --time N\n");
+    if (mode == "--run" && argc > 3 && std::atoi(argv[2]) > 0) return Run(std::atoi(argv[2]), argv + 3);
+    std::printf("Usage: ob310_usb_probe --list | --time N | --run N CMD [ARG...]\n");
     return 2;
 }

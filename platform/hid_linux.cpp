@@ -3,8 +3,8 @@
 // Where things come from, for a node hidrawN (sysfs dir S = classDir/hidrawN):
 // - the report descriptor: S/device/report_descriptor, readable by everyone,
 //   so enumeration and query-only handles need no rights on the device node;
-// - vendor and product: HIDIOCGRAWINFO on an open node, or the HID_ID line of
-//   S/device/uevent for a query-only handle (the same values);
+// - vendor and product: the HID_ID line of S/device/uevent (what
+//   HIDIOCGRAWINFO gives on an open node);
 // - version: the USB device's bcdDevice, S/device/../../bcdDevice (S/device is
 //   the HID device, its parent the USB interface, the grandparent the USB
 //   device); 0 for a device that is not on USB (e.g. one made through uhid);
@@ -17,9 +17,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/hidraw.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,10 +26,10 @@
 #include <charconv>
 #include <chrono>
 #include <climits>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include "platform/hid_report_descriptor.h"
@@ -55,6 +53,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
         }
         if (n == 0 || text.size() + static_cast<std::size_t>(n) > MaxSysfsFileBytes) break;
         text.append(chunk, static_cast<std::size_t>(n));
+        // A short read is the end of the file (sysfs hands over an attribute
+        // in one read); it saves a system call per file.
+        if (static_cast<std::size_t>(n) < sizeof chunk) break;
     }
     ::close(fd);
     return text;
@@ -129,15 +130,30 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
-// hidraw2 before hidraw10.
-bool NodeOrder(const std::string& a, const std::string& b) {
-    const auto split = [](const std::string& name) {
-        std::size_t digits = name.size();
-        while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
-        const std::string_view number(name.data() + digits, name.size() - digits);
-        return std::tuple(std::string_view(name.data(), digits), number.size(), number);
-    };
-    return split(a) < split(b);
+// Numeric-aware order: hidraw2 before hidraw10, .../usb1/1-2 before .../usb1/1-10.
+bool NaturalLess(std::string_view a, std::string_view b) {
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (!isDigit(a[i]) || !isDigit(b[j])) {
+            if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+            ++i, ++j;
+            continue;
+        }
+        std::size_t endA = i;
+        std::size_t endB = j;
+        while (endA < a.size() && isDigit(a[endA])) ++endA;
+        while (endB < b.size() && isDigit(b[endB])) ++endB;
+        while (i + 1 < endA && a[i] == '0') ++i;
+        while (j + 1 < endB && b[j] == '0') ++j;
+        const std::string_view x = a.substr(i, endA - i);
+        const std::string_view y = b.substr(j, endB - j);
+        if (x.size() != y.size()) return x.size() < y.size();
+        if (x != y) return x < y;
+        i = endA, j = endB;
+    }
+    return a.size() - i < b.size() - j;
 }
 
 HidReportDescriptorInfo ReadDescriptor(const std::string& sysDir) {
@@ -146,61 +162,62 @@ HidReportDescriptorInfo ReadDescriptor(const std::string& sysDir) {
     return ParseReportDescriptor(std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
 }
 
+// Where a node sits: the USB device it belongs to and its interface number
+// there. A node that is not on USB (uhid) has no interface number and is
+// placed by the HID device's parent.
+struct NodePlace {
+    std::string name;
+    std::string device;
+    long interfaceNumber = -1;
+};
+
+// `link` read from the symbolic link `path`, as a path without "." and ".."
+// (sysfs has no links inside /sys/devices, so this is the real path), or
+// `path` itself when it is no link.
+std::string FollowLink(const std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return path;
+    const std::string link(target, static_cast<std::size_t>(n));
+    if (link.starts_with("/")) return std::filesystem::path(link).lexically_normal().string();
+    return (std::filesystem::path(path).parent_path() / link).lexically_normal().string();
+}
+
+// Two readlink() calls rather than realpath(), which looks up every part of
+// the long sysfs path: enumeration runs on every start of the tool.
+NodePlace PlaceOf(const std::string& classDir, const std::string& name) {
+    NodePlace place{name, {}, -1};
+    const std::string hidDevice = FollowLink(FollowLink(classDir + "/" + name) + "/device");
+    const std::string usbInterface = hidDevice.substr(0, hidDevice.rfind('/'));
+    std::uint32_t number = 0;
+    const auto text = ReadAttribute(usbInterface + "/bInterfaceNumber");
+    if (text && ParseHex(*text, number)) {
+        place.device = usbInterface.substr(0, usbInterface.rfind('/'));
+        place.interfaceNumber = number;
+    } else {
+        place.device = usbInterface;
+    }
+    return place;
+}
+
+// Grouped by device (USB path), then by interface number, then by node.
+bool PlaceOrder(const NodePlace& a, const NodePlace& b) {
+    if (a.device != b.device) return NaturalLess(a.device, b.device);
+    if (a.interfaceNumber != b.interfaceNumber) return a.interfaceNumber < b.interfaceNumber;
+    return NaturalLess(a.name, b.name);
+}
+
+class HidrawLayer;
+
 // One timed read on a hidraw node. Nothing is ever pending in the kernel: the
 // read() happens inside Wait once poll() reports a report, so a cancelled or
 // timed-out read can never write into the buffer later.
 class HidrawReader final : public HidReader {
 public:
-    HidrawReader(int fd, bool prependReportId) : fd_(fd), prependReportId_(prependReportId) {}
+    HidrawReader(HidrawLayer& layer, HidHandle handle) : layer_(layer), handle_(handle) {}
 
-    void Start(std::uint8_t* buffer, std::uint32_t length) override {
-        buffer_ = buffer;
-        length_ = length;
-        bytes_ = 0;
-        // On a query-only or invalid handle the read does not start and never
-        // completes, as a failed ReadFile leaves its event unsignalled.
-        const std::uint32_t least = prependReportId_ ? 2 : 1;
-        state_ = fd_ >= 0 && buffer != nullptr && length >= least ? State::Pending : State::Idle;
-    }
-
-    HidWaitResult Wait(std::uint32_t timeoutMs) override {
-        const int timeout = static_cast<int>(std::min<std::uint32_t>(timeoutMs, INT_MAX));
-        if (state_ != State::Pending) {
-            // No read in flight: nothing will signal, the whole time passes.
-            ::poll(nullptr, 0, timeout);
-            return HidWaitResult::TimedOut;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-        for (;;) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            pollfd entry{fd_, POLLIN, 0};
-            const int ready = ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready < 0) return HidWaitResult::Failed;
-            if (ready == 0) return HidWaitResult::TimedOut;
-            if ((entry.revents & POLLIN) == 0) {
-                // POLLERR/POLLHUP: the device is gone. The read completes with
-                // an error, as it does on Windows.
-                state_ = State::Failed;
-                return HidWaitResult::Signalled;
-            }
-            // hidraw hands over one report per read(). For a device without
-            // report IDs it has no ID byte; put a 0 in front so that byte 0 is
-            // the report ID, as on Windows, and count it.
-            std::uint8_t* target = prependReportId_ ? buffer_ + 1 : buffer_;
-            const std::uint32_t room = prependReportId_ ? length_ - 1 : length_;
-            const ssize_t n = ::read(fd_, target, room);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;  // taken by another reader
-            if (n < 0) {
-                state_ = State::Failed;
-                return HidWaitResult::Signalled;
-            }
-            if (prependReportId_) buffer_[0] = 0;
-            bytes_ = static_cast<std::uint32_t>(n) + (prependReportId_ ? 1 : 0);
-            state_ = State::Done;
-            return HidWaitResult::Signalled;
-        }
-    }
+    void Start(std::uint8_t* buffer, std::uint32_t length) override;
+    HidWaitResult Wait(std::uint32_t timeoutMs) override;
 
     // Nothing is pending in the kernel, so there is nothing to cancel.
     void Cancel() override {}
@@ -214,40 +231,52 @@ public:
 private:
     enum class State { Idle, Pending, Done, Failed };
 
-    int fd_;
-    bool prependReportId_;
+    HidrawLayer& layer_;
+    HidHandle handle_;
+    int fd_ = -1;
+    bool prependReportId_ = false;
+    const std::vector<std::uint8_t>* acceptedIds_ = nullptr;
     std::uint8_t* buffer_ = nullptr;
     std::uint32_t length_ = 0;
     std::uint32_t bytes_ = 0;
+    std::vector<std::uint8_t> scratch_;
     State state_ = State::Idle;
 };
 
+// Handles are cheap: opening one touches only sysfs. Every handle of a node
+// that may carry reports shares one file descriptor, opened at the first
+// report I/O and closed with the node's last handle. The first open of a node
+// that no one holds costs about 57 ms in the kernel (usbhid starts the
+// interrupt-in pipe and lets 50 ms of stale reports drain), so the node is
+// opened once per run and only when a request needs it.
 class HidrawLayer final : public HidLayer {
 public:
     HidrawLayer(std::string classDir, std::string devDir)
         : classDir_(std::move(classDir)), devDir_(std::move(devDir)) {}
 
     ~HidrawLayer() override {
-        for (const auto& [handle, entry] : open_)
-            if (entry.fd >= 0) ::close(entry.fd);
+        for (const auto& [name, node] : nodes_)
+            if (node.fd >= 0) ::close(node.fd);
     }
 
     std::vector<std::string> EnumerateInterfaces() override {
-        std::vector<std::string> nodes;
+        std::vector<NodePlace> places;
         if (DIR* dir = ::opendir(classDir_.c_str())) {
             while (const dirent* entry = ::readdir(dir))
-                if (entry->d_name[0] != '.') nodes.emplace_back(entry->d_name);
+                if (entry->d_name[0] != '.') places.push_back(PlaceOf(classDir_, entry->d_name));
             ::closedir(dir);
         }
-        std::sort(nodes.begin(), nodes.end(), NodeOrder);
+        // hidraw numbers are reused after a replug, so they say nothing about
+        // which device a node belongs to: the six interfaces of one device
+        // must follow each other, and the first device must stay first.
+        std::sort(places.begin(), places.end(), PlaceOrder);
 
         std::vector<std::string> paths;
-        for (const std::string& node : nodes) {
-            const HidReportDescriptorInfo info = ReadDescriptor(classDir_ + "/" + node);
+        for (const NodePlace& place : places) {
             // A node whose descriptor cannot be read still is one interface,
             // one without capabilities.
-            const std::size_t count = std::max<std::size_t>(info.collections.size(), 1);
-            const std::string path = devDir_ + "/" + node;
+            const std::size_t count = std::max<std::size_t>(Descriptor(place.name).collections.size(), 1);
+            const std::string path = devDir_ + "/" + place.name;
             paths.push_back(path);
             for (std::size_t collection = 1; collection < count; ++collection)
                 paths.push_back(path + "#" + std::to_string(collection));
@@ -255,39 +284,22 @@ public:
         return paths;
     }
 
-    HidHandle Open(const std::string& path, HidAccess access, HidIoMode mode) override {
-        std::string node;
+    // Opens no file. A read-write handle is refused when this process may not
+    // open the node for reading and writing (faccessat with the effective
+    // IDs), so that discovery falls back to a query-only handle exactly as
+    // when an open fails; an open that fails later fails the I/O instead.
+    HidHandle Open(const std::string& path, HidAccess access, HidIoMode /*mode*/) override {
+        std::string name;
         std::size_t collection = 0;
-        if (!SplitPath(path, node, collection)) return InvalidHidHandle;
-        const std::string sysDir = classDir_ + "/" + node;
-        struct stat status {};
-        if (::stat(sysDir.c_str(), &status) != 0) return InvalidHidHandle;
+        if (!SplitPath(path, name, collection)) return InvalidHidHandle;
+        const NodeInfo& node = Info(name);
+        if (!node.present || collection >= std::max<std::size_t>(node.descriptor.collections.size(), 1))
+            return InvalidHidHandle;
+        const bool reports = access == HidAccess::ReadWrite;
+        if (reports && !node.readWrite) return InvalidHidHandle;
 
-        OpenInterface entry;
-        entry.node = node;
-        const HidReportDescriptorInfo info = ReadDescriptor(sysDir);
-        if (collection >= std::max<std::size_t>(info.collections.size(), 1)) return InvalidHidHandle;
-        if (!info.collections.empty()) {
-            const HidTopLevelCollection& c = info.collections[collection];
-            entry.haveCaps = true;
-            entry.caps.usagePage = c.usagePage;
-            entry.caps.usage = c.usage;
-            entry.caps.inputReportByteLength = c.inputReportByteLength;
-            entry.caps.outputReportByteLength = c.outputReportByteLength;
-            entry.caps.featureReportByteLength = c.featureReportByteLength;
-        }
-        entry.usesReportIds = info.usesReportIds;
-
-        // Query-only opens nothing: sysfs answers every query without rights
-        // on the node, and reports cannot go through such a handle. (Even
-        // O_RDONLY would need read rights and would let reads through.)
-        if (access == HidAccess::ReadWrite) {
-            // A read handle never blocks in read(): a report that poll()
-            // announced may have been taken by another reader meanwhile.
-            const int flags = O_RDWR | O_CLOEXEC | (mode == HidIoMode::Overlapped ? O_NONBLOCK : 0);
-            entry.fd = ::open((devDir_ + "/" + node).c_str(), flags);
-            if (entry.fd < 0) return InvalidHidHandle;
-        }
+        OpenInterface entry{name, collection, reports};
+        ++nodes_[name].handles;
         const HidHandle handle = nextHandle_++;
         open_.emplace(handle, std::move(entry));
         return handle;
@@ -296,33 +308,30 @@ public:
     void Close(HidHandle handle) override {
         const auto it = open_.find(handle);
         if (it == open_.end()) return;
-        if (it->second.fd >= 0) ::close(it->second.fd);
+        const auto node = nodes_.find(it->second.node);
         open_.erase(it);
+        if (--node->second.handles > 0) return;
+        if (node->second.fd >= 0) ::close(node->second.fd);
+        nodes_.erase(node);
     }
 
+    // Vendor and product come from the uevent's HID_ID, the same values that
+    // HIDIOCGRAWINFO gives, without opening the node.
     bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
         const OpenInterface* entry = Find(handle);
         if (entry == nullptr) return false;
         const std::string sysDir = classDir_ + "/" + entry->node;
+        // HID_ID=BBBB:VVVVVVVV:PPPPPPPP
+        const auto uevent = ReadWholeFile(sysDir + "/device/uevent");
+        const auto id = uevent ? UeventValue(*uevent, "HID_ID") : std::nullopt;
+        if (!id || id->size() != 22 || (*id)[4] != ':' || (*id)[13] != ':') return false;
+        std::uint32_t bus = 0;
         std::uint32_t vendor = 0;
         std::uint32_t product = 0;
-        hidraw_devinfo info{};
-        if (entry->fd >= 0 && ::ioctl(entry->fd, HIDIOCGRAWINFO, &info) == 0) {
-            // The kernel's fields are signed 16-bit.
-            vendor = static_cast<std::uint16_t>(info.vendor);
-            product = static_cast<std::uint16_t>(info.product);
-        } else {
-            // HID_ID=BBBB:VVVVVVVV:PPPPPPPP
-            const auto uevent = ReadWholeFile(sysDir + "/device/uevent");
-            const auto id = uevent ? UeventValue(*uevent, "HID_ID") : std::nullopt;
-            if (!id || id->size() != 22 || (*id)[4] != ':' || (*id)[13] != ':') return false;
-            std::uint32_t bus = 0;
-            if (!ParseHex(std::string_view(*id).substr(0, 4), bus) ||
-                !ParseHex(std::string_view(*id).substr(5, 8), vendor) ||
-                !ParseHex(std::string_view(*id).substr(14, 8), product) || vendor > 0xFFFF ||
-                product > 0xFFFF)
-                return false;
-        }
+        if (!ParseHex(std::string_view(*id).substr(0, 4), bus) ||
+            !ParseHex(std::string_view(*id).substr(5, 8), vendor) ||
+            !ParseHex(std::string_view(*id).substr(14, 8), product) || vendor > 0xFFFF || product > 0xFFFF)
+            return false;
         std::uint32_t version = 0;
         const auto bcd = ReadAttribute(sysDir + "/device/../../bcdDevice");
         if (!bcd || !ParseHex(*bcd, version) || version > 0xFFFF) version = 0;
@@ -334,8 +343,16 @@ public:
 
     bool ReadCaps(HidHandle handle, HidCaps& caps) override {
         const OpenInterface* entry = Find(handle);
-        if (entry == nullptr || !entry->haveCaps) return false;
-        caps = entry->caps;
+        if (entry == nullptr) return false;
+        const HidReportDescriptorInfo& info = Descriptor(entry->node);
+        if (info.collections.empty()) return false;
+        const HidTopLevelCollection& c = info.collections[entry->collection];
+        caps = HidCaps{};
+        caps.usagePage = c.usagePage;
+        caps.usage = c.usage;
+        caps.inputReportByteLength = c.inputReportByteLength;
+        caps.outputReportByteLength = c.outputReportByteLength;
+        caps.featureReportByteLength = c.featureReportByteLength;
         return true;
     }
 
@@ -362,41 +379,126 @@ public:
     // Byte 0 is the report ID. For a device without report IDs it is 0 and the
     // kernel drops it before the report goes out, yet counts it in what
     // write() returns, so 65 bytes handed over give 65.
+    //
+    // The kernel bounds the write itself, so `timeoutMs` needs no timer here:
+    // hidraw's write() (which ignores O_NONBLOCK) returns once usbhid has sent
+    // the report with usb_interrupt_msg, or with a SET_REPORT control transfer
+    // on an interface without an interrupt-out endpoint, both limited to
+    // USB_CTRL_SET_TIMEOUT (5000 ms); uhid queues the report without waiting.
     std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
                               std::uint32_t /*timeoutMs*/) override {
-        const OpenInterface* entry = Find(handle);
-        if (entry == nullptr || entry->fd < 0 || data == nullptr || length == 0) return 0;
+        const int fd = Fd(handle);
+        if (fd < 0 || data == nullptr || length == 0) return 0;
         for (;;) {
-            const ssize_t n = ::write(entry->fd, data, length);
+            const ssize_t n = ::write(fd, data, length);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return 0;
             return std::min<std::uint32_t>(static_cast<std::uint32_t>(n), length);
         }
     }
 
-    void FlushInput(HidHandle /*readHandle*/) override {}
+    // The node has one queue for all its collections; whatever waits there
+    // now is stale for every one of them. A node not opened yet has nothing
+    // queued for this process (hidraw keeps a queue per open file).
+    void FlushInput(HidHandle readHandle) override {
+        const OpenInterface* entry = Find(readHandle);
+        if (entry == nullptr || !entry->reports) return;
+        const int fd = nodes_[entry->node].fd;
+        if (fd < 0) return;
+        std::uint8_t discard[MaxReportBytes];
+        for (;;) {
+            const ssize_t n = ::read(fd, discard, sizeof discard);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+        }
+    }
 
     // A reader needs no event here, so it can always be made; on a handle
     // without a node open its reads never start.
     std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {
-        const OpenInterface* entry = Find(readHandle);
-        if (entry == nullptr) return std::make_unique<HidrawReader>(-1, false);
-        return std::make_unique<HidrawReader>(entry->fd, !entry->usesReportIds);
+        return std::make_unique<HidrawReader>(*this, readHandle);
+    }
+
+    // What a reader needs of its handle: the node's descriptor, opened on
+    // first use (-1 when the handle carries no reports or the node cannot be
+    // opened or has gone), whether report IDs are in use, and the input report
+    // IDs that belong to the handle's collection.
+    struct ReadTarget {
+        bool reports = false;
+        int fd = -1;
+        bool usesReportIds = false;
+        const std::vector<std::uint8_t>* inputReportIds = nullptr;
+    };
+
+    ReadTarget Target(HidHandle handle) {
+        const OpenInterface* entry = Find(handle);
+        if (entry == nullptr || !entry->reports) return {};
+        const HidReportDescriptorInfo& info = Descriptor(entry->node);
+        const HidTopLevelCollection* collection =
+            info.collections.empty() ? nullptr : &info.collections[entry->collection];
+        return {true, Fd(handle), info.usesReportIds, collection ? &collection->inputReportIds : nullptr};
+    }
+
+    // After a hang-up or an I/O error the node is gone: later I/O fails at once.
+    void MarkFailed(HidHandle handle) {
+        if (const OpenInterface* entry = Find(handle)) nodes_[entry->node].failed = true;
     }
 
 private:
+    // hidraw's largest report (HID_MAX_BUFFER_SIZE).
+    static constexpr std::size_t MaxReportBytes = 16384;
+
+    struct Node {
+        int fd = -1;
+        bool failed = false;  // could not be opened, hung up or failed an I/O
+        int handles = 0;
+    };
+
     struct OpenInterface {
-        int fd = -1;  // -1: query-only
         std::string node;
-        bool haveCaps = false;
-        HidCaps caps{};
-        bool usesReportIds = false;
+        std::size_t collection = 0;
+        bool reports = false;  // false: query-only
     };
 
     const OpenInterface* Find(HidHandle handle) const {
         const auto it = open_.find(handle);
         return it == open_.end() ? nullptr : &it->second;
     }
+
+    int Fd(HidHandle handle) {
+        const OpenInterface* entry = Find(handle);
+        if (entry == nullptr || !entry->reports) return -1;
+        Node& node = nodes_[entry->node];
+        if (node.fd < 0 && !node.failed) {
+            // Never blocking in read(): a report that poll() announced may
+            // have been taken by another reader meanwhile.
+            node.fd = ::open((devDir_ + "/" + entry->node).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+            node.failed = node.fd < 0;
+        }
+        return node.failed ? -1 : node.fd;
+    }
+
+    // What a node is, looked at once per run.
+    struct NodeInfo {
+        bool present = false;    // in the class directory
+        bool readWrite = false;  // this process may open it for reading and writing
+        HidReportDescriptorInfo descriptor;
+    };
+
+    const NodeInfo& Info(const std::string& name) {
+        const auto it = infos_.find(name);
+        if (it != infos_.end()) return it->second;
+        NodeInfo info;
+        struct stat status {};
+        info.present = ::stat((classDir_ + "/" + name).c_str(), &status) == 0;
+        if (info.present) {
+            info.readWrite = ::faccessat(AT_FDCWD, (devDir_ + "/" + name).c_str(), R_OK | W_OK, AT_EACCESS) == 0;
+            info.descriptor = ReadDescriptor(classDir_ + "/" + name);
+        }
+        return infos_.emplace(name, std::move(info)).first->second;
+    }
+
+    const HidReportDescriptorInfo& Descriptor(const std::string& name) { return Info(name).descriptor; }
 
     // devDir/NODE or devDir/NODE#N with N from 1, as EnumerateInterfaces
     // writes them.
@@ -418,8 +520,80 @@ private:
     std::string classDir_;
     std::string devDir_;
     std::map<HidHandle, OpenInterface> open_;
+    std::map<std::string, Node> nodes_;
+    std::map<std::string, NodeInfo> infos_;
     HidHandle nextHandle_ = 1;
 };
+
+void HidrawReader::Start(std::uint8_t* buffer, std::uint32_t length) {
+    buffer_ = buffer;
+    length_ = length;
+    bytes_ = 0;
+    const HidrawLayer::ReadTarget target = layer_.Target(handle_);
+    fd_ = target.fd;
+    prependReportId_ = !target.usesReportIds;
+    acceptedIds_ = target.usesReportIds ? target.inputReportIds : nullptr;
+    const std::uint32_t least = prependReportId_ ? 2 : 1;
+    if (!target.reports || buffer == nullptr || length < least) {
+        // On a query-only or invalid handle the read does not start and never
+        // completes, as a failed ReadFile leaves its event unsignalled.
+        state_ = State::Idle;
+    } else {
+        // A node that cannot be opened or has gone fails the read at once.
+        state_ = fd_ >= 0 ? State::Pending : State::Failed;
+    }
+}
+
+HidWaitResult HidrawReader::Wait(std::uint32_t timeoutMs) {
+    const int timeout = static_cast<int>(std::min<std::uint32_t>(timeoutMs, INT_MAX));
+    if (state_ == State::Failed) return HidWaitResult::Signalled;
+    if (state_ != State::Pending) {
+        // No read in flight: nothing will signal, the whole time passes.
+        ::poll(nullptr, 0, timeout);
+        return HidWaitResult::TimedOut;
+    }
+    // The device is gone (POLLHUP, POLLERR, a read error): the read completes
+    // with an error at once, and so will every later I/O on the node, so the
+    // request fails now instead of waiting out its attempts.
+    const auto fail = [this] {
+        state_ = State::Failed;
+        layer_.MarkFailed(handle_);
+        return HidWaitResult::Signalled;
+    };
+    // hidraw hands over one report per read(). For a device without report IDs
+    // it has no ID byte; a 0 goes in front so that byte 0 is the report ID, as
+    // on Windows, and is counted.
+    std::uint8_t* target = prependReportId_ ? buffer_ + 1 : buffer_;
+    const std::uint32_t room = prependReportId_ ? length_ - 1 : length_;
+    scratch_.resize(room);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    // Ends by the deadline also when the node keeps reporting input that is
+    // not this read's (reports of another collection).
+    for (bool first = true;; first = false) {
+        if (!first && std::chrono::steady_clock::now() >= deadline) return HidWaitResult::TimedOut;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd entry{fd_, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return fail();
+        if (ready == 0) return HidWaitResult::TimedOut;
+        // Reports queued before a hang-up are still read.
+        if ((entry.revents & POLLIN) == 0) return fail();
+        const ssize_t n = ::read(fd_, scratch_.data(), scratch_.size());
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;  // taken by another reader
+        if (n <= 0) return fail();
+        // One node carries the reports of all its collections: a report whose
+        // ID belongs to another collection is not this read's and is dropped.
+        if (acceptedIds_ != nullptr &&
+            !std::binary_search(acceptedIds_->begin(), acceptedIds_->end(), scratch_[0]))
+            continue;
+        std::copy_n(scratch_.begin(), n, target);
+        if (prependReportId_) buffer_[0] = 0;
+        bytes_ = static_cast<std::uint32_t>(n) + (prependReportId_ ? 1 : 0);
+        state_ = State::Done;
+        return HidWaitResult::Signalled;
+    }
+}
 
 }  // namespace
 

@@ -9,8 +9,12 @@
 //   /dev/hidraw3#1   its second one, /dev/hidraw3#2 the third, and so on
 //
 // All of them share the node's attributes and product string; each has its own
-// usage and report lengths. Reports go to and come from the node itself (the
-// kernel routes them by report ID).
+// usage and report lengths. Reports go to and come from the node itself, which
+// hands every input report of all its collections to every reader: a reader of
+// one collection takes only the reports whose ID belongs to that collection.
+//
+// Interfaces are listed grouped by USB device (in the order of their sysfs
+// paths, numbers compared as numbers), by interface number within a device.
 #pragma once
 
 #include <memory>

@@ -15,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -35,25 +34,36 @@ const Bytes VendorDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 
 const Bytes TwoCollectionDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x01, 0x75, 0x08, 0x95,
                                        0x08, 0x81, 0x02, 0x95, 0x10, 0x91, 0x02, 0xC0, 0x05, 0x0C, 0x09, 0x01,
                                        0xA1, 0x01, 0x85, 0x02, 0x75, 0x10, 0x95, 0x01, 0x81, 0x00, 0xC0};
+const std::string Ob310Id = "0003:00001209:0000B310";
+
+Bytes Counting(std::uint8_t first, std::size_t count, bool zeroInFront = false) {
+    Bytes bytes;
+    if (zeroInFront) bytes.push_back(0);
+    for (std::size_t i = 0; i < count; ++i) bytes.push_back(static_cast<std::uint8_t>(first + i));
+    return bytes;
+}
 
 struct NodeSpec {
     std::string name;
     Bytes descriptor;
     std::string hidId;  // uevent HID_ID
     std::string hidName;
-    bool onUsb;  // with a USB interface and device above the HID device
+    std::string usbDevice;  // e.g. "usb1/1-2"; empty: not on USB (uhid)
+    std::string interfaceNumber;
     std::optional<std::string> interfaceName;
     std::optional<std::string> bcdDevice;
-    bool deviceNode = true;  // false: no node to open, as without rights
+    char deviceNode = 'f';  // 'f' a FIFO, '-' none (as without rights), 'd' a directory (cannot be opened)
 };
 
+// Two OB310s whose nodes were numbered out of order, and a uhid device.
 const std::vector<NodeSpec> Nodes = {
-    {"hidraw2", TwoCollectionDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "ConfigInterface", "1026"},
+    {"hidraw2", TwoCollectionDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-2", "00", "ConfigInterface", "1026"},
     {"hidraw10", VendorDescriptor, "0003:0000845E:00000001", "Virtual \xC3\x9C\xE2\x82\xAC\xF0\x9F\x98\x80 \xFF",
-     false, std::nullopt, std::nullopt},
-    {"hidraw3", {0x09, 0x01, 0xA1, 0x01}, "0005:0000004C:00000267", "Broken", true, std::nullopt, std::nullopt},
-    {"hidraw4", VendorDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "KeyboardInterface", "0100",
-     false},
+     "", "", std::nullopt, std::nullopt},
+    {"hidraw3", {0x09, 0x01, 0xA1, 0x01}, "0005:0000004C:00000267", "Broken", "usb1/1-10", "0a", std::nullopt,
+     std::nullopt},
+    {"hidraw4", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-10", "02", "KeyboardInterface", "0100", '-'},
+    {"hidraw0", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-2", "01", "LedInterface", "1026", 'd'},
 };
 
 class HidrawLayerTest : public testing::Test {
@@ -61,15 +71,22 @@ protected:
     void SetUp() override {
         fs::create_directories(root / "dev");
         for (const NodeSpec& node : Tree()) {
-            const fs::path hid = root / "devices" / node.name / (node.onUsb ? "1-1/1-1:1.0/hid" : "uhid/hid");
+            const std::string usb = node.usbDevice;
+            const fs::path hid = usb.empty() ? root / "devices/virtual/misc/uhid" / (node.name + "hid")
+                                             : root / "devices" / usb / (usb.substr(usb.rfind('/') + 1) + ":1." +
+                                                                         node.interfaceNumber) / "hid";
             fs::create_directories(hid);
             Write(hid / "report_descriptor", std::string(node.descriptor.begin(), node.descriptor.end()));
             Write(hid / "uevent", "HID_ID=" + node.hidId + "\nHID_NAME=" + node.hidName + "\nHID_PHYS=usb\n");
+            if (!usb.empty()) Write(hid.parent_path() / "bInterfaceNumber", node.interfaceNumber + "\n");
             if (node.interfaceName) Write(hid.parent_path() / "interface", *node.interfaceName + "\n");
             if (node.bcdDevice) Write(hid.parent_path().parent_path() / "bcdDevice", *node.bcdDevice + "\n");
             fs::create_directories(root / "class" / node.name);
             fs::create_directory_symlink(hid, root / "class" / node.name / "device");
-            ASSERT_TRUE(!node.deviceNode || ::mkfifo(Path(node.name).c_str(), 0600) == 0);
+            if (node.deviceNode == 'f') {
+                ASSERT_EQ(::mkfifo(Path(node.name).c_str(), 0600), 0);
+            }
+            if (node.deviceNode == 'd') fs::create_directory(Path(node.name));
         }
         hid = CreateHidrawLayer((root / "class").string(), (root / "dev").string());
     }
@@ -95,23 +112,42 @@ protected:
         bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         return bytes;
     }
+    // The descriptors this process holds open on a node.
+    std::vector<int> FdsOn(const std::string& node) const {
+        std::vector<int> fds;
+        DIR* dir = ::opendir("/proc/self/fd");
+        while (const dirent* entry = ::readdir(dir)) {
+            std::error_code error;
+            const std::string fd = std::string("/proc/self/fd/") + entry->d_name;
+            if (fs::read_symlink(fd, error) == fs::canonical(Path(node))) fds.push_back(std::stoi(entry->d_name));
+        }
+        ::closedir(dir);
+        return fds;
+    }
+    // One read of at most `length` bytes that waits `timeoutMs`.
+    HidWaitResult Read(HidHandle handle, Bytes& buffer, std::uint32_t& bytes, std::uint32_t length = 65,
+                       std::uint32_t timeoutMs = 0) {
+        const auto reader = hid->CreateReader(handle);
+        reader->Start(buffer.data(), length);
+        const HidWaitResult result = reader->Wait(timeoutMs);
+        bytes = 1234;
+        const bool done = reader->Result(true, bytes);
+        EXPECT_EQ(done, result == HidWaitResult::Signalled && bytes > 0);
+        return result;
+    }
 
     TempDir dir;
     const fs::path root = dir.Path();
     std::unique_ptr<HidLayer> hid;
+    const Bytes report = Counting(0, 65);
 };
 
-Bytes Counting(std::uint8_t first, std::size_t count, bool zeroInFront = false) {
-    Bytes bytes;
-    if (zeroInFront) bytes.push_back(0);
-    for (std::size_t i = 0; i < count; ++i) bytes.push_back(static_cast<std::uint8_t>(first + i));
-    return bytes;
-}
-
-TEST_F(HidrawLayerTest, EnumeratesOneInterfacePerTopLevelCollectionInNodeOrder) {
+// Grouped by USB device (1-2 before 1-10), by interface number within one
+// (0x0a after 2), whatever the hidraw numbers; the uhid node after USB ones.
+TEST_F(HidrawLayerTest, EnumeratesCollectionsGroupedByDeviceAndInterface) {
     EXPECT_EQ(hid->EnumerateInterfaces(), (std::vector<std::string>{Path("hidraw2"), Path("hidraw2#1"),
-                                                                     Path("hidraw3"), Path("hidraw4"),
-                                                                     Path("hidraw10")}));
+                                                                     Path("hidraw0"), Path("hidraw4"),
+                                                                     Path("hidraw3"), Path("hidraw10")}));
     EXPECT_TRUE(CreateHidrawLayer((root / "none").string(), (root / "dev").string())->EnumerateInterfaces().empty());
 }
 
@@ -121,12 +157,10 @@ struct OpenCase {
     bool opens;
 };
 
-void PrintTo(const OpenCase& c, std::ostream* os) {
-    *os << c.path << (c.access == HidAccess::ReadWrite ? " read-write" : " query-only");
-}
-
 class HidrawOpenTest : public HidrawLayerTest, public testing::WithParamInterface<OpenCase> {};
 
+// A node this process may not open for reading and writing refuses a
+// read-write handle, so that discovery takes it query-only.
 TEST_P(HidrawOpenTest, OpensOnlyWhatEnumerationNames) {
     const std::string& path = GetParam().path;
     const HidHandle handle = hid->Open(path.starts_with("/") ? path : Path(path), GetParam().access,
@@ -136,8 +170,7 @@ TEST_P(HidrawOpenTest, OpensOnlyWhatEnumerationNames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, HidrawOpenTest,
-                         testing::Values(OpenCase{"hidraw2", HidAccess::ReadWrite, true},
-                                         OpenCase{"hidraw2#1", HidAccess::ReadWrite, true},
+                         testing::Values(OpenCase{"hidraw2#1", HidAccess::ReadWrite, true},
                                          OpenCase{"hidraw2#2", HidAccess::QueryOnly, false},
                                          OpenCase{"hidraw2#01", HidAccess::QueryOnly, false},
                                          OpenCase{"hidraw3", HidAccess::ReadWrite, true},
@@ -154,8 +187,6 @@ struct QueryCase {
     HidCaps caps;  // usage page, usage and the three lengths
     std::u16string product;
 };
-
-void PrintTo(const QueryCase& c, std::ostream* os) { *os << c.path; }
 
 class HidrawQueryTest : public HidrawLayerTest,
                         public testing::WithParamInterface<std::tuple<QueryCase, HidAccess>> {};
@@ -177,6 +208,7 @@ TEST_P(HidrawQueryTest, AnswersQueriesInBothAccessModes) {
     std::array<char16_t, 255> buffer{};
     ASSERT_TRUE(hid->ReadProductString(handle, buffer.data(), 255));
     EXPECT_EQ(std::u16string(buffer.data()), c.product);
+    EXPECT_TRUE(FdsOn("hidraw2").empty());  // queries open nothing
     hid->Close(handle);
 }
 
@@ -192,74 +224,94 @@ INSTANTIATE_TEST_SUITE_P(
                       u"Virtual \u00DC\u20AC\U0001F600 \uFFFD"},
             // An unreadable descriptor gives no capabilities; an interface
             // without a string gives the HID name.
-            QueryCase{"hidraw3", {0x004C, 0x0267, 0}, false, {}, u"Broken"}),
+            QueryCase{"hidraw3", {0x004C, 0x0267, 0x0100}, false, {}, u"Broken"}),
         testing::Values(HidAccess::ReadWrite, HidAccess::QueryOnly)));
 
 // "ConfigInterface" is 15 code units: what a buffer of each size receives.
-struct StringBufferCase {
-    std::uint32_t bytes;
-    bool read;
-    std::size_t unitsCopied;
-    bool terminated;
-};
-
-void PrintTo(const StringBufferCase& c, std::ostream* os) { *os << c.bytes << " bytes"; }
-
-class HidrawProductBufferTest : public HidrawLayerTest, public testing::WithParamInterface<StringBufferCase> {};
-
-TEST_P(HidrawProductBufferTest, HonoursBufferBytes) {
-    const StringBufferCase& c = GetParam();
+TEST_F(HidrawLayerTest, ProductStringHonoursBufferBytes) {
     const HidHandle handle = Open("hidraw2", HidAccess::QueryOnly);
-    std::u16string buffer(40, u'#');
-    EXPECT_EQ(hid->ReadProductString(handle, buffer.data(), c.bytes), c.read);
-    std::u16string expected = std::u16string(u"ConfigInterface").substr(0, c.unitsCopied);
-    if (c.terminated) expected.push_back(u'\0');
-    expected.resize(buffer.size(), u'#');
-    EXPECT_EQ(buffer, expected);
+    for (const auto& [bytes, read, copied, terminated] :
+         {std::tuple(1u, false, 0u, false), std::tuple(29u, true, 14u, false), std::tuple(31u, true, 15u, false),
+          std::tuple(32u, true, 15u, true)}) {
+        std::u16string buffer(40, u'#');
+        EXPECT_EQ(hid->ReadProductString(handle, buffer.data(), bytes), read);
+        std::u16string expected = std::u16string(u"ConfigInterface").substr(0, copied);
+        if (terminated) expected.push_back(u'\0');
+        expected.resize(buffer.size(), u'#');
+        EXPECT_EQ(buffer, expected) << bytes << " bytes";
+    }
     hid->Close(handle);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, HidrawProductBufferTest,
-                         testing::Values(StringBufferCase{1, false, 0, false}, StringBufferCase{29, true, 14, false},
-                                         StringBufferCase{31, true, 15, false}, StringBufferCase{32, true, 15, true}));
+// Every handle of a node shares one descriptor, opened read-write,
+// non-blocking and close-on-exec at the first report I/O and closed with the
+// node's last handle, exactly once. A flush discards the reports waiting.
+TEST_F(HidrawLayerTest, HandlesOfANodeShareOneDescriptorOpenedAtFirstIo) {
+    const HidHandle probe = Open("hidraw2", HidAccess::ReadWrite, HidIoMode::Synchronous);
+    hid->Close(probe);
+    const HidHandle write = Open("hidraw2", HidAccess::ReadWrite, HidIoMode::Synchronous);
+    const HidHandle read = Open("hidraw2", HidAccess::ReadWrite);
+    const HidHandle other = Open("hidraw2#1", HidAccess::ReadWrite);
+    const HidHandle queryOnly = Open("hidraw2", HidAccess::QueryOnly);
+    EXPECT_TRUE(FdsOn("hidraw2").empty());
+    hid->FlushInput(read);
+    EXPECT_TRUE(FdsOn("hidraw2").empty());  // nothing can wait on a node not open yet
 
-TEST_F(HidrawLayerTest, WriteGoesOnlyThroughReadWriteHandles) {
-    const HidHandle handle = Open("hidraw2", HidAccess::ReadWrite, HidIoMode::Synchronous);
-    const HidHandle queryOnly = Open("hidraw2", HidAccess::QueryOnly, HidIoMode::Synchronous);
-    const HidHandle closed = Open("hidraw2#1", HidAccess::ReadWrite, HidIoMode::Synchronous);
-    hid->Close(closed);
-    const Bytes report = Counting(0, 65);
     EXPECT_EQ(hid->WriteReport(queryOnly, report.data(), 65, 5000), 0u);
-    EXPECT_EQ(hid->WriteReport(closed, report.data(), 65, 5000), 0u);
     EXPECT_EQ(hid->WriteReport(InvalidHidHandle, report.data(), 65, 5000), 0u);
-    EXPECT_EQ(Sent("hidraw2"), Bytes{});
-    EXPECT_EQ(hid->WriteReport(handle, report.data(), 65, 5000), 65u);
+    EXPECT_EQ(hid->WriteReport(write, report.data(), 65, 5000), 65u);
     EXPECT_EQ(Sent("hidraw2"), report);  // report ID byte included: the kernel wants it
-    hid->Close(queryOnly);
-    hid->Close(handle);
+    const std::vector<int> fds = FdsOn("hidraw2");
+    ASSERT_EQ(fds.size(), 1u);
+    ASSERT_EQ(::fcntl(fds[0], F_GETFL) & (O_ACCMODE | O_NONBLOCK), O_RDWR | O_NONBLOCK);
+    ASSERT_EQ(::fcntl(fds[0], F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+    Feed("hidraw2", {0x01, 0x02});  // stale: discarded
+    hid->FlushInput(read);
+    Feed("hidraw2", {0x01, 0x03});
+    Bytes buffer(65, 0);
+    std::uint32_t bytes = 0;
+    EXPECT_EQ(Read(read, buffer, bytes), HidWaitResult::Signalled);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + bytes), (Bytes{0x01, 0x03}));
+    EXPECT_EQ(FdsOn("hidraw2"), fds);
+
+    for (HidHandle handle : {write, read, queryOnly, write}) hid->Close(handle);
+    EXPECT_EQ(FdsOn("hidraw2"), fds);  // `other` still holds the node
+    hid->Close(other);
+    EXPECT_TRUE(FdsOn("hidraw2").empty());
+    // A second close must not close a descriptor that took the number since.
+    const int unrelated = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    hid->Close(other);
+    EXPECT_NE(::fcntl(unrelated, F_GETFD), -1);
+    ::close(unrelated);
+
+    EXPECT_EQ(hid->WriteReport(Open("hidraw2", HidAccess::ReadWrite), report.data(), 65, 5000), 65u);
+    hid.reset();  // the layer releases what is still open
+    EXPECT_TRUE(FdsOn("hidraw2").empty());
 }
 
 struct ReadCase {
     std::string path;
-    Bytes fed;
+    std::vector<Bytes> fed;  // each read after the one before it
     std::uint32_t length;
     Bytes expected;  // bytes at the start of the buffer; the rest untouched
 };
 
-void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.path << " length " << c.length; }
-
 class HidrawReadTest : public HidrawLayerTest, public testing::WithParamInterface<ReadCase> {};
 
-TEST_P(HidrawReadTest, ReplyStartsWithReportId) {
+TEST_P(HidrawReadTest, ReplyStartsWithReportIdAndBelongsToTheCollection) {
     const ReadCase& c = GetParam();
     const HidHandle handle = Open(c.path, HidAccess::ReadWrite);
-    Feed(c.path.substr(0, c.path.find('#')), c.fed);
-    const auto reader = hid->CreateReader(handle);
+    const std::string node = c.path.substr(0, c.path.find('#'));
+    ASSERT_EQ(hid->WriteReport(handle, report.data(), 1, 5000), 1u);  // opens the node
+    Sent(node);
     Bytes buffer(65, 0xEE);
-    reader->Start(buffer.data(), c.length);
-    ASSERT_EQ(reader->Wait(0), HidWaitResult::Signalled);
     std::uint32_t bytes = 0;
-    EXPECT_TRUE(reader->Result(false, bytes));
+    for (std::size_t i = 0; i + 1 < c.fed.size(); ++i) {  // not this collection's: dropped
+        Feed(node, c.fed[i]);
+        EXPECT_EQ(Read(handle, buffer, bytes, c.length), HidWaitResult::TimedOut);
+    }
+    Feed(node, c.fed.back());
+    ASSERT_EQ(Read(handle, buffer, bytes, c.length), HidWaitResult::Signalled);
     EXPECT_EQ(bytes, c.expected.size());
     Bytes expected = c.expected;
     expected.resize(buffer.size(), 0xEE);
@@ -271,90 +323,61 @@ INSTANTIATE_TEST_SUITE_P(
     Reports, HidrawReadTest,
     testing::Values(
         // No report IDs: the kernel gives 64 bytes; the reply is 65 with ID 0.
-        ReadCase{"hidraw10", Counting(1, 64), 65, Counting(1, 64, true)},
-        ReadCase{"hidraw10", Counting(1, 64), 9, Counting(1, 8, true)},
-        // Report IDs: the kernel's first byte is the ID already.
-        ReadCase{"hidraw2#1", {0x02, 0x34, 0x12}, 65, {0x02, 0x34, 0x12}}));
+        ReadCase{"hidraw10", {Counting(1, 64)}, 65, Counting(1, 64, true)},
+        ReadCase{"hidraw10", {Counting(1, 64)}, 9, Counting(1, 8, true)},
+        // Report IDs: the kernel's first byte is the ID already; a report of
+        // the node's other collection is not a reply.
+        ReadCase{"hidraw2#1", {{0x01, 0x77}, {0x02, 0x34, 0x12}}, 65, {0x02, 0x34, 0x12}},
+        ReadCase{"hidraw2", {{0x02, 0x34, 0x12}, {0x01, 0x55}}, 65, {0x01, 0x55}}));
 
-// The no-reply path: time out, cancel, retire at once. Nothing is left
-// pending, so the next report is the next read's, whole.
-TEST_F(HidrawLayerTest, TimedOutReadLeavesTheNextReportToTheNextRead) {
-    const HidHandle handle = Open("hidraw10", HidAccess::ReadWrite);
-    const auto reader = hid->CreateReader(handle);
-    Bytes buffer(65, 0);
-    reader->Start(buffer.data(), 65);
-    EXPECT_EQ(reader->Wait(0), HidWaitResult::TimedOut);
-    reader->Cancel();
-    std::uint32_t bytes = 1234;
-    EXPECT_FALSE(reader->Result(true, bytes));
-    EXPECT_EQ(bytes, 0u);
-
-    Feed("hidraw10", Counting(0x40, 64));
-    EXPECT_EQ(buffer, Bytes(65, 0));
-    reader->Start(buffer.data(), 65);
-    ASSERT_EQ(reader->Wait(0), HidWaitResult::Signalled);
-    EXPECT_TRUE(reader->Result(false, bytes));
-    EXPECT_EQ(buffer, Counting(0x40, 64, true));
-    hid->Close(handle);
-}
-
-// On a handle without an open node a read never starts: it never signals, even
-// with a report waiting, and its result comes at once.
-TEST_F(HidrawLayerTest, ReadWithoutOpenNodeNeverSignals) {
-    const HidHandle keep = Open("hidraw2", HidAccess::ReadWrite);  // keeps the report queued
+// A read on a handle without a node that carries reports never starts: it
+// never signals, even with a report waiting, and its result comes at once. A
+// node that hangs up, fails a read, or cannot be opened fails the read at once,
+// and every later read on it too.
+TEST_F(HidrawLayerTest, ReadsFailAtOnceOnAGoneNodeAndNeverStartWithoutOne) {
+    const HidHandle node = Open("hidraw2", HidAccess::ReadWrite);
+    ASSERT_EQ(hid->WriteReport(node, report.data(), 1, 5000), 1u);
     Feed("hidraw2", {0x01, 0x02});
-    const HidHandle queryOnly = Open("hidraw2", HidAccess::QueryOnly);
-    for (HidHandle handle : {queryOnly, InvalidHidHandle}) {
-        const auto reader = hid->CreateReader(handle);
-        Bytes buffer(65, 0);
-        reader->Start(buffer.data(), 65);
-        EXPECT_EQ(reader->Wait(0), HidWaitResult::TimedOut);
-        std::uint32_t bytes = 1234;
-        EXPECT_FALSE(reader->Result(true, bytes));
+    Bytes buffer(65, 0);
+    std::uint32_t bytes = 0;
+    for (HidHandle handle : {Open("hidraw2", HidAccess::QueryOnly), InvalidHidHandle}) {
+        EXPECT_EQ(Read(handle, buffer, bytes), HidWaitResult::TimedOut);
         EXPECT_EQ(bytes, 0u);
-        EXPECT_EQ(buffer, Bytes(65, 0));
     }
-    hid->Close(queryOnly);
-    hid->Close(keep);
-}
+    EXPECT_EQ(buffer, Bytes(65, 0));
 
-int OpenFdCount() {
-    int count = 0;
-    DIR* dir = ::opendir("/proc/self/fd");
-    while (const dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
-    ::closedir(dir);
-    return count;
-}
+    const HidHandle cannotOpen = Open("hidraw0", HidAccess::ReadWrite);
+    EXPECT_EQ(hid->WriteReport(cannotOpen, report.data(), 65, 5000), 0u);
+    EXPECT_EQ(Read(cannotOpen, buffer, bytes, 65, 1000), HidWaitResult::Signalled);
 
-TEST_F(HidrawLayerTest, HandlesHoldOneDescriptorEachUntilClosedOnce) {
-    const int before = OpenFdCount();
-    const HidHandle a = Open("hidraw2", HidAccess::ReadWrite, HidIoMode::Synchronous);
-    const HidHandle b = Open("hidraw2#1", HidAccess::ReadWrite);
-    const HidHandle c = Open("hidraw10", HidAccess::QueryOnly);
-    EXPECT_EQ(OpenFdCount(), before + 2);  // query-only holds none
-    EXPECT_TRUE(a != b && b != c && a != c);
-    for (HidHandle handle : {a, b, c}) hid->Close(handle);
-    EXPECT_EQ(OpenFdCount(), before);
-
-    // A second close must not close a descriptor that took the number since.
-    const int unrelated = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    hid->Close(a);
-    EXPECT_NE(::fcntl(unrelated, F_GETFD), -1);
-    ::close(unrelated);
-
-    Open("hidraw2", HidAccess::ReadWrite);
-    hid.reset();  // the layer releases what is still open
-    EXPECT_EQ(OpenFdCount(), before);
+    int hangUp[2];
+    ASSERT_EQ(::pipe(hangUp), 0);
+    ::close(hangUp[1]);
+    const int directory = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);  // read() fails with EISDIR
+    for (const int replacement : {hangUp[0], directory}) {
+        const HidHandle handle = Open("hidraw10", HidAccess::ReadWrite);
+        ASSERT_EQ(hid->WriteReport(handle, report.data(), 1, 5000), 1u);
+        const std::vector<int> fds = FdsOn("hidraw10");
+        ASSERT_EQ(fds.size(), 1u);
+        ::dup2(replacement, fds[0]);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_EQ(Read(handle, buffer, bytes, 65, 1000), HidWaitResult::Signalled);
+            EXPECT_EQ(bytes, 0u);
+        }
+        hid->Close(handle);
+        ::close(replacement);
+    }
+    EXPECT_EQ(buffer, Bytes(65, 0));
 }
 
 // An OB310 whose six interfaces lie in four USB interfaces, two of them with
 // two top-level collections each, beside a device of another make.
 const std::vector<NodeSpec> SplitDevice = {
-    {"hidraw1", TwoCollectionDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "KeyboardInterface", "1026"},
-    {"hidraw2", VendorDescriptor, "0003:0000845E:00000001", "Mouse", true, "ConfigInterface", "0100"},
-    {"hidraw3", TwoCollectionDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "MouseInterface", "1026"},
-    {"hidraw7", VendorDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "ConfigInterface", "1026"},
-    {"hidraw8", VendorDescriptor, "0003:00001209:0000B310", "Ombrel OB310", true, "LedInterface", "1026"},
+    {"hidraw1", TwoCollectionDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-1", "0", "KeyboardInterface", "1026"},
+    {"hidraw2", VendorDescriptor, "0003:0000845E:00000001", "Mouse", "usb1/1-3", "0", "ConfigInterface", "0100"},
+    {"hidraw3", TwoCollectionDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-1", "1", "MouseInterface", "1026"},
+    {"hidraw7", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-1", "2", "ConfigInterface", "1026"},
+    {"hidraw8", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-1", "3", "LedInterface", "1026"},
 };
 
 class HidrawDiscoveryTest : public HidrawLayerTest {
@@ -362,11 +385,11 @@ protected:
     const std::vector<NodeSpec>& Tree() const override { return SplitDevice; }
 };
 
-// Six collections make one device whatever their split into nodes, and a
-// request reaches the configuration interface's node: the FIFO hands the
-// report back as the reply, the ID byte 0 put in front of its first 64 bytes.
-TEST_F(HidrawDiscoveryTest, CountsCollectionsAsInterfacesAndExchangesOnConfigInterface) {
-    const int before = OpenFdCount();
+// Six collections make one device whatever their split into nodes; discovery
+// opens no node, and a request opens only the configuration interface's node:
+// the FIFO hands the report back as the reply, the ID byte 0 put in front of
+// its first 64 bytes.
+TEST_F(HidrawDiscoveryTest, CountsCollectionsAsInterfacesAndOpensOnlyTheConfigInterface) {
     DeviceInterfaceTable table;
     table.hid = hid.get();
     ASSERT_EQ(DiscoverDevices(table), 1);
@@ -375,8 +398,8 @@ TEST_F(HidrawDiscoveryTest, CountsCollectionsAsInterfacesAndExchangesOnConfigInt
     EXPECT_EQ(names, (std::vector<std::u16string>{u"KeyboardInterface", u"KeyboardInterface", u"MouseInterface",
                                                   u"MouseInterface", u"ConfigInterface", u"LedInterface", u"",
                                                   u"", u"", u"", u"", u"", u"", u"", u"", u""}));
-    EXPECT_EQ(OpenFdCount(), before + 12);  // two per record, no probe left open
-    ASSERT_EQ(FindInterfaceByProduct(table, ConfigInterfaceName), 4);
+    const std::vector<std::string> nodes = {"hidraw1", "hidraw3", "hidraw7", "hidraw8"};
+    for (const std::string& node : nodes) EXPECT_TRUE(FdsOn(node).empty()) << node;
 
     Report request{};
     for (std::size_t i = 1; i < request.size(); ++i) request[i] = static_cast<std::uint8_t>(i);
@@ -385,23 +408,12 @@ TEST_F(HidrawDiscoveryTest, CountsCollectionsAsInterfacesAndExchangesOnConfigInt
     Report expected{};
     std::copy_n(request.begin(), 64, expected.begin() + 1);
     EXPECT_EQ(reply, expected);
+    for (const std::string& node : nodes) EXPECT_EQ(FdsOn(node).size(), node == "hidraw7" ? 1u : 0u) << node;
 
     for (const DeviceInterface& record : table.records)
         for (HidHandle handle : {record.readHandle, record.writeHandle})
             if (handle != InvalidHidHandle) hid->Close(handle);
-    EXPECT_EQ(OpenFdCount(), before);
-}
-
-// This machine's own devices: without hidraw nodes nothing is found.
-TEST(PlatformHidLayer, FindsNoDeviceWithoutHidrawDevices) {
-    std::error_code error;
-    if (fs::exists("/sys/class/hidraw", error) && !fs::is_empty("/sys/class/hidraw", error))
-        GTEST_SKIP() << "this machine has hidraw devices";
-    const auto hid = CreatePlatformHidLayer();
-    EXPECT_TRUE(hid->EnumerateInterfaces().empty());
-    DeviceInterfaceTable table;
-    table.hid = hid.get();
-    EXPECT_EQ(DiscoverDevices(table), 0);
+    EXPECT_TRUE(FdsOn("hidraw7").empty());
 }
 
 }  // namespace

@@ -31,6 +31,13 @@ enum GlobalTag : std::uint8_t {
 
 constexpr std::uint8_t UsageTag = 0x0;  // local
 
+// The kernel's limits (hid-core): HID_MAX_USAGES, the largest report size, the
+// report IDs that fit one byte, and HID_MAX_BUFFER_SIZE less the ID byte.
+constexpr std::uint32_t MaxReportCount = 12288;
+constexpr std::uint32_t MaxReportSize = 256;
+constexpr std::uint32_t MaxReportId = 255;
+constexpr std::uint64_t MaxReportBits = (16384 - 1) * 8;
+
 enum ReportKind : std::size_t { InputKind, OutputKind, FeatureKind, KindCount };
 
 struct GlobalState {
@@ -50,8 +57,7 @@ std::uint16_t ByteLength(const std::map<std::uint32_t, std::uint64_t>& bitsPerRe
     if (bitsPerReport.empty()) return 0;
     std::uint64_t longest = 0;
     for (const auto& [id, bits] : bitsPerReport) longest = std::max(longest, bits);
-    const std::uint64_t bytes = (longest + 7) / 8 + 1;  // + the report-ID byte
-    return static_cast<std::uint16_t>(std::min<std::uint64_t>(bytes, 0xFFFF));
+    return static_cast<std::uint16_t>((longest + 7) / 8 + 1);  // + the report-ID byte
 }
 
 }  // namespace
@@ -113,8 +119,11 @@ HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> desc
                     const ReportKind kind = tag == InputTag    ? InputKind
                                             : tag == OutputTag ? OutputKind
                                                                : FeatureKind;
-                    found.back().bits[kind][global.reportId] +=
-                        static_cast<std::uint64_t>(global.reportSize) * global.reportCount;
+                    // Both factors are bounded above, so neither this product
+                    // nor the bounded sum can wrap.
+                    std::uint64_t& bits = found.back().bits[kind][global.reportId];
+                    bits += static_cast<std::uint64_t>(global.reportSize) * global.reportCount;
+                    if (bits > MaxReportBits) return {};
                 }
             }
             // Local items describe one main item only.
@@ -122,9 +131,16 @@ HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> desc
         } else if (type == GlobalItem) {
             switch (tag) {
             case UsagePageTag: global.usagePage = data; break;
-            case ReportSizeTag: global.reportSize = data; break;
-            case ReportCountTag: global.reportCount = data; break;
+            case ReportSizeTag:
+                if (data > MaxReportSize) return {};
+                global.reportSize = data;
+                break;
+            case ReportCountTag:
+                if (data > MaxReportCount) return {};
+                global.reportCount = data;
+                break;
             case ReportIdTag:
+                if (data == 0 || data > MaxReportId) return {};
                 global.reportId = data;
                 info.usesReportIds = true;
                 break;
@@ -152,6 +168,9 @@ HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> desc
         collection.inputReportByteLength = ByteLength(reports.bits[InputKind]);
         collection.outputReportByteLength = ByteLength(reports.bits[OutputKind]);
         collection.featureReportByteLength = ByteLength(reports.bits[FeatureKind]);
+        if (info.usesReportIds)
+            for (const auto& [id, bits] : reports.bits[InputKind])
+                collection.inputReportIds.push_back(static_cast<std::uint8_t>(id));
         info.collections.push_back(collection);
     }
     return info;

@@ -22,14 +22,20 @@ struct HidTopLevelCollection {
     std::uint16_t inputReportByteLength = 0;
     std::uint16_t outputReportByteLength = 0;
     std::uint16_t featureReportByteLength = 0;
+    // The IDs of the collection's input reports, ascending; empty when the
+    // descriptor declares no report IDs.
+    std::vector<std::uint8_t> inputReportIds;
 
     friend bool operator==(const HidTopLevelCollection&, const HidTopLevelCollection&) = default;
 };
 
 struct HidReportDescriptorInfo {
-    // False for a descriptor that cannot be read to its end: a truncated item,
-    // a Pop without a Push, an End Collection without a Collection, or a
-    // collection left open at the end. `collections` is then empty.
+    // False for a descriptor that cannot be read to its end (a truncated item,
+    // a Pop without a Push, an End Collection without a Collection, a
+    // collection left open at the end) or that the kernel's HID parser refuses
+    // (a report size above 256 bits, a report count above 12288, a report ID of
+    // 0 or above 255, a report longer than 16383 bytes). `collections` is then
+    // empty.
     bool valid = false;
     // True when the descriptor declares report IDs: the device then puts the
     // ID in front of every report itself.

@@ -14,7 +14,7 @@ root=$(pwd)
 package_tools=(scdoc groff-base dpkg-dev)
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 qemu-system-x86
-          busybox-static cpio)
+          busybox-static cpio libhidapi-dev)
 missing=()
 for p in "${packages[@]}" "${package_tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
