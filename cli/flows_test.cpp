@@ -199,6 +199,12 @@ TEST_F(EraseLog, UnwritableLogEndsWithArgumentError) {
 }
 #endif
 
+// Control bytes of a name cannot end the record's line or reach a terminal.
+TEST(ResultRecord, ControlBytesOfTheFileNameAreEscaped) {
+    EXPECT_EQ(BuildWriteResultRecord("SN=1;REV=2", "c:\\t\x01\x1f\x7f\r\n ~\xc3\xbc;"),
+              "CMD=write;STATE=success;SN=1;REV=2;FILE=c:\\t\\x01\\x1F\\x7F\\x0D\\x0A ~\xc3\xbc;;");
+}
+
 using CloseHandles = SimRunTest;
 
 // Closing twice would be misuse the sim reports; a closed table is empty.

@@ -356,6 +356,18 @@ TEST_P(NumberLineTest, ReadsBase16Number) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, NumberLineTest, ::testing::ValuesIn(NumberCases));
 
+// At most 16 MiB of input: a valid file padded with empty lines to exactly
+// 16 MiB reads; one byte more is refused, and so is an input without end.
+TEST_F(ConfigFileTest, InputBeyond16MiBIsRefused) {
+    std::string text = ConfigFileText(SampleLines());
+    text.insert(0, (16u << 20) - text.size(), '\n');
+    EXPECT_EQ(ReadText(text).result, 0);
+    ASSERT_EQ(ReadText(text + "#").result, 256);
+#ifndef _WIN32
+    EXPECT_EQ(ReadConfigFile("/dev/zero"), 256);
+#endif
+}
+
 // ---- Files that cannot be opened ----
 
 TEST_F(ConfigFileTest, UnopenableFileGives8Silently) {

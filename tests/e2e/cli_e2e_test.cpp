@@ -2,7 +2,15 @@
 // find none): exact console bytes and exit statuses as a script sees them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
+#include <sstream>
+
 #include "tests/e2e/e2e_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -100,5 +108,92 @@ INSTANTIATE_TEST_SUITE_P(
                     NoDeviceCase{"Erase", {"-c", "-p", FactoryPinText}},
                     NoDeviceCase{"Write", {"-f", "example.ob310", "-p", FactoryPinText, "-v"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A reader that has gone (| head -n 1, grep -q) costs the output, never the
+// run: the same exit status, and a successful write still logs its record.
+TEST_F(E2eTest, ClosedOutputLosesOnlyTheOutput) {
+    CopyExample();
+    const struct {
+        std::string program;
+        std::vector<std::string> arguments;
+        int status;
+    } cases[] = {{CliPath(), {}, 16},
+                 {CliPath(), {"-c"}, 64},
+                 {SimPath(), {"-f", "example.ob310", "-p", FactoryPinText, "-l", "p.log", "-v"}, 0}};
+    for (const auto& c : cases) EXPECT_EQ(Run(c.program, c.arguments, true).exitStatus, c.status);
+    EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("p.log")), std::regex(".{19}: CMD=write;[^\n]*FILE=example\\.ob310;\r\n")));
+}
+
+// Names reach the system and the log as UTF-8 text on every platform.
+TEST_F(E2eTest, NamesInAnyLanguage) {
+#ifdef _WIN32
+    const std::string LogInFolder = "Папка\\x.log";
+#else
+    const std::string LogInFolder = "Папка/x.log";
+#endif
+    std::filesystem::create_directory(Path("Папка"));
+    for (const std::string name : {"日本語.ob310", "Grüße.ob310"}) {
+        CopyExample(name);
+        const ProcessResult run = Run(SimPath(), {"-f", name, "-p", FactoryPinText, "-l", LogInFolder});
+        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(run.exitStatus, 0) << name;
+    }
+    EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("Папка/x.log")),
+                                 std::regex(".{19}: [^\n]*FILE=日本語\\.ob310;\r\n.{19}: [^\n]*FILE=Grüße\\.ob310;\r\n")));
+}
+
+#ifndef _WIN32
+// One run, one log line: control bytes of a name cannot forge lines or
+// terminal escapes in the record; the file is still opened by its real name.
+TEST_F(E2eTest, ControlBytesOfANameAreEscapedInTheRecord) {
+    CopyExample("a\r\n01.01.2026 00:00:00: CMD=write;\x1b[2J\x7f.ob310");
+    EXPECT_EQ(Run(SimPath(), {"-f", "a\r\n01.01.2026 00:00:00: CMD=write;\x1b[2J\x7f.ob310", "-p", FactoryPinText,
+                              "-l", "r.log"}).exitStatus, 0);
+    const std::string log = ReadFileBytes(Path("r.log"));
+    EXPECT_EQ(log.substr(19), ": CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=a\\x0D\\x0A01.01.2026 00:00:00: "
+                              "CMD=write;\\x1B[2J\\x7F.ob310;\r\n");
+}
+#endif
+
+// Stations sharing one log: each line goes to the end of the file whole.
+TEST_F(E2eTest, FourStationsAppendingAtOnceLoseNoLine) {
+    std::vector<std::vector<std::string>> stations;
+    std::vector<std::string> expected;
+    for (const char* tag : {"A", "B", "C", "D"}) {
+        stations.push_back({"shared.log", tag, "300"});
+        for (int i = 0; i < 300; ++i) expected.push_back(std::string(tag) + " " + std::to_string(i));
+    }
+    for (const ProcessResult& r : RunProcesses(NativePath(OB310_LOG_APPEND_PATH), stations, workDir.string())) {
+        EXPECT_EQ(r.exitStatus, 0);
+    }
+    std::istringstream log(ReadFileBytes(Path("shared.log")));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) {
+        ASSERT_TRUE(line.size() > 21 && line.substr(19, 2) == ": " && line.back() == '\r') << line;
+        lines.push_back(line.substr(21, line.size() - 22));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
+}
+
+#ifdef _WIN32
+// The manifest (UTF-8 code page, long paths, supported versions) is in both
+// programs; the tool does not rely on it, but Windows reads it at start.
+TEST_F(E2eTest, ProgramsCarryTheManifest) {
+    for (const std::string& program : {CliPath(), SimPath()}) {
+        const HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        const HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+        ASSERT_NE(resource, nullptr) << program;
+        const std::string text(static_cast<const char*>(LockResource(LoadResource(module, resource))),
+                               SizeofResource(module, resource));
+        for (const char* part : {">UTF-8</activeCodePage>", ">true</longPathAware>", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                                 "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+            EXPECT_NE(text.find(part), std::string::npos) << program << " " << part;
+        }
+        FreeLibrary(module);
+    }
+}
+#endif
 
 }  // namespace
