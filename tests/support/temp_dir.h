@@ -4,19 +4,15 @@
 
 #include "tests/support/file_bytes.h"
 
-#include <filesystem>
-#include <string>
-
 class TempDir {
 public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-
     const std::filesystem::path& Path() const { return path_; }
     // The narrow name of `name` inside the folder (the file need not exist).
-    std::string File(const std::string& name) const;
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
 
 private:
     std::filesystem::path path_;
