@@ -45,15 +45,13 @@ protected:
     ConsoleCapture console;
 };
 
-struct CommandLineCase {
-    std::vector<std::string> arguments;
-    int exitCode;
-    std::string output;
-    bool touchesDevice = false;
-};
-
 TEST_F(EntryTest, ExitCodeOutputAndFlowOfEachCommandLine) {
-    const CommandLineCase cases[] = {
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string output;
+        bool touchesDevice = false;
+    } cases[] = {
         {{}, 16, Help}, {{"-h"}, 0, Help}, {{"-i", "-c", "-f", "<t.ob310>", "-p", "bad", "-h"}, 0, Help},
         {{"-l", "-h"}, 0, Help}, {{"-h", "-l", "<bad>"}, 0, Help}, {{"-help"}, 64, PinError}, {{"-H"}, 64, PinError},
         {{"-p", Pin1}, 0, ""}, {{"-v", "-p", Pin2}, 0, ""}, {{"stray"}, 64, PinError},
@@ -75,8 +73,8 @@ TEST_F(EntryTest, ExitCodeOutputAndFlowOfEachCommandLine) {
         {{"-i", "-f", "-p", Pin1}, 8, Red("Error: No ob310 file selected", "0008")},
         {{"-f", "x", "-p", Pin1}, 8, Red("Error: No ob310 file selected", "0008")},
     };
-    for (const CommandLineCase& c : cases) {
-        std::string line;
+    for (const auto& c : cases) {
+        std::string line;  // names the case in a failure
         for (const std::string& a : c.arguments) line += a + " ";
         hid.calls = 0;
         EXPECT_EQ(Run(c.arguments), c.exitCode) << line;
@@ -105,20 +103,16 @@ TEST_F(EntryTest, LastValueOfAnOptionWins) {
 // Each run starts from nothing; the log opens while the arguments are read.
 TEST_F(EntryTest, EachRunStartsCleanAndOpensItsLogWhileParsing) {
     EXPECT_EQ(Run({"-v", "-i", "-c", "-f", "a.ob310", "-l", "<run.log>", "-p", Pin1}), 1);
-    EXPECT_TRUE(logFile.IsUsable());
-    EXPECT_TRUE(std::filesystem::exists(dir.File("run.log")));
+    EXPECT_TRUE(logFile.IsUsable() && std::filesystem::exists(dir.File("run.log")));
     configImage.keyTables[247][31] = 0x55;
     EmptyHidLayer otherHid;
     deviceLayer = &otherHid;
     EXPECT_EQ(Run({"-l", "<other.log>", "-p", Pin2}), 0);
     EXPECT_FALSE(logFile.IsUsable());  // nothing to do closes the log
-    EXPECT_FALSE(settings.verboseMode || settings.infoRequested || settings.clearRequested || settings.fileRequested);
-    EXPECT_EQ(settings.configFileName, "");
-    EXPECT_EQ(configImage.keyTables[247][31], 0);
-    EXPECT_EQ(deviceLayer, &hid);
+    EXPECT_FALSE(settings.verboseMode || settings.infoRequested || settings.clearRequested || settings.fileRequested ||
+                 !settings.configFileName.empty() || configImage.keyTables[247][31] != 0 || deviceLayer != &hid);
     EXPECT_EQ(Run({"-h"}), 0);
-    EXPECT_FALSE(settings.logRequested || settings.pinValid || logFile.IsOpen());
-    EXPECT_EQ(workingPin, Pin{});
+    EXPECT_FALSE(settings.logRequested || settings.pinValid || logFile.IsOpen() || workingPin != Pin{});
 }
 
 }  // namespace
