@@ -94,8 +94,8 @@ TEST_F(E2eTest, FourStationsAppendingAtOnceLoseNoLine) {
     std::vector<std::vector<std::string>> stations;
     std::vector<std::string> expected, lines;
     for (const char* tag : {"A", "B", "C", "D"}) {
-        stations.push_back({"shared.log", tag, "300"});
-        for (int i = 0; i < 300; ++i) expected.push_back(std::string(tag) + " " + std::to_string(i) + "\r");
+        stations.push_back({"shared.log", tag, "3000"});
+        for (int i = 0; i < 3000; ++i) expected.push_back(std::string(tag) + " " + std::to_string(i) + "\r");
     }
     for (const ProcessResult& r : RunProcesses(NativePath(OB310_LOG_APPEND_PATH), stations, workDir.string())) {
         EXPECT_EQ(r.exitStatus, 0);
