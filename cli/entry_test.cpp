@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "cli/process_state.h"
-#include "config/config_file.h"
 #include "output/console.h"
 #include "output/messages.h"
 #include "tests/support/empty_hid_layer.h"
@@ -98,21 +97,6 @@ TEST_F(EntryTest, LastValueOfAnOptionWins) {
     EXPECT_TRUE(WriteLogLine("CMD=erase;STATE=success;;"));
     EXPECT_EQ(ReadFileBytes(dir.File("a.log")), "");
     EXPECT_EQ(ReadFileBytes(dir.File("b.log")).substr(19), ": CMD=erase;STATE=success;;\r\n");
-}
-
-// Each run starts from nothing; the log opens while the arguments are read.
-TEST_F(EntryTest, EachRunStartsCleanAndOpensItsLogWhileParsing) {
-    EXPECT_EQ(Run({"-v", "-i", "-c", "-f", "a.ob310", "-l", "<run.log>", "-p", Pin1}), 1);
-    EXPECT_TRUE(logFile.IsUsable() && std::filesystem::exists(dir.File("run.log")));
-    configImage.keyTables[247][31] = 0x55;
-    EmptyHidLayer otherHid;
-    deviceLayer = &otherHid;
-    EXPECT_EQ(Run({"-l", "<other.log>", "-p", Pin2}), 0);
-    EXPECT_FALSE(logFile.IsUsable());  // nothing to do closes the log
-    EXPECT_FALSE(settings.verboseMode || settings.infoRequested || settings.clearRequested || settings.fileRequested ||
-                 !settings.configFileName.empty() || configImage.keyTables[247][31] != 0 || deviceLayer != &hid);
-    EXPECT_EQ(Run({"-h"}), 0);
-    EXPECT_FALSE(settings.logRequested || settings.pinValid || logFile.IsOpen() || workingPin != Pin{});
 }
 
 }  // namespace

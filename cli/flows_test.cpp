@@ -62,13 +62,4 @@ TEST(ResultRecord, ControlBytesOfTheFileNameAreEscaped) {
               "CMD=write;STATE=success;SN=1;REV=2;FILE=c:\\t\\x01\\x1F\\x7F\\x0D\\x0A ~\xc3\xbc;;");
 }
 
-TEST_F(SimRunTest, HandlesAreClosedOnceEvenWhenClosingTwice) {
-    sim.AddDevice();
-    DeviceInterfaceTable table{&sim};
-    ASSERT_EQ(DiscoverDevices(table), 1);
-    CloseDeviceHandles(table);
-    CloseDeviceHandles(table);
-    EXPECT_EQ(sim.OpenHandleCount(), 0u);
-}
-
 }  // namespace

@@ -62,8 +62,8 @@ TEST(ConfigFile, AcceptedFilesReadIntoTheImage) {
         {ConfigFileText({Sample.begin(), Sample.end() - 1}) + "# last\n" + Sample[255], {}},
         {std::string(3, '\0') + "\n" + With(0, nul), {}},
         {ConfigFileText(Sample) + "\x1a" "00\n", {}}, {lower, {}}, {With(8, Sample[8] + "Z"), {}},
-        {With(6, std::string("#") + std::string(510, 'x') + "01"), [](ConfigImage& i) { i.lockFlag = 1; }},  // two pieces
-        {std::string("#") + std::string(510, 'x') + "\r\n" + ConfigFileText(Sample), {}},  // CR LF across pieces
+        {With(6, std::string(511, 'x').replace(0, 1, "#") + "01"), [](ConfigImage& i) { i.lockFlag = 1; }},  // two pieces
+        {std::string(511, 'x').replace(0, 1, "#") + "\r\n" + ConfigFileText(Sample), {}},  // CR LF across pieces
         {With(7, Sample[7].substr(0, 63)), [](ConfigImage& i) { i.keyTables[0][31] >>= 4; }},
         {With(2, "0x"), [](ConfigImage& i) { i.ledMode = 0; }}, {With(6, " 1"), [](ConfigImage& i) { i.lockFlag = 1; }},
         {With(6, "-1"), [](ConfigImage& i) { i.lockFlag = 0xFF; }}, {With(255, "1FF"), [](ConfigImage& i) { i.debounce = 0xFF; }},
@@ -97,7 +97,7 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
     }
     // Each header line: one character too many, one too few, a non-digit first.
     for (std::size_t line = 0; line < 7; ++line) {
-        for (const std::string& text : {Sample[line] + "0", Sample[line].substr(1), std::string("G") + Sample[line].substr(1)}) {
+        for (const std::string& text : {Sample[line] + "0", Sample[line].substr(1), std::string(Sample[line]).replace(0, 1, "G")}) {
             EXPECT_EQ(Read(With(line, text)), 256) << line << " " << text;
         }
     }

@@ -18,17 +18,9 @@ std::string Hex(const std::array<std::uint8_t, N>& field) { return Hex(field.dat
 
 ConfigImage SampleConfigImage() {
     ConfigImage image;
-    std::uint8_t* const fields[] = {image.newPin.data(), image.customData.data(), image.mouseData.data(),
-                                    image.ledData.data(), image.ledParams.data()};
-    const std::size_t sizes[] = {8, 16, 16, 16, 8};
-    for (std::size_t f = 0; f < 5; ++f) {
-        for (std::size_t i = 0; i < sizes[f]; ++i) fields[f][i] = static_cast<std::uint8_t>(0x13 + 0x30 * f + i);
-    }
-    image.ledMode = 0x03;
-    image.debounce = 0x05;
-    for (std::size_t r = 0; r < image.keyTables.size(); ++r) {
-        for (std::size_t b = 0; b < KeyTableRecordSize; ++b) image.keyTables[r][b] = static_cast<std::uint8_t>(r * 13 + b * 29 + 1);
-    }
+    auto* const bytes = reinterpret_cast<std::uint8_t*>(&image);  // the image is bytes only, no padding
+    for (std::size_t i = 0; i < sizeof image; ++i) bytes[i] = static_cast<std::uint8_t>(i * 29 + i / 251 + 1);
+    image.ledMode = 0x03, image.lockFlag = 0x00, image.debounce = 0x05;
     return image;
 }
 
