@@ -97,7 +97,9 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
     }
     // Each header line: one character too many, one too few, a non-digit first.
     for (std::size_t line = 0; line < 7; ++line) {
-        for (const std::string& text : {Sample[line] + "0", Sample[line].substr(1), std::string(Sample[line]).replace(0, 1, "G")}) {
+        std::string nonDigit = Sample[line];
+        nonDigit[0] = 'G';
+        for (const std::string& text : {Sample[line] + "0", Sample[line].substr(1), nonDigit}) {
             EXPECT_EQ(Read(With(line, text)), 256) << line << " " << text;
         }
     }

@@ -6,7 +6,7 @@
 #include "output/settings.h"
 #include "tests/support/temp_dir.h"
 
-TEST(Messages, ErrorLinesAlwaysAndVerboseLinesOnlyInVerboseMode) {
+TEST(Messages, ErrorLinesAlwaysVerboseLinesOnlyInVerboseModeAndTimeStamps) {
     ConsoleCapture console;
     for (bool verbose : {false, true}) {
         settings.verboseMode = verbose;
@@ -15,10 +15,7 @@ TEST(Messages, ErrorLinesAlwaysAndVerboseLinesOnlyInVerboseMode) {
     }
     settings = Settings{};
     EXPECT_EQ(console.Text(), "\x1b[31mx. Code=0xabcd\x1b[0m\n\x1b[31mx. Code=0xabcd\x1b[0m\nSuccess: Write complete. Code=0x0000\n");
-}
-
-TEST(Messages, TimeStampIsDayMonthYearAnd24HourClock) {
-    std::tm local{};
+    std::tm local{};  // the log's time stamp: day, month, year, 24-hour clock
     local.tm_year = 2027 - 1900, local.tm_mday = 9, local.tm_hour = 18, local.tm_min = 5, local.tm_isdst = -1;
     EXPECT_EQ(FormatLogTimeStamp(std::mktime(&local)), "09.01.2027 18:05:00");
 }

@@ -2,12 +2,20 @@
 // content when the object goes.
 #pragma once
 
+#include <random>
+
 #include "tests/support/file_bytes.h"
 
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        std::random_device random;
+        std::error_code error;
+        do {
+            path_ = std::filesystem::temp_directory_path() / ("ob310_test_" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(path_, error) && !error);
+    }
+    ~TempDir() { std::filesystem::remove_all(path_, error_); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& Path() const { return path_; }
@@ -16,4 +24,5 @@ public:
 
 private:
     std::filesystem::path path_;
+    std::error_code error_;
 };
