@@ -77,7 +77,8 @@ bool CLogFile::LogfileOpen(std::string name) {
 #ifdef _WIN32
     // FILE_APPEND_DATA without FILE_WRITE_DATA: the system moves every write
     // to the end of the file at the moment it happens.
-    const HANDLE handle = CreateFileW(WideFromUtf8(fileName).c_str(), FILE_APPEND_DATA,
+    // FILE_READ_DATA only so that the handle may take the lock in WriteLine.
+    const HANDLE handle = CreateFileW(WideFromUtf8(fileName).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     file = handle == INVALID_HANDLE_VALUE ? ClosedFile : reinterpret_cast<std::intptr_t>(handle);
@@ -96,10 +97,22 @@ bool CLogFile::WriteLine(const std::string& line) {
     // it at the end in one piece. A short write counts as a failure.
     const std::string bytes = line + "\r\n";
 #ifdef _WIN32
+    // Windows appends a FILE_APPEND_DATA write at the end in one piece; Wine
+    // emulates it with a seek and a write, where two stations can overwrite
+    // each other. An exclusive lock on one byte far beyond any log's end
+    // (writes at the end never touch it) serialises the stations' lines there.
+    const HANDLE handle = reinterpret_cast<HANDLE>(file);
+    OVERLAPPED farByte{};
+    farByte.Offset = 0xFFFFFFFF;
+    farByte.OffsetHigh = 0x7FFFFFFF;
+    const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &farByte) != 0;
     DWORD written = 0;
-    return WriteFile(reinterpret_cast<HANDLE>(file), bytes.data(), static_cast<DWORD>(bytes.size()),
-                     &written, nullptr) != 0 &&
-           written == bytes.size();
+    const bool whole = WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
+                       written == bytes.size();
+    if (locked) {
+        UnlockFileEx(handle, 0, 1, 0, &farByte);
+    }
+    return whole;
 #else
     ssize_t written = -1;
     do {

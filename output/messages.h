@@ -24,7 +24,8 @@ std::string FormatLogTimeStamp(std::time_t when);
 // appending only (POSIX O_APPEND; Windows FILE_APPEND_DATA without
 // FILE_WRITE_DATA), shared for reading, writing and deleting, and every line
 // goes out in one write: the system puts each line at the end of the file
-// whole, so stations sharing one log never overwrite each other's lines.
+// whole, so stations sharing one log never overwrite each other's lines
+// (Windows: under a lock too, see WriteLine).
 class CLogFile {
 public:
     CLogFile() = default;
