@@ -30,9 +30,11 @@ TEST_P(WriteFlow, Outcome) {
     image.lockFlag = c.lockFlag;
     const std::string file = dir.File("t.ob310");
     WriteFileBytes(file, ConfigFileText(ConfigDataLines(image)));
-    sim.AddDevice();
+    SimDeviceOptions options;  // the erase carries this PIN, the requests after it the factory PIN
+    options.state.pin = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+    sim.AddDevice(options);
     if (c.setup) c.setup(sim);
-    EXPECT_EQ(Run({"-f", file, "-p", "5A3C19E7B2D40F86", "-l", c.log}), c.exitCode);
+    EXPECT_EQ(Run({"-f", file, "-p", "1122334455667788", "-l", c.log}), c.exitCode);
     EXPECT_EQ(console.Text(), c.output);
     const std::vector<std::uint8_t> commands = CommandsReceived();
     EXPECT_EQ(std::vector<std::uint8_t>(commands.begin() + 251, commands.end()), c.tail);
