@@ -13,6 +13,23 @@ namespace {
 
 const char* const NoDeviceMessage = "Error: No OB310 found on system";
 
+// A control byte in a name would end the record's line (forging further
+// lines) or reach a terminal that shows the log. Such bytes (below 0x20, and
+// 0x7F) are written as \xNN with upper-case digits; all others as they are.
+std::string LogText(const std::string& name) {
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            text += {'\\', 'x', Digits[byte >> 4], Digits[byte & 0x0F]};
+        } else {
+            text.push_back(c);
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 void CloseDeviceHandles(DeviceInterfaceTable& table) {
@@ -34,7 +51,7 @@ std::string BuildEraseResultRecord(const std::string& deviceIdentity) {
 
 std::string BuildWriteResultRecord(const std::string& deviceIdentity,
                                    const std::string& configFileName) {
-    return "CMD=write;STATE=success;" + deviceIdentity + ";FILE=" + configFileName + ";";
+    return "CMD=write;STATE=success;" + deviceIdentity + ";FILE=" + LogText(configFileName) + ";";
 }
 
 int FinishWithResultRecord(const std::string& record) {

@@ -10,8 +10,8 @@ int RunEraseFlow();
 int RunWriteFlow();
 
 // The log lines of a successful erase or write: "CMD=erase;STATE=success;"
-// and the identity and ";"; for a write also "FILE=", the file name exactly as
-// given, and ";".
+// and the identity and ";"; for a write also "FILE=", the file name as given
+// with its control bytes written as \xNN, and ";".
 std::string BuildEraseResultRecord(const std::string& deviceIdentity);
 std::string BuildWriteResultRecord(const std::string& deviceIdentity,
                                    const std::string& configFileName);

@@ -13,6 +13,7 @@
 
 #include "output/exit_code.h"
 #include "output/messages.h"
+#include "output/native_text.h"
 #include "config/hex.h"
 
 ConfigImage configImage;
@@ -32,6 +33,12 @@ constexpr std::size_t DebounceLine = 255;
 
 constexpr int EndOfFileMark = 0x1A;
 
+// A configuration file is small text (about 20 KB). Reading stops after this
+// many bytes, so an input that never ends (/dev/zero, an endless pipe) ends
+// the run as a content error instead of reading for ever: NUL bytes and empty
+// lines are dropped, so such an input never brings a data line.
+constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024;
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -48,7 +55,8 @@ public:
 
     // Reads one piece: up to and including the first LF, at most PieceLimit
     // bytes. `text` receives the piece without its LF and without NUL bytes.
-    // False when the input had ended before the piece began.
+    // False when the input had ended before the piece began, or when it goes
+    // on beyond MaxInputBytes (then TooLarge()).
     bool Next(std::string& text) {
         text.clear();
         std::size_t count = 0;
@@ -86,8 +94,12 @@ public:
             }
             // A NUL byte counts towards the piece but is dropped.
         }
-        return count > 0;
+        return count > 0 && !tooLarge_;
     }
+
+    // The input held more than MaxInputBytes bytes before its end (the end of
+    // the file or the 0x1A mark); the bytes up to the bound were read.
+    bool TooLarge() const { return tooLarge_; }
 
 private:
     static bool IsSpecial(char c) {
@@ -103,8 +115,18 @@ private:
         if (ended_) {
             return false;
         }
+        consumed_ += filled_;
         position_ = 0;
-        filled_ = std::fread(block_.data(), 1, block_.size(), file_);
+        if (consumed_ == MaxInputBytes) {
+            // One byte more only tells whether the input goes on.
+            tooLarge_ = std::fread(block_.data(), 1, 1, file_) == 1 &&
+                        block_[0] != static_cast<char>(EndOfFileMark);
+            ended_ = true;
+            filled_ = 0;
+            return false;
+        }
+        filled_ = std::fread(block_.data(), 1, std::min(block_.size(), MaxInputBytes - consumed_),
+                             file_);
         ended_ = filled_ == 0;
         return !ended_;
     }
@@ -113,15 +135,17 @@ private:
     std::array<char, 8192> block_{};
     std::size_t position_ = 0;
     std::size_t filled_ = 0;
+    std::size_t consumed_ = 0;  // bytes of the blocks before this one
     bool ended_ = false;
+    bool tooLarge_ = false;
 };
 
 bool IsCommentMarker(char c) { return c == '#' || c == ':' || c == ';'; }
 
 // Stores the data lines, up to one past the capacity: one line more is
-// already a content error, so the rest of the file does not matter.
-std::vector<std::string> ReadDataLines(std::FILE* file) {
-    std::vector<std::string> lines;
+// already a content error, so the rest of the file does not matter. False
+// when the input is larger than MaxInputBytes.
+bool ReadDataLines(std::FILE* file, std::vector<std::string>& lines) {
     PieceReader input(file);
     std::string piece;
     while (lines.size() <= DataLineCapacity && input.Next(piece)) {
@@ -130,7 +154,7 @@ std::vector<std::string> ReadDataLines(std::FILE* file) {
         }
         lines.push_back(piece);
     }
-    return lines;
+    return !input.TooLarge();
 }
 
 bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
@@ -235,11 +259,17 @@ bool IsDirectory(std::FILE* file) {
 int ReadConfigFileUnguarded(const std::string& fileName) {
     std::vector<std::string> lines;
     {
+#ifdef _WIN32
+        const FileHandle file(_wfopen(WideFromUtf8(fileName).c_str(), L"rb"));
+#else
         const FileHandle file(std::fopen(fileName.c_str(), "rb"));
+#endif
         if (file == nullptr || IsDirectory(file.get())) {
             return ExitFileNotFound;
         }
-        lines = ReadDataLines(file.get());
+        if (!ReadDataLines(file.get(), lines)) {
+            return ExitFileContentError;
+        }
     }
     if (lines.size() < MinimumDataLines) {
         PrintError("Error in .ob310 file.", static_cast<std::uint16_t>(ExitFileContentError));

@@ -25,5 +25,6 @@ struct ConfigImage {
 extern ConfigImage configImage;
 
 // 0: read and `configImage` filled; 8: the file cannot be opened; 256: its
-// content is not acceptable.
+// content is not acceptable, or it holds more than 16 MiB before its end.
+// `fileName` is UTF-8 on Windows.
 int ReadConfigFile(std::string fileName);

@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <csignal>
 #endif
 
 namespace {
@@ -35,6 +37,11 @@ void PrepareConsole() {
     if (out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode)) {
         SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
+#else
+    // A reader that goes away (| head, grep -q) must not end the run: the
+    // default SIGPIPE would kill it before its log line and its exit code.
+    // Ignored, a write to the closed pipe fails and is dropped.
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 

@@ -5,12 +5,14 @@
 #include <string_view>
 
 // Writes `text` to standard output and flushes. Line ends are written as "\n";
-// on Windows the runtime's text mode turns them into CR LF.
+// on Windows the runtime's text mode turns them into CR LF. Output that cannot
+// be written (a closed pipe) is dropped: the console never decides a run.
 void ConsoleWrite(std::string_view text);
 void ConsoleWriteLine(std::string_view text);
 
-// On a Windows console, switches on ANSI escape processing so error lines are
-// red. Elsewhere it does nothing.
+// Called first by the programs. On a Windows console, switches on ANSI escape
+// processing so error lines are red. On POSIX, ignores SIGPIPE so a closed
+// standard output only loses output.
 void PrepareConsole();
 
 // While alive, console output is appended to a string instead of stdout.

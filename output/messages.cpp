@@ -4,7 +4,16 @@
 #include <cstdio>
 
 #include "output/console.h"
+#include "output/native_text.h"
 #include "output/settings.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 Settings settings;
 CLogFile logFile;
@@ -61,41 +70,71 @@ bool CLogFile::LogfileOpen(std::string name) {
         ConsoleWriteLine("\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m");
         return false;
     }
-    // A second name replaces the first: close the first file so the new one
-    // can be opened and the result line goes where the last -l said.
+    // A second name replaces the first: close the first file so the result
+    // line goes where the last -l said.
     Close();
-    stream.clear();
     fileName = std::move(name);
-    // Binary, so that the "\r\n" written by WriteLine reaches the file as
-    // CR LF on every platform (Windows text mode would make it CR CR LF).
-    // Append: earlier lines stay, every write goes to the end. The Windows
-    // runtime opens files for shared reading and writing (no deny mode), so
-    // other programs may read or append to the log while it is open here.
-    stream.open(fileName, std::ios::out | std::ios::binary | std::ios::app);
+#ifdef _WIN32
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: the system moves every write
+    // to the end of the file at the moment it happens.
+    // FILE_READ_DATA only so that the handle may take the lock in WriteLine.
+    const HANDLE handle = CreateFileW(WideFromUtf8(fileName).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = handle == INVALID_HANDLE_VALUE ? ClosedFile : reinterpret_cast<std::intptr_t>(handle);
+#else
+    file = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+#endif
     isOpen = true;
     return true;
 }
-
-bool CLogFile::IsUsable() const { return stream.is_open() && !stream.fail(); }
 
 bool CLogFile::WriteLine(const std::string& line) {
     if (!IsUsable()) {
         return false;
     }
-    stream << line << "\r\n";
-    stream.flush();
-    return !stream.fail();
+    // One write of the whole line: with append-only access the system places
+    // it at the end in one piece. A short write counts as a failure.
+    const std::string bytes = line + "\r\n";
+#ifdef _WIN32
+    // Windows appends a FILE_APPEND_DATA write at the end in one piece; Wine
+    // emulates it with a seek and a write, where two stations can overwrite
+    // each other. An exclusive lock on one byte far beyond any log's end
+    // (writes at the end never touch it) serialises the stations' lines there.
+    const HANDLE handle = reinterpret_cast<HANDLE>(file);
+    OVERLAPPED farByte{};
+    farByte.Offset = 0xFFFFFFFF;
+    farByte.OffsetHigh = 0x7FFFFFFF;
+    const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &farByte) != 0;
+    DWORD written = 0;
+    const bool whole = WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
+                       written == bytes.size();
+    if (locked) {
+        UnlockFileEx(handle, 0, 1, 0, &farByte);
+    }
+    return whole;
+#else
+    ssize_t written = -1;
+    do {
+        written = write(static_cast<int>(file), bytes.data(), bytes.size());
+    } while (written < 0 && errno == EINTR);
+    return written == static_cast<ssize_t>(bytes.size());
+#endif
 }
 
 void CLogFile::Close() {
-    if (stream.is_open()) {
-        stream.close();
+    if (file != ClosedFile) {
+#ifdef _WIN32
+        CloseHandle(reinterpret_cast<HANDLE>(file));
+#else
+        close(static_cast<int>(file));
+#endif
+        file = ClosedFile;
     }
 }
 
 void CLogFile::Reset() {
     Close();
-    stream.clear();
     fileName.clear();
     isOpen = false;
 }

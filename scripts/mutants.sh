@@ -42,7 +42,7 @@ mutant help-exit native cli/entry.cpp \
 mutant error-code-digits native output/messages.cpp '"%04x"' '"%04X"'
 mutant verbose-always native output/messages.cpp \
   'if (!settings.verboseMode) {' 'if (false) {'
-mutant log-crlf native output/messages.cpp 'stream << line << "\r\n";' 'stream << line << "\n";'
+mutant log-crlf native output/messages.cpp 'const std::string bytes = line + "\r\n";' 'const std::string bytes = line + "\n";'
 mutant log-separator native output/messages.cpp \
   'FormatLogTimeStamp(std::time(nullptr)) + ": " + text' 'FormatLogTimeStamp(std::time(nullptr)) + " " + text'
 mutant timestamp-format native output/messages.cpp '"%d.%m.%Y %H:%M:%S"' '"%m.%d.%Y %H:%M:%S"'

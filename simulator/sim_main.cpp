@@ -1,8 +1,10 @@
 // ob310_cli_sim: ob310_cli over a simulated OB310 kept in the working folder.
 #include "output/console.h"
+#include "output/native_text.h"
 #include "simulator/sim_persistent.h"
 
 int main(int argc, char** argv) {
     PrepareConsole();
-    return RunPersistentSimulator(argc, argv);
+    const ProgramArguments arguments(argc, argv);
+    return RunPersistentSimulator(arguments.Count(), arguments.Values());
 }

@@ -1,7 +1,6 @@
 #include "tests/e2e/e2e_support.h"
 
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 
 std::string CliPath() { return NativePath(OB310_CLI_PATH); }
 std::string SimPath() { return NativePath(OB310_CLI_SIM_PATH); }
@@ -14,10 +13,9 @@ std::string Lines(const std::vector<std::string>& lines) {
 }
 
 std::string RedLine(const std::string& text, unsigned code) {
-    static const char* digits = "0123456789abcdef";
-    std::string hex = "0000";
-    for (int i = 3; i >= 0; --i, code >>= 4) hex[static_cast<std::size_t>(i)] = digits[code & 0xF];
-    return "\x1b[31m" + text + ". Code=0x" + hex + "\x1b[0m" + Eol;
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ". Code=0x%04x", code);
+    return "\x1b[31m" + text + suffix + "\x1b[0m" + Eol;
 }
 
 std::string VerboseLine(const std::string& text) { return text + ". Code=0x0000" + Eol; }
@@ -83,15 +81,19 @@ void E2eTest::TearDown() {
     }
 }
 
-ProcessResult E2eTest::Run(const std::string& program, const std::vector<std::string>& arguments) {
-    ProcessResult result = RunProcess(program, arguments, workDir.string());
+ProcessResult E2eTest::Run(const std::string& program, const std::vector<std::string>& arguments,
+                           bool outputClosed) {
+    ProcessResult result = RunProcesses(program, {arguments}, workDir.string(), outputClosed).front();
     EXPECT_TRUE(result.started) << program;
     // The tool writes nothing to standard error, ever.
     EXPECT_EQ(result.errorOutput, "");
     return result;
 }
 
-void E2eTest::CopyExample() {
-    std::filesystem::copy_file(ExamplePath(), Path("example.ob310"),
-                               std::filesystem::copy_options::overwrite_existing);
+std::filesystem::path E2eTest::Path(const std::string& name) const {
+    return workDir / std::u8string(name.begin(), name.end());
+}
+
+void E2eTest::CopyExample(const std::string& name) {
+    std::filesystem::copy_file(ExamplePath(), Path(name), std::filesystem::copy_options::overwrite_existing);
 }

@@ -1,5 +1,5 @@
-// What the end-to-end suites share: the built executables, a fresh
-// working folder per test, and the exact console texts the tool prints.
+// What the end-to-end suites share: the built executables, a fresh working
+// folder per test, and the exact console texts the tool prints.
 #pragma once
 
 #include "tests/support/file_bytes.h"
@@ -20,17 +20,10 @@ std::string ExamplePath();
 // Console lines end as the platform's C runtime writes them in text mode.
 #ifdef _WIN32
 inline constexpr const char* Eol = "\r\n";
-#else
-inline constexpr const char* Eol = "\n";
-#endif
-
-// 256 leaves a POSIX process as 255 (only 8 bits survive there). On Windows
-// the whole 256 arrives. Under Wine this suite is itself a Windows process and
-// reads the status with GetExitCodeProcess, which keeps all 32 bits; only the
-// status that Wine hands back to a POSIX parent is folded (above 255 to 1).
-#ifdef _WIN32
+// Windows keeps all 32 bits of an exit status; POSIX only 8, so 256 leaves as 255.
 inline constexpr int ContentErrorStatus = 256;
 #else
+inline constexpr const char* Eol = "\n";
 inline constexpr int ContentErrorStatus = 255;
 #endif
 
@@ -38,13 +31,11 @@ inline constexpr const char* FactoryPinText = "5A3C19E7B2D40F86";
 
 // Each text followed by the platform's line end.
 std::string Lines(const std::vector<std::string>& lines);
-// The red error line of PrintError.
+// The red error line of PrintError, and the informational line of PrintVerbose.
 std::string RedLine(const std::string& text, unsigned code);
-// The informational line of PrintVerbose.
 std::string VerboseLine(const std::string& text);
 // The 24 lines of the help text.
 std::string HelpText();
-
 
 // A configuration file of `dataLines` data lines: 7 header lines (the new PIN
 // and the lock line as given, custom data 00112233...ff), all-zero key-table
@@ -58,10 +49,12 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    ProcessResult Run(const std::string& program, const std::vector<std::string>& arguments);
-    std::filesystem::path Path(const std::string& name) const { return workDir / name; }
-    // Copies the example configuration into the working folder as example.ob310.
-    void CopyExample();
+    ProcessResult Run(const std::string& program, const std::vector<std::string>& arguments,
+                      bool outputClosed = false);
+    // `name` is UTF-8 on every platform.
+    std::filesystem::path Path(const std::string& name) const;
+    // Copies the example configuration into the working folder as `name`.
+    void CopyExample(const std::string& name = "example.ob310");
 
     std::filesystem::path workDir;
 };

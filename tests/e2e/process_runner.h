@@ -1,6 +1,6 @@
-// Runs one of the built executables the way a user's script does: a separate
-// process with arguments and a working folder, its standard output and
-// standard error caught byte for byte, and its exit status.
+// Runs built executables the way a user's script does: separate processes
+// with arguments and a working folder, standard output and standard error
+// caught byte for byte, and the exit status.
 #pragma once
 
 #include <string>
@@ -13,10 +13,13 @@ struct ProcessResult {
     std::string errorOutput; // everything written to standard error
 };
 
-// Runs `program` with `arguments` in `workDir` and waits for it to end.
-// Standard input is empty.
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& workDir);
+// Runs `program` once per argument list in `workDir`, all at the same time,
+// and waits for every one. Standard input is empty. With `outputClosed`,
+// standard output is a pipe whose reader has already gone (as after
+// "| head -n 1" has its line), and the child has the default SIGPIPE action.
+std::vector<ProcessResult> RunProcesses(const std::string& program,
+                                        const std::vector<std::vector<std::string>>& argumentLists,
+                                        const std::string& workDir, bool outputClosed = false);
 
 // A path the running test can hand to the platform: on Windows (under Wine)
 // a POSIX path from the build system, "/a/b", becomes "Z:\a\b".

@@ -2,24 +2,38 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "config/config_file.h"
 
-// An image in which every field and every key-table record holds bytes of its
-// own, so a byte read into the wrong place shows. lockFlag is 0 and debounce
-// is 0x05.
-ConfigImage SampleConfigImage();
+// Every byte differs from its neighbours, so a byte read into the wrong place
+// shows. LED mode 03, lock flag 00, debounce 05.
+inline ConfigImage SampleConfigImage() {
+    ConfigImage image;
+    auto* const bytes = reinterpret_cast<std::uint8_t*>(&image);  // the image is bytes only, no padding
+    for (std::size_t i = 0; i < sizeof image; ++i) bytes[i] = static_cast<std::uint8_t>(i * 29 + i / 251 + 1);
+    image.ledMode = 0x03, image.lockFlag = 0x00, image.debounce = 0x05;
+    return image;
+}
 
-// The 256 data lines that describe `image`, in file order, upper-case digits:
-// the header lines 0 to 6, key-table records 0 to 247 on lines 7 to 254 and
-// the debounce on line 255.
-std::vector<std::string> ConfigDataLines(const ConfigImage& image);
+// The 256 data lines of `image` in file order, upper-case digits.
+inline std::vector<std::string> ConfigDataLines(const ConfigImage& image) {
+    const auto hex = [](const std::uint8_t* bytes, std::size_t count) {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i) text += {"0123456789ABCDEF"[bytes[i] >> 4], "0123456789ABCDEF"[bytes[i] & 15]};
+        return text;
+    };
+    std::vector<std::string> lines = {hex(image.newPin.data(), 8), hex(image.customData.data(), 16), hex(&image.ledMode, 1),
+                                      hex(image.mouseData.data(), 16), hex(image.ledData.data(), 16),
+                                      hex(image.ledParams.data(), 8), hex(&image.lockFlag, 1)};
+    for (const KeyTableRecord& record : image.keyTables) lines.push_back(hex(record.data(), record.size()));
+    lines.push_back(hex(&image.debounce, 1));
+    return lines;
+}
 
 // The lines joined into file text, each followed by `lineEnd`.
-std::string ConfigFileText(const std::vector<std::string>& lines,
-                           std::string_view lineEnd = "\n");
-
-// `bytes` as upper-case hexadecimal digit pairs.
-std::string HexText(const std::uint8_t* bytes, std::size_t count);
+inline std::string ConfigFileText(const std::vector<std::string>& lines, const std::string& lineEnd = "\n") {
+    std::string text;
+    for (const std::string& line : lines) text += line + lineEnd;
+    return text;
+}

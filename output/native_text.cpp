@@ -1,0 +1,56 @@
+#include "output/native_text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+std::string Utf8FromWide(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) {
+        return {};
+    }
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
+    narrow.pop_back();  // the terminating NUL
+    return narrow;
+}
+#endif
+
+}  // namespace
+
+ProgramArguments::ProgramArguments(int argc, char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i) {
+            texts_.push_back(Utf8FromWide(wide[i]));
+        }
+        LocalFree(wide);
+        argc = 0;
+    }
+#endif
+    for (int i = 0; i < argc; ++i) {
+        texts_.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    }
+    for (const std::string& text : texts_) {
+        pointers_.push_back(text.c_str());
+    }
+    pointers_.push_back(nullptr);
+}
+
+#ifdef _WIN32
+std::wstring WideFromUtf8(std::string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), size);
+    return wide;
+}
+#endif
