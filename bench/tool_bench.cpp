@@ -94,7 +94,7 @@ void BM_PersistentWrite(benchmark::State& state) {
     const char* argv[] = {"ob310_cli_sim", "-f", ExampleFile.c_str(), "-p", "5A3C19E7B2D40F86"};
     ConsoleCapture console;
     for (auto _ : state) {
-        if (RunPersistentSimulator(5, argv) != 0) {
+        if (RunPersistentSimulator(5, argv, Ob310Main) != 0) {
             state.SkipWithError("the write failed");
             break;
         }

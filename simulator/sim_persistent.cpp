@@ -4,7 +4,6 @@
 #include <fstream>
 #include <system_error>
 
-#include "cli/entry.h"
 #include "output/console.h"
 #include "output/exit_code.h"
 #include "output/version.h"
@@ -200,8 +199,8 @@ void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer) {
     }
 }
 
-int RunPersistentSimulator(int argc, const char* const* argv) {
+int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool) {
     PersistentDevice device(RunMarker(argc, argv));
-    const int exitCode = Ob310Main(argc, argv, device);
+    const int exitCode = tool(argc, argv, device);
     return device.Finish(exitCode);
 }

@@ -34,5 +34,8 @@ SimFaultRule ToFaultRule(const SimFault& fault);
 //
 // A device file that can not be used (not a regular file, over 1 MiB, a
 // broken line) leaves the device unplugged: one plain line names the problem,
-// the file is left as it is, and the run returns 16.
-int RunPersistentSimulator(int argc, const char* const* argv);
+// the file is left as it is, and the tool finds no device.
+//
+// `tool` is the tool's entry point (Ob310Main), run over the simulated device.
+using ToolEntryPoint = int (*)(int argc, const char* const* argv, HidLayer& hid);
+int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool);
