@@ -45,6 +45,9 @@ mutant verbose-always native output/messages.cpp \
 mutant log-crlf native output/messages.cpp 'const std::string bytes = line + "\r\n";' 'const std::string bytes = line + "\n";'
 mutant log-separator native output/messages.cpp \
   'FormatLogTimeStamp(std::time(nullptr)) + ": " + text' 'FormatLogTimeStamp(std::time(nullptr)) + " " + text'
+mutant name-escape native cli/flows.cpp \
+  'if (byte < 0x20 || byte == 0x7F) {' 'if (byte < 0x1F || byte == 0x7F) {'
+mutant sigpipe-kills native output/console.cpp 'std::signal(SIGPIPE, SIG_IGN);' ';'
 mutant timestamp-format native output/messages.cpp '"%d.%m.%Y %H:%M:%S"' '"%m.%d.%Y %H:%M:%S"'
 
 # --- flows ----------------------------------------------------------------------------
@@ -69,6 +72,8 @@ mutant mouse-data-order native cli/write_flow.cpp \
 
 # --- configuration reader and hex --------------------------------------------------------
 mutant hex-upper-case native config/hex.cpp "if (c >= 'A' && c <= 'F') {" "if (c >= 'A' && c <= 'E') {"
+mutant input-bound native config/config_file.cpp \
+  'constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024;' 'constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024 + 1;'
 mutant reader-data-lines native config/config_file.cpp \
   'constexpr std::size_t MinimumDataLines = 255;' 'constexpr std::size_t MinimumDataLines = 254;'
 
@@ -90,26 +95,39 @@ mutant read-timeout native device/exchange.h \
 mutant write-timeout native device/exchange.h \
   'inline constexpr std::uint32_t WriteTimeoutMs = 5000;' 'inline constexpr std::uint32_t WriteTimeoutMs = 50000;'
 mutant cancel-dropped native device/exchange.cpp 'reader.Cancel();' ';'
+mutant flush-dropped native device/exchange.cpp 'hid.FlushInput(record.readHandle);' ';'
+mutant config-interface-only native device/exchange.cpp \
+  'if (record.productString != ConfigInterfaceName) {' 'if (false) {'
+mutant short-write-fails native device/exchange.cpp \
+  'request.data(), length, WriteTimeoutMs) == 0) {' 'request.data(), length, WriteTimeoutMs) < length) {'
 
 # --- requests ---------------------------------------------------------------------------
-mutant led-fill native protocol/requests.cpp 'constexpr std::size_t LedFillFrom = 23;' 'constexpr std::size_t LedFillFrom = 24;'
+mutant led-fill native protocol/requests.cpp \
+  'constexpr std::uint8_t LedFill = 0xFF;' 'constexpr std::uint8_t LedFill = 0xFE;'
 mutant status-offset native protocol/requests.cpp 'status = reply[StatusByteOffset];' 'status = reply[StatusByteOffset + 1];'
 
 # --- Linux backend ------------------------------------------------------------------------
 mutant linux-nonblock native platform/hid_linux.cpp \
-  '(mode == HidIoMode::Overlapped ? O_NONBLOCK : 0)' '0'
-mutant linux-cloexec native platform/hid_linux.cpp 'O_RDWR | O_CLOEXEC' 'O_RDWR'
+  'O_RDWR | O_CLOEXEC | O_NONBLOCK' 'O_RDWR | O_CLOEXEC'
+mutant linux-cloexec native platform/hid_linux.cpp \
+  'O_RDWR | O_CLOEXEC | O_NONBLOCK' 'O_RDWR | O_NONBLOCK'
 mutant linux-vendor-product native platform/hid_linux.cpp \
-  'vendor = static_cast<std::uint16_t>(info.vendor);' 'vendor = static_cast<std::uint16_t>(info.product);'
+  'attributes.vendorId = static_cast<std::uint16_t>(vendor);' 'attributes.vendorId = static_cast<std::uint16_t>(product);'
 mutant linux-hangup-waits native platform/hid_linux.cpp \
-  'state_ = State::Failed;
-                return HidWaitResult::Signalled;' 'continue;'
+  'if ((entry.revents & POLLIN) == 0) return fail();' 'if ((entry.revents & POLLIN) == 0) continue;'
+mutant linux-read-error-waits native platform/hid_linux.cpp \
+  'if (n <= 0) return fail();' 'if (n <= 0) continue;'
+mutant linux-report-id-filter native platform/hid_linux.cpp \
+  'if (acceptedIds_ != nullptr &&' 'if (false &&'
 
 # --- Windows backend (tests under Wine) ------------------------------------------------------
 mutant windows-flush-dropped windows platform/hid_windows.cpp \
   'HidD_FlushQueue(ToWin(readHandle));' ';'
-mutant windows-share-mode windows platform/hid_windows.cpp \
-  'FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,' 'FILE_SHARE_READ, nullptr,'
+mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
+  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(file);' \
+  'WaitForSingleObject(event, timeoutMs);'
+mutant windows-log-append-only windows output/messages.cpp \
+  'FILE_APPEND_DATA | FILE_READ_DATA' 'FILE_WRITE_DATA | FILE_READ_DATA'
 
 # ------------------------------------------------------------------------------------------
 
@@ -143,21 +161,31 @@ prepare() {
   ready[$preset]=1
 }
 
+# Builds a preset's unit tests, or with a second argument "e2e" the end-to-end
+# suite and the programs it runs.
 build() {
-  cmake --build "$scratch/$1" -j2 --target ob310_tests ob310_e2e_tests >"$scratch/build.log" 2>&1
+  local targets=(ob310_tests)
+  [ "${2:-}" = e2e ] && targets=(ob310_e2e_tests)
+  cmake --build "$scratch/$1" -j2 --target "${targets[@]}" >"$scratch/build.log" 2>&1
 }
 
 # Runs the suites of a build; prints the first failing test's name, or nothing.
 first_failure() {
   local dir=$scratch/$1 exe=ob310_tests e2e=ob310_e2e_tests run=()
   if [ "$1" = windows ]; then exe=$exe.exe e2e=$e2e.exe run=(wine); fi
-  local out
+  local out t rc name
+  # The unit tests first; the end-to-end suite (and its programs) is built
+  # only when they did not notice the mutation.
   for t in "$dir/tests/$exe" "$dir/tests/e2e/$e2e"; do
-    out=$(cd "$dir" && OB310_SOURCE_DIR="$scratch/src" timeout 600 "${run[@]}" "$t" --gtest_brief=1 2>&1)
-    local rc=$?
+    if [ "$t" = "$dir/tests/e2e/$e2e" ] && ! build "$1" e2e; then
+      echo "the build of the end-to-end suite"
+      return
+    fi
+    out=$(cd "$dir" && OB310_SOURCE_DIR="$scratch/src" timeout 300 "${run[@]}" "$t" --gtest_brief=1 2>&1)
+    rc=$?
     if [ $rc -ne 0 ]; then
-      local name
       name=$(grep -m1 -oE '\[  FAILED  \] [A-Za-z0-9_/.]+' <<<"$out" | sed 's/\[  FAILED  \] //')
+      [ $rc = 124 ] && name="$(basename "$t") (hung)"
       echo "${name:-$(basename "$t") (exit $rc)}"
       return
     fi
