@@ -1,6 +1,7 @@
 #include "tests/e2e/e2e_support.h"
 
 #include <cstdio>
+#include <random>
 
 std::string CliPath() { return NativePath(OB310_CLI_PATH); }
 std::string SimPath() { return NativePath(OB310_CLI_SIM_PATH); }
@@ -69,6 +70,8 @@ void E2eTest::SetUp() {
     for (char& c : name) {
         if (c == '/') c = '_';
     }
+    // Its own folder, also when another build runs the same suite at once.
+    name += "_" + std::to_string(std::random_device{}());
     workDir = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(workDir);
     std::filesystem::create_directories(workDir);
