@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #endif
 
-#include "protocol/requests.h"
-#include "simulator/sim_hid_layer.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -106,22 +104,6 @@ TEST(SimDeviceFileOnDiskTest, RefusesWhatIsNotASmallRegularFile) {
     EXPECT_EQ(LoadSimDeviceFile(dir.File("fifo"), device, error), SimLoadOutcome::Broken);
 #endif
     EXPECT_EQ(device, SimDeviceFile{});
-}
-
-// A report the gate refuses is not taken: the write delivers nothing and the
-// device state is as before.
-TEST(SimReportGateTest, RefusedReportLeavesTheDeviceAsItWas) {
-    SimHidLayer sim;
-    sim.AddDevice();
-    sim.SetReportGate([](const SimReceivedReport& report) { return report.requestNumber != 1; });
-    const HidHandle handle = sim.Open(sim.EnumerateInterfaces()[4], HidAccess::ReadWrite, HidIoMode::Synchronous);
-    const Report erase = BuildEraseRequest(FactoryDefaultPin);
-    EXPECT_EQ(sim.WriteReport(handle, erase.data(), 65, 5000), 0u);
-    EXPECT_EQ(sim.Model(0).state, Ob310State{});
-    EXPECT_TRUE(sim.ReceivedReports().empty());
-    EXPECT_EQ(sim.WriteReport(handle, erase.data(), 65, 5000), 65u);
-    EXPECT_EQ(sim.Model(0).state.eraseCount, 1);
-    sim.Close(handle);
 }
 
 }  // namespace

@@ -73,6 +73,7 @@ struct TimingCase {
     {"FailedWaitAndNoReply", {.reply = false, .failedWait = 3}, 0,
      "NFW" + Times(2, Timeout) + "s!cR" + Times(13, Timeout) + "X", 75000},
     {"WriteFails", {.write = SimWrite::Fails}, 0, "NFWX", 0},
+    {"ShortWriteStillReadsTheReply", {.write = SimWrite::Short}, 65, "NFWs+rX", 0},
     // A device that stops taking reports costs one write bound, no read.
     {"WriteHangs", {.write = SimWrite::Hangs}, 0, "NFWX", 5000},
 };
