@@ -6,7 +6,6 @@
 
 #include "tests/support/temp_dir.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,13 +111,9 @@ protected:
     // The descriptors this process holds open on a node.
     std::vector<int> FdsOn(const std::string& node) const {
         std::vector<int> fds;
-        DIR* dir = ::opendir("/proc/self/fd");
-        while (const dirent* entry = ::readdir(dir)) {
-            std::error_code error;
-            const std::string fd = std::string("/proc/self/fd/") + entry->d_name;
-            if (fs::read_symlink(fd, error) == fs::canonical(Path(node))) fds.push_back(std::stoi(entry->d_name));
-        }
-        ::closedir(dir);
+        std::error_code error;
+        for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd"))
+            if (fs::read_symlink(fd, error) == fs::canonical(Path(node))) fds.push_back(std::stoi(fd.path().filename()));
         return fds;
     }
     // One read of at most `length` bytes that waits `timeoutMs`.

@@ -93,38 +93,6 @@ TEST(ExchangeTest, ReturnsReplyBytesAfterBoundedWaits) {
     }
 }
 
-// A reply that came after its request gave up waits in the input queue; the
-// next request discards it and reads its own reply.
-TEST(ExchangeTest, StaleReplyIsNeverTakenForTheNextReply) {
-    const struct {
-        Report first;   // its reply comes too late
-        Report second;  // the query, or refused by the device
-        int result;
-        std::uint8_t status;
-    } rows[] = {
-        {CustomData, BuildInfoRequest(), 65, 0},
-        {BuildInfoRequest(), BuildEraseRequest({1, 1, 1, 1, 1, 1, 1, 1}), static_cast<int>(SimRefusedEraseReplyLength),
-         SimStatusWrongPin},
-        {CustomData, BuildDebounceRequest(FactoryDefaultPin, 5), 65, 0x55},
-    };
-    for (const auto& c : rows) {
-        SCOPED_TRACE(int{c.second[1]});
-        Fixture f;
-        f.sim.AddFault(0, {SimRequestSelector::AtRequest(1), {.replyAtWait = 17}});
-        f.sim.AddFault(0, {SimRequestSelector::ForCommand(CommandCode::Debounce), {.refuseWithStatus = 0x55}});
-        ASSERT_EQ(f.Exchange(c.first), 0);
-        f.sim.ClearRecord();
-
-        EXPECT_EQ(f.Exchange(c.second), c.result);
-        EXPECT_EQ(f.reply[1], c.second[1]);
-        EXPECT_EQ(f.reply[StatusByteOffset], c.status);
-        EXPECT_EQ(Trace(f.sim), "NFWs+rX");
-        EXPECT_EQ(f.sim.EventsOf(SimEventKind::Flush).at(0).transferred, 1u);  // the stale reply
-        EXPECT_EQ(f.sim.NowMs(), 80000u);  // the first request's 16 waits, no more
-        f.ExpectClean();
-    }
-}
-
 // Where the request goes, and how much of it, by the first of two devices'
 // layout (`before` discovery) and its configuration interface (`after`).
 struct RouteCase {
