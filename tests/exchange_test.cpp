@@ -127,7 +127,6 @@ struct RouteCase {
     {"LongerReportCut", nullptr, [](SimHidLayer& s) { s.Interface(0, 4).outputReportLength = 70; }, 65, "NFWs+rX",
      4, 65},
     {"NoOutputReport", nullptr, [](SimHidLayer& s) { s.Interface(0, 4).outputReportLength = 0; }, 0, "NX", -1, 0},
-    {"CapsUnreadable", nullptr, [](SimHidLayer& s) { s.Interface(0, 4).capsUnreadable = true; }, 0, "NX", -1, 0},
     // No event for the read: nothing is sent, so no reply is left unread.
     {"NoReadEvent", nullptr, [](SimHidLayer& s) { s.SetReaderCreationFails(true); }, 0, "n", -1, 0},
 };

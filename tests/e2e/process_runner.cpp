@@ -2,12 +2,12 @@
 
 #include "tests/support/file_bytes.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -118,12 +118,9 @@ Child Start(const std::string& program, const std::vector<std::string>& argument
 
 int Wait(Child child) {
     int status = 0;
-    pid_t waited = -1;
-    do {
-        waited = waitpid(child, &status, 0);
-    } while (waited < 0 && errno == EINTR);
     // A child killed by a signal reports 128 + the signal, as shells do.
-    return waited != child ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 #endif
 
@@ -134,9 +131,7 @@ std::string NativePath(const std::string& path) {
     // Wine maps the whole POSIX file system to drive Z:.
     if (!path.empty() && path.front() == '/') {
         std::string windowsPath = "Z:" + path;
-        for (char& c : windowsPath) {
-            if (c == '/') c = '\\';
-        }
+        std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
         return windowsPath;
     }
 #endif
