@@ -56,10 +56,4 @@ const EraseCase Cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, EraseFlow, testing::ValuesIn(Cases));
 
-// Control bytes of a name cannot end the record's line or reach a terminal.
-TEST(ResultRecord, ControlBytesOfTheFileNameAreEscaped) {
-    EXPECT_EQ(BuildWriteResultRecord("SN=1;REV=2", "c:\\t\x01\x1f\x7f\r\n ~\xc3\xbc;"),
-              "CMD=write;STATE=success;SN=1;REV=2;FILE=c:\\t\\x01\\x1F\\x7F\\x0D\\x0A ~\xc3\xbc;;");
-}
-
 }  // namespace

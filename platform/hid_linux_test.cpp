@@ -4,11 +4,8 @@
 // so that writes can be read back and reads can be fed.
 #include "platform/hid_linux.h"
 
-#include "device/discovery.h"
-#include "device/exchange.h"
 #include "tests/support/temp_dir.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,7 +67,7 @@ class HidrawLayerTest : public testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(root / "dev");
-        for (const NodeSpec& node : Tree()) {
+        for (const NodeSpec& node : Nodes) {
             const std::string usb = node.usbDevice;
             const fs::path hid = usb.empty() ? root / "devices/virtual/misc/uhid" / (node.name + "hid")
                                              : root / "devices" / usb / (usb.substr(usb.rfind('/') + 1) + ":1." +
@@ -91,7 +88,6 @@ protected:
         hid = CreateHidrawLayer((root / "class").string(), (root / "dev").string());
     }
 
-    virtual const std::vector<NodeSpec>& Tree() const { return Nodes; }
     static void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     std::string Path(const std::string& suffix) const { return (root / "dev").string() + "/" + suffix; }
     HidHandle Open(const std::string& suffix, HidAccess access, HidIoMode mode = HidIoMode::Overlapped) {
@@ -115,13 +111,9 @@ protected:
     // The descriptors this process holds open on a node.
     std::vector<int> FdsOn(const std::string& node) const {
         std::vector<int> fds;
-        DIR* dir = ::opendir("/proc/self/fd");
-        while (const dirent* entry = ::readdir(dir)) {
-            std::error_code error;
-            const std::string fd = std::string("/proc/self/fd/") + entry->d_name;
-            if (fs::read_symlink(fd, error) == fs::canonical(Path(node))) fds.push_back(std::stoi(entry->d_name));
-        }
-        ::closedir(dir);
+        std::error_code error;
+        for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd"))
+            if (fs::read_symlink(fd, error) == fs::canonical(Path(node))) fds.push_back(std::stoi(fd.path().filename()));
         return fds;
     }
     // One read of at most `length` bytes that waits `timeoutMs`.
@@ -151,34 +143,21 @@ TEST_F(HidrawLayerTest, EnumeratesCollectionsGroupedByDeviceAndInterface) {
     EXPECT_TRUE(CreateHidrawLayer((root / "none").string(), (root / "dev").string())->EnumerateInterfaces().empty());
 }
 
-struct OpenCase {
-    std::string path;  // below the device directory, or "/" for outside it
-    HidAccess access;
-    bool opens;
-};
-
-class HidrawOpenTest : public HidrawLayerTest, public testing::WithParamInterface<OpenCase> {};
-
 // A node this process may not open for reading and writing refuses a
 // read-write handle, so that discovery takes it query-only.
-TEST_P(HidrawOpenTest, OpensOnlyWhatEnumerationNames) {
-    const std::string& path = GetParam().path;
-    const HidHandle handle = hid->Open(path.starts_with("/") ? path : Path(path), GetParam().access,
-                                       HidIoMode::Synchronous);
-    EXPECT_EQ(handle != InvalidHidHandle, GetParam().opens);
-    hid->Close(handle);
+TEST_F(HidrawLayerTest, OpensOnlyWhatEnumerationNames) {
+    const std::tuple<std::string, HidAccess, bool> cases[] = {  // "/...": outside the device directory
+        {"hidraw2#1", HidAccess::ReadWrite, true},        {"hidraw2#2", HidAccess::QueryOnly, false},
+        {"hidraw2#01", HidAccess::QueryOnly, false},      {"hidraw3", HidAccess::ReadWrite, true},
+        {"hidraw3#1", HidAccess::QueryOnly, false},       {"hidraw4", HidAccess::ReadWrite, false},
+        {"hidraw4", HidAccess::QueryOnly, true},          {"../dev/hidraw2", HidAccess::QueryOnly, false},
+        {"/elsewhere/hidraw2", HidAccess::QueryOnly, false}};
+    for (const auto& [path, access, opens] : cases) {
+        const HidHandle handle = hid->Open(path.starts_with("/") ? path : Path(path), access, HidIoMode::Synchronous);
+        EXPECT_EQ(handle != InvalidHidHandle, opens) << path;
+        hid->Close(handle);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Paths, HidrawOpenTest,
-                         testing::Values(OpenCase{"hidraw2#1", HidAccess::ReadWrite, true},
-                                         OpenCase{"hidraw2#2", HidAccess::QueryOnly, false},
-                                         OpenCase{"hidraw2#01", HidAccess::QueryOnly, false},
-                                         OpenCase{"hidraw3", HidAccess::ReadWrite, true},
-                                         OpenCase{"hidraw3#1", HidAccess::QueryOnly, false},
-                                         OpenCase{"hidraw4", HidAccess::ReadWrite, false},
-                                         OpenCase{"hidraw4", HidAccess::QueryOnly, true},
-                                         OpenCase{"../dev/hidraw2", HidAccess::QueryOnly, false},
-                                         OpenCase{"/elsewhere/hidraw2", HidAccess::QueryOnly, false}));
 
 struct QueryCase {
     std::string path;
@@ -188,44 +167,39 @@ struct QueryCase {
     std::u16string product;
 };
 
-class HidrawQueryTest : public HidrawLayerTest,
-                        public testing::WithParamInterface<std::tuple<QueryCase, HidAccess>> {};
-
-TEST_P(HidrawQueryTest, AnswersQueriesInBothAccessModes) {
-    const auto& [c, access] = GetParam();
-    const HidHandle handle = Open(c.path, access);
-    ASSERT_NE(handle, InvalidHidHandle);
-    HidAttributes attributes{};
-    ASSERT_TRUE(hid->ReadAttributes(handle, attributes));
-    EXPECT_EQ(std::tuple(attributes.vendorId, attributes.productId, attributes.versionNumber),
-              std::tuple(c.attributes.vendorId, c.attributes.productId, c.attributes.versionNumber));
-    HidCaps caps{};
-    ASSERT_EQ(hid->ReadCaps(handle, caps), c.capsRead);
-    EXPECT_EQ(std::tuple(caps.usagePage, caps.usage, caps.inputReportByteLength, caps.outputReportByteLength,
-                         caps.featureReportByteLength),
-              std::tuple(c.caps.usagePage, c.caps.usage, c.caps.inputReportByteLength,
-                         c.caps.outputReportByteLength, c.caps.featureReportByteLength));
-    std::array<char16_t, 255> buffer{};
-    ASSERT_TRUE(hid->ReadProductString(handle, buffer.data(), 255));
-    EXPECT_EQ(std::u16string(buffer.data()), c.product);
-    EXPECT_TRUE(FdsOn("hidraw2").empty());  // queries open nothing
-    hid->Close(handle);
+TEST_F(HidrawLayerTest, AnswersQueriesInBothAccessModes) {
+    const QueryCase cases[] = {
+        {"hidraw2", {0x1209, 0xB310, 0x1026}, true, {1, 0xFF00, 9, 17, 0}, u"ConfigInterface"},
+        {"hidraw2#1", {0x1209, 0xB310, 0x1026}, true, {1, 0x0C, 3, 0, 0}, u"ConfigInterface"},
+        // No USB interface above: version 0 and the HID name, where bytes
+        // that are not UTF-8 become U+FFFD.
+        {"hidraw10", {0x845E, 0x0001, 0}, true, {1, 0xFF00, 65, 65, 0}, u"Virtual \u00DC\u20AC\U0001F600 \uFFFD"},
+        // An unreadable descriptor gives no capabilities; an interface
+        // without a string gives the HID name.
+        {"hidraw3", {0x004C, 0x0267, 0x0100}, false, {}, u"Broken"}};
+    for (const QueryCase& c : cases) {
+        for (const HidAccess access : {HidAccess::ReadWrite, HidAccess::QueryOnly}) {
+            SCOPED_TRACE(c.path);
+            const HidHandle handle = Open(c.path, access);
+            ASSERT_NE(handle, InvalidHidHandle);
+            HidAttributes a{};
+            ASSERT_TRUE(hid->ReadAttributes(handle, a));
+            EXPECT_EQ(std::tuple(a.vendorId, a.productId, a.versionNumber),
+                      std::tuple(c.attributes.vendorId, c.attributes.productId, c.attributes.versionNumber));
+            HidCaps caps{};
+            ASSERT_EQ(hid->ReadCaps(handle, caps), c.capsRead);
+            EXPECT_EQ(std::tuple(caps.usagePage, caps.usage, caps.inputReportByteLength, caps.outputReportByteLength,
+                                 caps.featureReportByteLength),
+                      std::tuple(c.caps.usagePage, c.caps.usage, c.caps.inputReportByteLength,
+                                 c.caps.outputReportByteLength, c.caps.featureReportByteLength));
+            std::array<char16_t, 255> buffer{};
+            ASSERT_TRUE(hid->ReadProductString(handle, buffer.data(), 255));
+            EXPECT_EQ(std::u16string(buffer.data()), c.product);
+            EXPECT_TRUE(FdsOn("hidraw2").empty());  // queries open nothing
+            hid->Close(handle);
+        }
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Interfaces, HidrawQueryTest,
-    testing::Combine(
-        testing::Values(
-            QueryCase{"hidraw2", {0x1209, 0xB310, 0x1026}, true, {1, 0xFF00, 9, 17, 0}, u"ConfigInterface"},
-            QueryCase{"hidraw2#1", {0x1209, 0xB310, 0x1026}, true, {1, 0x0C, 3, 0, 0}, u"ConfigInterface"},
-            // No USB interface above: version 0 and the HID name, where bytes
-            // that are not UTF-8 become U+FFFD.
-            QueryCase{"hidraw10", {0x845E, 0x0001, 0}, true, {1, 0xFF00, 65, 65, 0},
-                      u"Virtual \u00DC\u20AC\U0001F600 \uFFFD"},
-            // An unreadable descriptor gives no capabilities; an interface
-            // without a string gives the HID name.
-            QueryCase{"hidraw3", {0x004C, 0x0267, 0x0100}, false, {}, u"Broken"}),
-        testing::Values(HidAccess::ReadWrite, HidAccess::QueryOnly)));
 
 // "ConfigInterface" is 15 code units: what a buffer of each size receives.
 TEST_F(HidrawLayerTest, ProductStringHonoursBufferBytes) {
@@ -289,46 +263,37 @@ TEST_F(HidrawLayerTest, HandlesOfANodeShareOneDescriptorOpenedAtFirstIo) {
     EXPECT_TRUE(FdsOn("hidraw2").empty());
 }
 
-struct ReadCase {
-    std::string path;
-    std::vector<Bytes> fed;  // each read after the one before it
-    std::uint32_t length;
-    Bytes expected;  // bytes at the start of the buffer; the rest untouched
-};
-
-class HidrawReadTest : public HidrawLayerTest, public testing::WithParamInterface<ReadCase> {};
-
-TEST_P(HidrawReadTest, ReplyStartsWithReportIdAndBelongsToTheCollection) {
-    const ReadCase& c = GetParam();
-    const HidHandle handle = Open(c.path, HidAccess::ReadWrite);
-    const std::string node = c.path.substr(0, c.path.find('#'));
-    ASSERT_EQ(hid->WriteReport(handle, report.data(), 1, 5000), 1u);  // opens the node
-    Sent(node);
-    Bytes buffer(65, 0xEE);
-    std::uint32_t bytes = 0;
-    for (std::size_t i = 0; i + 1 < c.fed.size(); ++i) {  // not this collection's: dropped
-        Feed(node, c.fed[i]);
-        EXPECT_EQ(Read(handle, buffer, bytes, c.length), HidWaitResult::TimedOut);
-    }
-    Feed(node, c.fed.back());
-    ASSERT_EQ(Read(handle, buffer, bytes, c.length), HidWaitResult::Signalled);
-    EXPECT_EQ(bytes, c.expected.size());
-    Bytes expected = c.expected;
-    expected.resize(buffer.size(), 0xEE);
-    EXPECT_EQ(buffer, expected);
-    hid->Close(handle);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Reports, HidrawReadTest,
-    testing::Values(
+// Each fed report after the one before it; the reply is the last, its bytes
+// at the start of the buffer and the rest untouched.
+TEST_F(HidrawLayerTest, ReplyStartsWithReportIdAndBelongsToTheCollection) {
+    const std::tuple<std::string, std::vector<Bytes>, std::uint32_t, Bytes> cases[] = {
         // No report IDs: the kernel gives 64 bytes; the reply is 65 with ID 0.
-        ReadCase{"hidraw10", {Counting(1, 64)}, 65, Counting(1, 64, true)},
-        ReadCase{"hidraw10", {Counting(1, 64)}, 9, Counting(1, 8, true)},
+        {"hidraw10", {Counting(1, 64)}, 65, Counting(1, 64, true)},
+        {"hidraw10", {Counting(1, 64)}, 9, Counting(1, 8, true)},
         // Report IDs: the kernel's first byte is the ID already; a report of
         // the node's other collection is not a reply.
-        ReadCase{"hidraw2#1", {{0x01, 0x77}, {0x02, 0x34, 0x12}}, 65, {0x02, 0x34, 0x12}},
-        ReadCase{"hidraw2", {{0x02, 0x34, 0x12}, {0x01, 0x55}}, 65, {0x01, 0x55}}));
+        {"hidraw2#1", {{0x01, 0x77}, {0x02, 0x34, 0x12}}, 65, {0x02, 0x34, 0x12}},
+        {"hidraw2", {{0x02, 0x34, 0x12}, {0x01, 0x55}}, 65, {0x01, 0x55}}};
+    for (const auto& [path, fed, length, reply] : cases) {
+        SCOPED_TRACE(path);
+        const HidHandle handle = Open(path, HidAccess::ReadWrite);
+        const std::string node = path.substr(0, path.find('#'));
+        ASSERT_EQ(hid->WriteReport(handle, report.data(), 1, 5000), 1u);  // opens the node
+        Sent(node);
+        Bytes buffer(65, 0xEE);
+        std::uint32_t bytes = 0;
+        for (const Bytes& bytesFed : fed) {
+            Feed(node, bytesFed);
+            const bool last = &bytesFed == &fed.back();
+            ASSERT_EQ(Read(handle, buffer, bytes, length), last ? HidWaitResult::Signalled : HidWaitResult::TimedOut);
+        }
+        EXPECT_EQ(bytes, reply.size());
+        Bytes expected = reply;
+        expected.resize(buffer.size(), 0xEE);
+        EXPECT_EQ(buffer, expected);
+        hid->Close(handle);
+    }
+}
 
 // A read on a handle without a node that carries reports never starts: it
 // never signals, even with a report waiting, and its result comes at once. A
@@ -368,52 +333,6 @@ TEST_F(HidrawLayerTest, ReadsFailAtOnceOnAGoneNodeAndNeverStartWithoutOne) {
         ::close(replacement);
     }
     EXPECT_EQ(buffer, Bytes(65, 0));
-}
-
-// An OB310 whose six interfaces lie in four USB interfaces, two of them with
-// two top-level collections each, beside a device of another make.
-const std::vector<NodeSpec> SplitDevice = {
-    {"hidraw1", TwoCollectionDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-1", "0", "KeyboardInterface", "1026"},
-    {"hidraw2", VendorDescriptor, "0003:0000845E:00000001", "Mouse", "usb1/1-3", "0", "ConfigInterface", "0100"},
-    {"hidraw3", TwoCollectionDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-1", "1", "MouseInterface", "1026"},
-    {"hidraw7", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-1", "2", "ConfigInterface", "1026"},
-    {"hidraw8", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-1", "3", "LedInterface", "1026"},
-};
-
-class HidrawDiscoveryTest : public HidrawLayerTest {
-protected:
-    const std::vector<NodeSpec>& Tree() const override { return SplitDevice; }
-};
-
-// Six collections make one device whatever their split into nodes; discovery
-// opens no node, and a request opens only the configuration interface's node:
-// the FIFO hands the report back as the reply, the ID byte 0 put in front of
-// its first 64 bytes.
-TEST_F(HidrawDiscoveryTest, CountsCollectionsAsInterfacesAndOpensOnlyTheConfigInterface) {
-    DeviceInterfaceTable table;
-    table.hid = hid.get();
-    ASSERT_EQ(DiscoverDevices(table), 1);
-    std::vector<std::u16string> names;
-    for (const DeviceInterface& record : table.records) names.push_back(record.productString);
-    EXPECT_EQ(names, (std::vector<std::u16string>{u"KeyboardInterface", u"KeyboardInterface", u"MouseInterface",
-                                                  u"MouseInterface", u"ConfigInterface", u"LedInterface", u"",
-                                                  u"", u"", u"", u"", u"", u"", u"", u"", u""}));
-    const std::vector<std::string> nodes = {"hidraw1", "hidraw3", "hidraw7", "hidraw8"};
-    for (const std::string& node : nodes) EXPECT_TRUE(FdsOn(node).empty()) << node;
-
-    Report request{};
-    for (std::size_t i = 1; i < request.size(); ++i) request[i] = static_cast<std::uint8_t>(i);
-    Report reply{};
-    EXPECT_EQ(ExchangeReport(table, request, reply), 65);
-    Report expected{};
-    std::copy_n(request.begin(), 64, expected.begin() + 1);
-    EXPECT_EQ(reply, expected);
-    for (const std::string& node : nodes) EXPECT_EQ(FdsOn(node).size(), node == "hidraw7" ? 1u : 0u) << node;
-
-    for (const DeviceInterface& record : table.records)
-        for (HidHandle handle : {record.readHandle, record.writeHandle})
-            if (handle != InvalidHidHandle) hid->Close(handle);
-    EXPECT_TRUE(FdsOn("hidraw7").empty());
 }
 
 }  // namespace

@@ -2,30 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <sstream>
 
 namespace {
 
-// "00 03 ff*27 ...": hex bytes, a run written as byte*count, spaces free;
-// gives the bytes in one plain spelling, as Spell(report) does.
-std::string Spell(const std::string& golden) {
-    std::string text;
+// "00 03 ff*27 ...": hex bytes, a run written as byte*count, spaces free.
+std::vector<std::uint8_t> Golden(const std::string& golden) {
+    std::vector<std::uint8_t> bytes;
     std::istringstream words(golden);
     for (std::string word; words >> word;) {
         const std::size_t star = word.find('*');
-        for (std::size_t i = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1)); i > 0; --i) {
-            text += word.substr(0, 2) + " ";
-        }
+        bytes.insert(bytes.end(), star == std::string::npos ? 1 : std::stoul(word.substr(star + 1)),
+                     static_cast<std::uint8_t>(std::stoul(word.substr(0, 2), nullptr, 16)));
     }
-    return text;
-}
-
-std::string Spell(const RequestReport& report) {
-    std::string text;
-    char pair[4];
-    for (std::uint8_t byte : report) text += (std::snprintf(pair, sizeof pair, "%02x ", byte), pair);
-    return text;
+    return bytes;
 }
 
 template <std::size_t N>
@@ -54,7 +44,7 @@ TEST(RequestsTest, ReportsAreByteExact) {
         {BuildNewPinRequest(newPin), "00 04 00 00 00  5a 3c 19 e7 b2 d4 0f 86  01 23 45 67 89 ab cd ef  00*44"},
     };
     for (const auto& [report, golden] : cases) {
-        EXPECT_EQ(Spell(report), Spell(golden)) << "command " << int{report[1]};
+        EXPECT_EQ(std::vector<std::uint8_t>(report.begin(), report.end()), Golden(golden)) << "command " << int{report[1]};
     }
 }
 

@@ -449,13 +449,16 @@ std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* dat
     report.device = info->device;
     report.interfaceIndex = info->interfaceIndex;
     report.bytes.assign(data, data + length);
+    std::uint32_t written = length;
 
     if (itf.options.carriesConfiguration) {
         report.requestNumber = ++device.requests;
         Report padded{};
         std::memcpy(padded.data(), data, std::min<std::size_t>(length, padded.size()));
         const SimRequestScript script = ScriptFor(device, padded, report.requestNumber);
-        if (script.write != SimWrite::Delivered) {
+        if (script.write == SimWrite::Short) {
+            written = length - 1;
+        } else if (script.write != SimWrite::Delivered) {
             if (script.write == SimWrite::Hangs) {
                 nowMs_ += timeoutMs;
             }
@@ -487,12 +490,12 @@ std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* dat
     }
 
     received_.push_back(report);
-    event.transferred = length;
+    event.transferred = written;
     Record(event);
     if (observer_) {
         observer_(received_.back());
     }
-    return length;
+    return written;
 }
 
 std::unique_ptr<HidReader> SimHidLayer::CreateReader(HidHandle readHandle) {

@@ -69,6 +69,8 @@ enum class SimWrite {
     Delivered,  // the device takes the report; the write returns its length
     Fails,      // the write fails (returns 0); the device never sees the report
     ZeroBytes,  // the write "succeeds" with 0 bytes written; the device never sees it
+    Short,      // the device takes and answers the report, but the write reports one
+                // byte fewer than its length
     Hangs,      // the device stops taking reports: the write is cancelled when its
                 // time runs out and delivers 0; the device never sees the report
 };

@@ -57,30 +57,4 @@ TEST(SimHidLayerTest, MisuseIsRecordedAsError) {
     }
 }
 
-TEST(SimHidLayerTest, FaultRulesSelectByIndexAndNumberAndTheFirstMatchWins) {
-    Discovered d;
-    d.sim.AddFault(0, {SimRequestSelector::ForKeyTableIndex(3), {.refuseWithStatus = 0x55}});
-    d.sim.AddFault(0, {SimRequestSelector::AtRequest(3), {.reply = false}});
-    d.sim.AddFault(0, {SimRequestSelector::AtRequest(4), {.reply = false}});  // index 3: the rule above wins
-    d.sim.AddFault(0, {SimRequestSelector::AtRequest(6), {.write = SimWrite::Hangs}});
-
-    std::vector<int> results, statuses, stored;
-    for (std::uint8_t index = 0; index < 6; ++index) {
-        Report reply{};
-        results.push_back(ExchangeReport(
-            d.table, BuildKeyTableRecordRequest(index, FactoryDefaultPin, {static_cast<std::uint8_t>(0xA0 + index)}),
-            reply));
-        statuses.push_back(reply[StatusByteOffset]);
-        stored.push_back(d.sim.Model(0).state.keyTables[index][0]);
-    }
-    // Request 3 is not answered; index 3 is refused and not stored; request 6
-    // is never taken and costs one write bound.
-    EXPECT_EQ(results, (std::vector<int>{65, 65, 0, 65, 65, 0}));
-    EXPECT_EQ(statuses, (std::vector<int>{0, 0, 0, 0x55, 0, 0}));
-    EXPECT_EQ(stored, (std::vector<int>{0xA0, 0xA1, 0xA2, 0, 0xA4, 0}));
-    ASSERT_EQ(d.sim.ReceivedReports().size(), 5u);
-    EXPECT_EQ(d.sim.ReceivedReports()[4].requestNumber, 5u);
-    EXPECT_EQ(d.sim.NowMs(), 85000u);
-}
-
 }  // namespace

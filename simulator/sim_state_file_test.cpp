@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #endif
 
-#include "protocol/requests.h"
-#include "simulator/sim_hid_layer.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -78,16 +76,14 @@ TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
     }
 }
 
-TEST(SimDeviceFileTest, ChangesAndReportsInWords) {
+// What the journal gets for a report; the record's words the end-to-end runs check.
+TEST(SimDeviceFileTest, ChangesInWords) {
     Ob310State before;
     before.keyTables[5].fill(1);
     Ob310State after;
     after.eraseCount = 1;
     EXPECT_EQ(FormatSimChanges(before, before), "");
     EXPECT_EQ(FormatSimChanges(before, after), "erase_count = 1\nkeytable 5 = " + std::string(64, '0') + "\n");
-    const std::uint8_t report[] = {0x00, 0x07, 0x00, 0x00, 0x00, 0xAB};
-    EXPECT_EQ(FormatReceivedReport(9, report, sizeof report),
-              "0007000000ab  request 9: command 07, PIN AB00000000000000");
 }
 
 TEST(SimDeviceFileOnDiskTest, RefusesWhatIsNotASmallRegularFile) {
@@ -106,22 +102,6 @@ TEST(SimDeviceFileOnDiskTest, RefusesWhatIsNotASmallRegularFile) {
     EXPECT_EQ(LoadSimDeviceFile(dir.File("fifo"), device, error), SimLoadOutcome::Broken);
 #endif
     EXPECT_EQ(device, SimDeviceFile{});
-}
-
-// A report the gate refuses is not taken: the write delivers nothing and the
-// device state is as before.
-TEST(SimReportGateTest, RefusedReportLeavesTheDeviceAsItWas) {
-    SimHidLayer sim;
-    sim.AddDevice();
-    sim.SetReportGate([](const SimReceivedReport& report) { return report.requestNumber != 1; });
-    const HidHandle handle = sim.Open(sim.EnumerateInterfaces()[4], HidAccess::ReadWrite, HidIoMode::Synchronous);
-    const Report erase = BuildEraseRequest(FactoryDefaultPin);
-    EXPECT_EQ(sim.WriteReport(handle, erase.data(), 65, 5000), 0u);
-    EXPECT_EQ(sim.Model(0).state, Ob310State{});
-    EXPECT_TRUE(sim.ReceivedReports().empty());
-    EXPECT_EQ(sim.WriteReport(handle, erase.data(), 65, 5000), 65u);
-    EXPECT_EQ(sim.Model(0).state.eraseCount, 1);
-    sim.Close(handle);
 }
 
 }  // namespace

@@ -2,12 +2,12 @@
 
 #include "tests/support/file_bytes.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -24,24 +24,9 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-// Quotes one argument the way the runtime's command-line parser reads it
-// back: backslashes double only in front of a quote.
-std::wstring QuoteArgument(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted.push_back(c);
-    }
-    quoted.append(2 * backslashes, L'\\');
-    return quoted + L"\"";
-}
+// No argument the suites pass holds a quote or ends in a backslash, so
+// quotes around each are all the runtime's command-line parser needs.
+std::wstring QuoteArgument(const std::wstring& argument) { return L"\"" + argument + L"\""; }
 
 HANDLE InheritableFile(const std::filesystem::path& path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES security{static_cast<DWORD>(sizeof(SECURITY_ATTRIBUTES)), nullptr, TRUE};
@@ -118,12 +103,9 @@ Child Start(const std::string& program, const std::vector<std::string>& argument
 
 int Wait(Child child) {
     int status = 0;
-    pid_t waited = -1;
-    do {
-        waited = waitpid(child, &status, 0);
-    } while (waited < 0 && errno == EINTR);
     // A child killed by a signal reports 128 + the signal, as shells do.
-    return waited != child ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 #endif
 
@@ -134,9 +116,7 @@ std::string NativePath(const std::string& path) {
     // Wine maps the whole POSIX file system to drive Z:.
     if (!path.empty() && path.front() == '/') {
         std::string windowsPath = "Z:" + path;
-        for (char& c : windowsPath) {
-            if (c == '/') c = '\\';
-        }
+        std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
         return windowsPath;
     }
 #endif
