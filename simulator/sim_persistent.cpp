@@ -179,6 +179,7 @@ SimFaultRule ToFaultRule(const SimFault& fault) {
     case SimFault::Kind::NoReply: rule.script.reply = false; break;
     case SimFault::Kind::ReplyAtWait: rule.script.replyAtWait = fault.value; break;
     case SimFault::Kind::WriteFails: rule.script.write = SimWrite::Fails; break;
+    case SimFault::Kind::WriteHangs: rule.script.write = SimWrite::Hangs; break;
     case SimFault::Kind::Refuse:
         rule.script.refuseWithStatus = static_cast<std::uint8_t>(fault.value);
         break;

@@ -117,13 +117,15 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     fault.index = index;
 
     const std::string_view kind = words[2];
-    const std::size_t wantWords = (kind == "no-reply" || kind == "write-fails") ? 3 : 4;
+    const std::size_t wantWords = (kind == "no-reply" || kind == "write-fails" || kind == "write-hangs") ? 3 : 4;
     std::uint32_t value = 0;
     const bool hasValue = words.size() == 4;
     if (kind == "no-reply") {
         fault.kind = SimFault::Kind::NoReply;
     } else if (kind == "write-fails") {
         fault.kind = SimFault::Kind::WriteFails;
+    } else if (kind == "write-hangs") {
+        fault.kind = SimFault::Kind::WriteHangs;
     } else if (kind == "reply-at-wait") {
         fault.kind = SimFault::Kind::ReplyAtWait;
         if (!hasValue || !ParseDecimal(words[3], SimMaxFaultRequest, value) || value < 1) {
@@ -144,7 +146,7 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
         }
     } else {
         problem = "unknown fault kind " + Quoted(kind) +
-                  " (no-reply, reply-at-wait, write-fails, refuse, short)";
+                  " (no-reply, reply-at-wait, write-fails, write-hangs, refuse, short)";
         return false;
     }
     if (words.size() != wantWords) {
@@ -252,7 +254,7 @@ constexpr const char* FileHeader =
     "# keytable N  = 64 hex digits     record N (0-247); records not listed are zero\n"
     "# fault       = request N KIND    at the N-th report of a run (1 = first)\n"
     "# fault       = keytable I KIND   at the key-table record I\n"
-    "#   KIND: no-reply | reply-at-wait W | write-fails | refuse XX | short L (1-64)\n"
+    "#   KIND: no-reply | reply-at-wait W | write-fails | write-hangs | refuse XX | short L (1-64)\n"
     "#\n";
 
 std::string UpperHex(const std::uint8_t* data, std::size_t size) {
@@ -292,6 +294,7 @@ std::string FormatFault(const SimFault& fault) {
     switch (fault.kind) {
     case SimFault::Kind::NoReply: return text + " no-reply";
     case SimFault::Kind::WriteFails: return text + " write-fails";
+    case SimFault::Kind::WriteHangs: return text + " write-hangs";
     case SimFault::Kind::ReplyAtWait: return text + " reply-at-wait " + std::to_string(fault.value);
     case SimFault::Kind::Refuse: return text + " refuse " + HexNumber(fault.value, 2);
     case SimFault::Kind::Short: return text + " short " + std::to_string(fault.value);

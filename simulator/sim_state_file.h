@@ -30,6 +30,8 @@
 //           "reply-at-wait W" the answer comes during the W-th wait (1 to 16
 //                             arrive in time, later ones never do)
 //           "write-fails"     the report is not taken: the write delivers 0
+//           "write-hangs"     the device stops taking reports: the write
+//                             gives up after its 5000 ms (virtual time)
 //           "refuse XX"       the answer carries status byte XX (01 to FF)
 //           "short L"         the answer is only L bytes long (1 to 64)
 //
@@ -61,7 +63,7 @@ inline constexpr std::uintmax_t SimMaxFileBytes = 1024 * 1024;
 
 struct SimFault {
     enum class Target { Request, KeyTable };
-    enum class Kind { NoReply, ReplyAtWait, WriteFails, Refuse, Short };
+    enum class Kind { NoReply, ReplyAtWait, WriteFails, WriteHangs, Refuse, Short };
 
     Target target = Target::Request;
     unsigned index = 1;  // request number (from 1) or key-table index

@@ -141,6 +141,8 @@ TEST_F(SimE2eTest, DeviceFileScenarios) {
         {"fault = request 1 reply-at-wait 16\n", {"-i"}, fresh, 0, 1},
         {"fault = request 1 reply-at-wait 17\n", {"-i"}, infoFailed, 4, 1},
         {"fault = request 1 write-fails\n", {"-i"}, infoFailed, 4, 0},
+        {"fault = request 2 write-hangs\n", {"-c", "-p", FactoryPinText},
+         RedLine("Error: OB310 can not erased.", 4), 4, 1},
         {"fault = request 2 short 64\n", WriteExample, RedLine("Error: Can not erase Ombrel310", 4), 4,
          2},
         {"fault = keytable 247 no-reply\n", WriteExample, RedLine("Error: Fail to write keytables", 4),
