@@ -5,23 +5,6 @@
 #include <shellapi.h>
 #endif
 
-namespace {
-
-#ifdef _WIN32
-std::string Utf8FromWide(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) {
-        return {};
-    }
-    std::string narrow(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
-    narrow.pop_back();  // the terminating NUL
-    return narrow;
-}
-#endif
-
-}  // namespace
-
 ProgramArguments::ProgramArguments(int argc, char** argv) {
 #ifdef _WIN32
     int count = 0;
@@ -43,6 +26,17 @@ ProgramArguments::ProgramArguments(int argc, char** argv) {
 }
 
 #ifdef _WIN32
+std::string Utf8FromWide(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) {
+        return {};
+    }
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
+    narrow.pop_back();  // the terminating NUL
+    return narrow;
+}
+
 std::wstring WideFromUtf8(std::string_view text) {
     if (text.empty()) {
         return {};

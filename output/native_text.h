@@ -26,4 +26,6 @@ private:
 // UTF-8 to UTF-16 for the system's wide functions; invalid bytes become
 // U+FFFD, so such a name is not found rather than taken for another.
 std::wstring WideFromUtf8(std::string_view text);
+// UTF-16 from the system (a NUL-terminated text) to UTF-8.
+std::string Utf8FromWide(const wchar_t* text);
 #endif

@@ -20,29 +20,12 @@ extern "C" {
 #include <vector>
 
 #include "device/hid_layer.h"
+#include "output/native_text.h"
 
 namespace {
 
 HANDLE ToWin(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 HidHandle FromWin(HANDLE handle) { return reinterpret_cast<HidHandle>(handle); }
-
-std::string ToUtf8(const wchar_t* text) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1) return {};
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-    out.pop_back();  // the converted NUL
-    return out;
-}
-
-std::wstring ToWide(const std::string& text) {
-    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
-    if (units <= 1) return {};
-    std::wstring out(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, out.data(), units);
-    out.pop_back();
-    return out;
-}
 
 // One overlapped read at a time on one handle, with its own event.
 class OverlappedReader final : public HidReader {
@@ -138,14 +121,14 @@ public:
             // 32-bit (packed), not the size of the whole block.
             detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
             if (!SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, required, nullptr, nullptr)) continue;
-            paths.push_back(ToUtf8(detail->DevicePath));
+            paths.push_back(Utf8FromWide(detail->DevicePath));
         }
         SetupDiDestroyDeviceInfoList(list);
         return paths;
     }
 
     HidHandle Open(const std::string& path, HidAccess access, HidIoMode /*mode*/) override {
-        const std::wstring widePath = ToWide(path);
+        const std::wstring widePath = WideFromUtf8(path);
         if (widePath.empty()) return InvalidHidHandle;
         // Access 0 opens even interfaces that the system holds exclusively
         // (keyboards, mice): enough for attributes, capabilities and strings.
