@@ -60,7 +60,7 @@ TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
         {"fault = keytable 248 no-reply\n", "line 1: fault keytable index must be 0 to 247"},
         {"fault = erase 1 no-reply\n", "line 1: unknown fault target \"erase\" (request or keytable)"},
         {"fault = request 1 explode\n",
-         "line 1: unknown fault kind \"explode\" (no-reply, reply-at-wait, write-fails, refuse, short)"},
+         "line 1: unknown fault kind \"explode\" (no-reply, reply-at-wait, write-fails, write-hangs, refuse, short)"},
         {"fault = request 1\n", "line 1: fault needs a target and a kind, e.g. \"request 5 no-reply\""},
         {"fault = request 1 refuse 00\n", "line 1: refuse needs a status byte of 01 to FF"},
         {"fault = request 1 short 0\n", "line 1: short needs a reply length of 1 to 64"},
