@@ -71,7 +71,8 @@ void E2eTest::SetUp() {
         if (c == '/') c = '_';
     }
     // Its own folder, also when another build runs the same suite at once.
-    name += "_" + std::to_string(std::random_device{}());
+    name += '_';
+    name += std::to_string(std::random_device{}());
     workDir = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(workDir);
     std::filesystem::create_directories(workDir);
