@@ -75,11 +75,11 @@ TEST_F(E2eTest, NamesInAnyLanguage) {
 #ifndef _WIN32
 // One run, one log line: the control bytes of a name cannot forge lines or terminal escapes.
 TEST_F(E2eTest, ControlBytesOfANameAreEscapedInTheRecord) {
-    const std::string name = "a\r\n01.01.2026 00:00:00: CMD=write;\x1b[2J\x7f.ob310";
+    const std::string name = "a\r\n01.01.2026 00:00:00: CMD=write;\x1b[2J\x1f\x7f.ob310";
     CopyExample(name);
     EXPECT_EQ(Run(SimPath(), {"-f", name, "-p", FactoryPinText, "-l", "r.log"}).exitStatus, 0);
     EXPECT_EQ(ReadFileBytes(Path("r.log")).substr(19), ": CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=a\\x0D"
-                                                       "\\x0A01.01.2026 00:00:00: CMD=write;\\x1B[2J\\x7F.ob310;\r\n");
+                                                       "\\x0A01.01.2026 00:00:00: CMD=write;\\x1B[2J\\x1F\\x7F.ob310;\r\n");
 }
 #endif
 
