@@ -122,7 +122,7 @@ mutant linux-report-id-filter native platform/hid_linux.cpp \
 
 # --- Windows backend (tests under Wine) ------------------------------------------------------
 mutant windows-flush-dropped windows platform/hid_windows.cpp \
-  'HidD_FlushQueue(ToWin(readHandle));' ';'
+  'HidD_FlushQueue(ToWin(readHandle));' 'static_cast<void>(readHandle);'
 mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
   'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(file);' \
   'WaitForSingleObject(event, timeoutMs);'
