@@ -121,8 +121,11 @@ mutant linux-report-id-filter native platform/hid_linux.cpp \
   'if (acceptedIds_ != nullptr &&' 'if (false &&'
 
 # --- Windows backend (tests under Wine) ------------------------------------------------------
-mutant windows-flush-dropped windows platform/hid_windows.cpp \
-  'HidD_FlushQueue(ToWin(readHandle));' 'static_cast<void>(readHandle);'
+# (Dropping HidD_FlushQueue is not here: Wine's HID devices send no input
+# reports, so no test under Wine can see a flush drop one; the exchange's call
+# of FlushInput is checked by flush-dropped above.)
+mutant windows-read-not-cancelled windows platform/hid_windows.cpp \
+  'void Cancel() override { CancelIo(handle_); }' 'void Cancel() override {}'
 mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
   'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(file);' \
   'WaitForSingleObject(event, timeoutMs);'
