@@ -14,7 +14,9 @@ std::uint32_t ReportLength(HidLayer& hid, HidHandle handle) {
     return std::min<std::uint32_t>(caps.outputReportByteLength, ReportBufferSize);
 }
 
-int ReadWithReader(HidLayer& hid, HidReader& reader, HidHandle readHandle, std::uint8_t* buffer) {
+// Reads one input report into `buffer` with up to ReadAttempts waits of
+// ReadTimeoutMs through the request's reader. Returns the bytes received, or 0.
+int ReadInputReport(HidLayer& hid, HidReader& reader, HidHandle readHandle, std::uint8_t* buffer) {
     // A zero length (no capabilities) could never bring a reply back.
     const std::uint32_t length = ReportLength(hid, readHandle);
     if (length == 0) {
@@ -79,13 +81,5 @@ int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& re
     if (hid.WriteReport(record.writeHandle, request.data(), length, WriteTimeoutMs) == 0) {
         return 0;
     }
-    return ReadWithReader(hid, *reader, record.readHandle, reply.data());
-}
-
-int ReadInputReport(HidLayer& hid, HidHandle readHandle, std::uint8_t* buffer) {
-    const std::unique_ptr<HidReader> reader = hid.CreateReader(readHandle);
-    if (!reader) {
-        return 0;
-    }
-    return ReadWithReader(hid, *reader, readHandle, buffer);
+    return ReadInputReport(hid, *reader, record.readHandle, reply.data());
 }

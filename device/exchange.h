@@ -22,7 +22,3 @@ using Report = std::array<std::uint8_t, ReportBufferSize>;
 // "ConfigInterface". `table` is the request's own copy; no handle is opened
 // or closed.
 int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& reply);
-
-// Reads one input report into `buffer` (ReportBufferSize bytes) with up to
-// ReadAttempts waits of ReadTimeoutMs. Returns the bytes received, or 0.
-int ReadInputReport(HidLayer& hid, HidHandle readHandle, std::uint8_t* buffer);
