@@ -91,7 +91,9 @@ void TakeValue(const std::string& previousOption, const std::string& value) {
 
 }  // namespace
 
-int Ob310Main(int argc, const char* const* argv, HidLayer& hid) {
+int Ob310Main(int argc, const char* const* argv, HidLayer& hid) { return Ob310Main(argc, argv, hid, ""); }
+
+int Ob310Main(int argc, const char* const* argv, HidLayer& hid, const std::string& recordFields) {
     ResetProcessState(hid);
 
     if (argc < 2) {
@@ -136,10 +138,10 @@ int Ob310Main(int argc, const char* const* argv, HidLayer& hid) {
         return ExitPinError;
     }
     if (settings.clearRequested) {
-        return RunEraseFlow();
+        return RunEraseFlow(recordFields);
     }
     if (settings.fileRequested) {
-        return RunWriteFlow();
+        return RunWriteFlow(recordFields);
     }
     logFile.Close();
     return ExitSuccess;

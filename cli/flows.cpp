@@ -83,7 +83,7 @@ int RunInformationFlow() {
     return ExitReadWriteError;
 }
 
-int RunEraseFlow() {
+int RunEraseFlow(const std::string& recordFields) {
     DeviceInterfaceTable table{deviceLayer};
     if (DiscoverDevices(table) < 1) {
         CloseDeviceHandles(table);
@@ -104,7 +104,7 @@ int RunEraseFlow() {
         return ExitReadWriteError;
     }
     CloseDeviceHandles(table);
-    const int code = FinishWithResultRecord(BuildEraseResultRecord(deviceIdentity));
+    const int code = FinishWithResultRecord(BuildEraseResultRecord(deviceIdentity) + recordFields);
     if (code != ExitSuccess) {
         return code;
     }

@@ -6,8 +6,10 @@
 #include "device/discovery.h"
 
 int RunInformationFlow();
-int RunEraseFlow();
-int RunWriteFlow();
+// `recordFields` goes after the fields of the erase's or the write's result
+// record (empty, or fields that each end with ";").
+int RunEraseFlow(const std::string& recordFields);
+int RunWriteFlow(const std::string& recordFields);
 
 // The log lines of a successful erase or write: "CMD=erase;STATE=success;"
 // and the identity and ";"; for a write also "FILE=", the file name as given

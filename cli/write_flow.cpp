@@ -106,7 +106,7 @@ int ProgramDevice(DeviceInterfaceTable& table) {
 
 }  // namespace
 
-int RunWriteFlow() {
+int RunWriteFlow(const std::string& recordFields) {
     if (settings.configFileName.empty()) {
         PrintError("Error: No ob310 file selected", ExitFileNotFound);
         return ExitFileNotFound;
@@ -136,5 +136,6 @@ int RunWriteFlow() {
         return code;
     }
     CloseDeviceHandles(table);
-    return FinishWithResultRecord(BuildWriteResultRecord(deviceIdentity, settings.configFileName));
+    return FinishWithResultRecord(BuildWriteResultRecord(deviceIdentity, settings.configFileName) +
+                                  recordFields);
 }
