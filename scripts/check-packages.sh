@@ -134,7 +134,7 @@ check_station() {
         [ "$status" = "$code" ] && grep -q "^$line" <<<"$out" ||
             fail "$runner, $name: exit $status, expected $code: $out"
         if [ "$code" = 0 ]; then
-            grep -q "CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=example.ob310;" "$check/run/station.log" ||
+            grep -q "CMD=write;STATE=success;SN=00000000;REV=1026;FILE=example.ob310;DEVICE=simulated;" "$check/run/station.log" ||
                 fail "$runner, $name: no log line"
         fi
     done < <(station_cases "$content_code")

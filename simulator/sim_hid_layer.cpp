@@ -462,6 +462,10 @@ std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* dat
             if (script.write == SimWrite::Hangs) {
                 nowMs_ += timeoutMs;
             }
+            if (gate_) {
+                report.write = script.write;
+                gate_(report);
+            }
             Record(event);
             return 0;
         }
@@ -480,6 +484,9 @@ std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* dat
         if (script.replyLength) {
             answer.length = std::min(*script.replyLength, ReportBufferSize);
         }
+        report.replies = script.reply;
+        report.replyAtWait = script.replyAtWait;
+        report.reply.assign(answer.bytes.begin(), answer.bytes.begin() + static_cast<std::ptrdiff_t>(answer.length));
         if (gate_ && !gate_(report)) {
             device.model.state = *before;
             Record(event);

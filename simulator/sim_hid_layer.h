@@ -141,12 +141,17 @@ struct SimDeviceOptions {
     std::vector<SimFaultRule> faults;  // the first rule that matches a report applies
 };
 
-// One report as a device took it.
+// One report as a device took it, and, on the configuration interface, what
+// the device does with it.
 struct SimReceivedReport {
     std::size_t device = 0;
     std::size_t interfaceIndex = 0;
     std::uint64_t requestNumber = 0;  // 0 for interfaces without the configuration protocol
     std::vector<std::uint8_t> bytes;
+    SimWrite write = SimWrite::Delivered;  // Fails or Hangs: the device never saw it
+    bool replies = false;                  // an answer comes, during wait replyAtWait
+    std::uint32_t replyAtWait = 1;         // of the read waiting for it (past the last: late)
+    std::vector<std::uint8_t> reply;       // the answer as the device sends it
 };
 
 enum class SimEventKind {
@@ -208,7 +213,9 @@ public:
     // after the device answered it and before the write returns. False: the
     // report is not taken, as if the write had failed (0 bytes, the device
     // state put back, no reply). The persistent simulator refuses a report
-    // whose change it can not keep.
+    // whose change it can not keep. A report a write fault keeps from the
+    // device (write Fails or Hangs) is shown to the gate too, and stays not
+    // taken whatever it returns.
     void SetReportGate(std::function<bool(const SimReceivedReport&)> gate);
 
     // --- Record -----------------------------------------------------------

@@ -1,10 +1,10 @@
 #include "simulator/sim_persistent.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#include "output/console.h"
 #include "output/exit_code.h"
 #include "output/version.h"
 
@@ -12,36 +12,42 @@ namespace {
 
 constexpr const char* ProgramName = "ob310_cli_sim";
 
-void Say(const std::string& text) { ConsoleWriteLine(std::string(ProgramName) + ": " + text); }
-
-std::string RunMarker(int argc, const char* const* argv) {
-    std::string marker = std::string("# run of ") + ProgramName + " " + Ob310VersionText + ":";
+// "of ob310_cli_sim VERSION: ARGUMENTS", the run's marker after "# run N ".
+std::string RunDescription(int argc, const char* const* argv) {
+    std::string text = std::string("of ") + ProgramName + " " + Ob310VersionText + ":";
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i] != nullptr ? argv[i] : "";
         for (char& c : argument) {
             if (c == '\n' || c == '\r') c = ' ';  // one run, one marker line
         }
-        marker += " " + argument;
+        text += " " + argument;
     }
-    return marker;
+    return text;
 }
 
-// The HID layer of one run: the simulated OB310 of the working folder,
-// attached when the tool first looks for a device.
+// Whether the file at `path` is missing, empty or ends with a line end.
+bool EndsWithLineEnd(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in || in.tellg() <= 0) return true;
+    in.seekg(-1, std::ios::end);
+    return in.get() == '\n';
+}
+
+// The HID layer of one run: the simulated OB310 of the folder, attached when
+// the tool first looks for a device.
 class PersistentDevice : public HidLayer {
 public:
-    explicit PersistentDevice(std::string marker) : marker_(std::move(marker)) {}
+    PersistentDevice(std::string description, const SimRunOptions& options)
+        : description_(std::move(description)), options_(options) {}
 
     // Writes the device file when the run changed the device; the exit status.
     int Finish(int exitCode) {
-        record_.close();
-        journal_.close();
         if (rewrite_) {
             device_.state = kept_;
             // When this fails the journal still holds every change.
             std::error_code ec;
-            if (SaveSimDeviceFile(SimDeviceFileName, device_)) {
-                std::filesystem::remove(SimJournalFileName, ec);
+            if (SaveSimDeviceFile(Path(SimDeviceFileName), device_)) {
+                std::filesystem::remove(Path(SimJournalFileName), ec);
             }
         }
         return ProcessExitStatus(exitCode);
@@ -72,50 +78,71 @@ public:
     }
 
 private:
+    std::string Path(const char* name) const {
+        if (options_.folder.empty()) return name;
+        const char last = options_.folder.back();
+        return options_.folder + (last == '/' || last == '\\' ? "" : "/") + name;
+    }
+
+    void Say(const std::string& text) const {
+        if (options_.say) options_.say(std::string(ProgramName) + ": " + text);
+    }
+
+    // No device this run; `why` says so in one line.
+    void Unplug(const std::string& why) {
+        Say(why);
+        broken_ = true;
+    }
+
     void Attach() {
         if (attached_) return;
         attached_ = true;
+        const std::string lockPath = Path(SimLockFileName);
+        switch (lock_.Take(lockPath, SimDeviceWaitMs, options_.sleep)) {
+        case SimDeviceLock::Outcome::Taken: break;
+        case SimDeviceLock::Outcome::Busy:
+            return Unplug("another run has held " + lockPath + " for " + std::to_string(SimDeviceWaitMs / 1000) +
+                          " s, so no OB310 is attached");
+        case SimDeviceLock::Outcome::Failed:
+            return Unplug("can not lock " + lockPath + ", so no OB310 is attached");
+        }
+        const std::string devicePath = Path(SimDeviceFileName);
+        const std::string journalPath = Path(SimJournalFileName);
         std::string error;
         std::error_code ec;
-        switch (LoadSimDeviceFile(SimDeviceFileName, device_, error)) {
-        case SimLoadOutcome::Broken:
-            Say(error);
-            broken_ = true;
-            return;
+        bool journalApplied = false;
+        const SimLoadOutcome loaded = LoadSimDeviceFile(devicePath, device_, error);
+        switch (loaded) {
+        case SimLoadOutcome::Broken: return Unplug(error);
         case SimLoadOutcome::Missing:
             // A new device: a journal left beside a deleted device file is
             // not its history.
-            if (std::filesystem::is_regular_file(SimJournalFileName, ec)) {
-                std::filesystem::remove(SimJournalFileName, ec);
-            }
-            if (!SaveSimDeviceFile(SimDeviceFileName, device_)) {
-                keepError_ = std::string("can not create ") + SimDeviceFileName;
-            }
+            if (std::filesystem::is_regular_file(journalPath, ec)) std::filesystem::remove(journalPath, ec);
             break;
         case SimLoadOutcome::Loaded:
-            switch (ApplySimJournal(SimJournalFileName, device_, error)) {
-            case SimLoadOutcome::Broken:
-                Say(error);
-                broken_ = true;
-                return;
-            case SimLoadOutcome::Loaded:
-                // Fold the killed run's changes in before this run journals
-                // its own behind a possibly torn last entry.
-                if (SaveSimDeviceFile(SimDeviceFileName, device_)) {
-                    std::filesystem::remove(SimJournalFileName, ec);
-                } else {
-                    keepError_ = std::string("can not save ") + SimDeviceFileName;
-                }
-                break;
+            switch (ApplySimJournal(journalPath, device_, error)) {
+            case SimLoadOutcome::Broken: return Unplug(error);
+            case SimLoadOutcome::Loaded: journalApplied = true; break;
             case SimLoadOutcome::Missing: break;
             }
             break;
         }
+        device_.runs = std::min(device_.runs + 1, SimMaxRuns);
+        // Keeps the run's number, and folds a killed run's changes in before
+        // this run journals its own behind a possibly torn last entry.
+        if (SaveSimDeviceFile(devicePath, device_)) {
+            if (journalApplied) std::filesystem::remove(journalPath, ec);
+        } else {
+            keepError_ = (loaded == SimLoadOutcome::Missing ? "can not create " : "can not save ") + devicePath;
+        }
         kept_ = device_.state;
         SetUpSimHidLayer(device_, layer_);
         layer_.SetReportGate([this](const SimReceivedReport& report) { return Keep(report); });
-        if (OpenForAppend(record_, SimRecordFileName)) record_ << marker_ << '\n' << std::flush;
-        if (!record_.is_open() || !record_) Fail(std::string("can not write ") + SimRecordFileName);
+        const std::string recordPath = Path(SimRecordFileName);
+        // A line torn by a full disk never swallows this run's marker.
+        const std::string marker = std::string(EndsWithLineEnd(recordPath) ? "" : "\n") + "# run " +
+                                   std::to_string(device_.runs) + " " + description_ + "\n";
+        if (!record_.Open(recordPath) || !record_.Append(marker)) Fail("can not write " + recordPath);
     }
 
     void Fail(std::string error) {
@@ -126,28 +153,24 @@ private:
     bool Keep(const SimReceivedReport& report) {
         if (report.device != 0) return true;  // only the first device lives in the file
         const std::string number = std::to_string(report.requestNumber);
-        if (keepError_.empty()) {
-            // The record is flushed when the run ends or a report is refused:
-            // it tells what happened and holds nothing the device must keep.
-            record_ << FormatReceivedReport(report.requestNumber, report.bytes.data(),
-                                            report.bytes.size())
-                    << '\n';
-            if (!record_) Fail(std::string("can not write ") + SimRecordFileName);
+        // One whole line per report, written before the device answers, so
+        // a run killed at any point has a line for every answer it got.
+        if (keepError_.empty() && !record_.Append(FormatReceivedReport(report) + "\n")) {
+            Fail("can not write " + Path(SimRecordFileName));
         }
+        if (report.write != SimWrite::Delivered) return false;  // a write fault: nothing taken
         const Ob310State& now = layer_.Model(0).state;
         const std::string changes = keepError_.empty() ? FormatSimChanges(kept_, now) : "";
         if (!changes.empty()) {
             // One write per entry, so a killed run tears at most the last one.
-            if (journal_.is_open() || OpenForAppend(journal_, SimJournalFileName)) {
-                journal_ << changes + SimJournalEntryEnd << std::flush;
-            }
-            if (!journal_.is_open() || !journal_) {
-                Fail(std::string("can not write ") + SimJournalFileName);
-                record_ << "# request " << number << " not taken\n" << std::flush;
+            const std::string journalPath = Path(SimJournalFileName);
+            if ((!journal_.IsOpen() && !journal_.Open(journalPath)) ||
+                !journal_.Append(changes + SimJournalEntryEnd)) {
+                Fail("can not write " + journalPath);
+                record_.Append("# request " + number + " not taken\n");
             }
         }
         if (!keepError_.empty()) {
-            record_.flush();
             Say(keepError_ + ", so the device did not take request " + number);
             return false;
         }
@@ -156,15 +179,17 @@ private:
         return true;
     }
 
-    std::string marker_;
+    std::string description_;
+    const SimRunOptions& options_;
+    SimDeviceLock lock_;  // held from Attach to the end of the run
     SimHidLayer layer_;
     SimDeviceFile device_;
     Ob310State kept_;        // the device as the files hold it
     std::string keepError_;  // why reports can not be kept; empty while they can
-    std::ofstream record_;
-    std::ofstream journal_;
+    SimAppendFile record_;
+    SimAppendFile journal_;
     bool attached_ = false;
-    bool broken_ = false;    // the device file can not be used: no device
+    bool broken_ = false;    // no device this run
     bool rewrite_ = false;   // the run changed the device
 };
 
@@ -194,14 +219,17 @@ void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer) {
         options.state = device.state;
         options.state.serial = device.state.serial + static_cast<std::uint32_t>(i);
         if (i == 0) {
-            for (const SimFault& fault : device.faults) options.faults.push_back(ToFaultRule(fault));
+            for (const SimFault& fault : device.faults) {
+                if (fault.FiresInRun(device.runs)) options.faults.push_back(ToFaultRule(fault));
+            }
         }
         layer.AddDevice(options);
     }
 }
 
-int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool) {
-    PersistentDevice device(RunMarker(argc, argv));
+int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool,
+                           const SimRunOptions& options) {
+    PersistentDevice device(RunDescription(argc, argv), options);
     const int exitCode = tool(argc, argv, device);
     return device.Finish(exitCode);
 }

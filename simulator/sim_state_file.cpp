@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "config/hex.h"
@@ -90,9 +91,35 @@ std::string Quoted(std::string_view text) {
     return quoted;
 }
 
-// "request N KIND [VALUE]" or "keytable I KIND [VALUE]".
+// "runs A,B,..." or "every N" after a fault's kind: the runs it fires in.
+bool ParseFaultRuns(std::string_view selector, std::string_view list, SimFault& fault, std::string& problem) {
+    std::uint32_t run = 0;
+    if (selector == "every") {
+        if (!ParseDecimal(list, SimMaxRuns, fault.everyRuns) || fault.everyRuns < 1) {
+            problem = "every needs a number of runs of 1 to " + std::to_string(SimMaxRuns);
+            return false;
+        }
+        return true;
+    }
+    for (std::size_t pos = 0; pos <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', pos), list.size());
+        if (!ParseDecimal(list.substr(pos, comma - pos), SimMaxRuns, run) || run < 1) {
+            problem = "runs needs run numbers of 1 to " + std::to_string(SimMaxRuns) + ", e.g. \"runs 1,3\"";
+            return false;
+        }
+        fault.runs.push_back(run);
+        pos = comma + 1;
+    }
+    return true;
+}
+
+// "request N KIND [VALUE] [RUNS]" or "keytable I KIND [VALUE] [RUNS]".
 bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
-    const auto words = SplitWords(text);
+    auto words = SplitWords(text);
+    if (words.size() >= 5 && (words[words.size() - 2] == "runs" || words[words.size() - 2] == "every")) {
+        if (!ParseFaultRuns(words[words.size() - 2], words.back(), fault, problem)) return false;
+        words.resize(words.size() - 2);
+    }
     if (words.size() < 3) {
         problem = "fault needs a target and a kind, e.g. \"request 5 no-reply\"";
         return false;
@@ -174,6 +201,11 @@ bool ParseSetting(std::string_view key, std::string_view value, SimDeviceFile& d
             return false;
         }
         device.deviceCount = static_cast<int>(number);
+    } else if (key == "runs") {
+        if (!ParseDecimal(value, SimMaxRuns, device.runs)) {
+            problem = "runs must be 0 to " + std::to_string(SimMaxRuns);
+            return false;
+        }
     } else if (key == "version") {
         if (!ParseHexNumber(value, 4, number)) {
             problem = "version needs 1 to 4 hexadecimal digits";
@@ -244,6 +276,7 @@ constexpr const char* FileHeader =
     "# journal, if any) to reset the device to its factory state.\n"
     "#\n"
     "# devices     = 0 to 3            how many OB310 are attached\n"
+    "# runs        = decimal           the runs so far, counted by the simulator\n"
     "# version     = hex, 1-4 digits   the HID version number (revision)\n"
     "# serial      = hex, 1-8 digits   the serial number\n"
     "# pin         = 16 hex digits     the PIN the device holds\n"
@@ -255,6 +288,7 @@ constexpr const char* FileHeader =
     "# fault       = request N KIND    at the N-th report of a run (1 = first)\n"
     "# fault       = keytable I KIND   at the key-table record I\n"
     "#   KIND: no-reply | reply-at-wait W | write-fails | write-hangs | refuse XX | short L (1-64)\n"
+    "#   then, to fire in chosen runs only: runs A,B,... | every N (runs N, 2N, ...)\n"
     "#\n";
 
 std::string UpperHex(const std::uint8_t* data, std::size_t size) {
@@ -292,12 +326,40 @@ std::string FormatFault(const SimFault& fault) {
     std::string text = fault.target == SimFault::Target::Request ? "request " : "keytable ";
     text += std::to_string(fault.index);
     switch (fault.kind) {
-    case SimFault::Kind::NoReply: return text + " no-reply";
-    case SimFault::Kind::WriteFails: return text + " write-fails";
-    case SimFault::Kind::WriteHangs: return text + " write-hangs";
-    case SimFault::Kind::ReplyAtWait: return text + " reply-at-wait " + std::to_string(fault.value);
-    case SimFault::Kind::Refuse: return text + " refuse " + HexNumber(fault.value, 2);
-    case SimFault::Kind::Short: return text + " short " + std::to_string(fault.value);
+    case SimFault::Kind::NoReply: text += " no-reply"; break;
+    case SimFault::Kind::WriteFails: text += " write-fails"; break;
+    case SimFault::Kind::WriteHangs: text += " write-hangs"; break;
+    case SimFault::Kind::ReplyAtWait: text += " reply-at-wait " + std::to_string(fault.value); break;
+    case SimFault::Kind::Refuse: text += " refuse " + HexNumber(fault.value, 2); break;
+    case SimFault::Kind::Short: text += " short " + std::to_string(fault.value); break;
+    }
+    for (std::size_t i = 0; i < fault.runs.size(); ++i) {
+        text += (i == 0 ? " runs " : ",") + std::to_string(fault.runs[i]);
+    }
+    if (fault.everyRuns != 0) text += " every " + std::to_string(fault.everyRuns);
+    return text;
+}
+
+// What the device does with a report, in words.
+std::string AnswerText(const SimReceivedReport& report) {
+    if (report.write == SimWrite::Fails) return "not taken, the write failed";
+    if (report.write == SimWrite::Hangs) return "not taken, the write hung";
+    if (!report.replies) return "no reply";
+    const std::vector<std::uint8_t>& reply = report.reply;
+    std::string text;
+    if (reply.size() > StatusByteOffset) {
+        const std::uint8_t status = reply[StatusByteOffset];
+        text = (status != 0 ? "refused, status " : "status ") + HexNumber(status, 2);
+    } else {
+        text = "no status";
+    }
+    if (reply.size() < ReportBufferSize) {
+        text += ", short reply of " + std::to_string(reply.size()) + (reply.size() == 1 ? " byte" : " bytes");
+    }
+    if (report.replyAtWait > static_cast<std::uint32_t>(ReadAttempts)) {
+        text += ", late: at wait " + std::to_string(report.replyAtWait) + ", after the tool stopped waiting";
+    } else if (report.replyAtWait > 1) {
+        text += ", at wait " + std::to_string(report.replyAtWait);
     }
     return text;
 }
@@ -365,6 +427,7 @@ bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::strin
 std::string FormatSimDeviceFile(const SimDeviceFile& device) {
     std::string text = FileHeader;
     text += "devices = " + std::to_string(device.deviceCount) + "\n";
+    text += "runs = " + std::to_string(device.runs) + "\n";
     for (const std::string& line : SettingLines(device.state)) text += line;
     const auto& records = device.state.keyTables;
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -387,8 +450,14 @@ std::string FormatSimChanges(const Ob310State& before, const Ob310State& after) 
     return text;
 }
 
-std::string FormatReceivedReport(std::uint64_t requestNumber, const std::uint8_t* data,
-                                 std::size_t length) {
+bool SimFault::FiresInRun(std::uint32_t run) const {
+    if (everyRuns != 0) return run % everyRuns == 0;
+    return runs.empty() || std::find(runs.begin(), runs.end(), run) != runs.end();
+}
+
+std::string FormatReceivedReport(const SimReceivedReport& received) {
+    const std::uint8_t* data = received.bytes.data();
+    const std::size_t length = received.bytes.size();
     Report report{};  // a short report reads as zero-padded, as the device reads it
     std::copy_n(data, std::min(length, report.size()), report.begin());
     const std::string pin = ", PIN " + UpperHex(report.data() + 5, 8);
@@ -405,7 +474,8 @@ std::string FormatReceivedReport(std::uint64_t requestNumber, const std::uint8_t
     case CommandCode::Debounce: words = "debounce " + HexNumber(report[13], 2) + pin; break;
     default: words = "command " + HexNumber(report[1], 2) + pin; break;
     }
-    return HexText(data, length) + "  request " + std::to_string(requestNumber) + ": " + words;
+    return HexText(data, length) + "  request " + std::to_string(received.requestNumber) + ": " + words +
+           " -> " + AnswerText(received);
 }
 
 SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
@@ -448,10 +518,4 @@ bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device) {
     std::error_code ec;
     std::filesystem::rename(sidePath, path, ec);
     return !ec;
-}
-
-bool OpenForAppend(std::ofstream& stream, const std::string& path) {
-    if (!IsRegularOrAbsent(path)) return false;
-    stream.open(path, std::ios::binary | std::ios::app);
-    return stream.is_open();
 }

@@ -20,9 +20,12 @@
 //   debounce    = 2 hex digits
 //   keytable N  = 64 hex digits     key-table record N (0 to 247); records not
 //                                   listed are all zero
-//   fault       = TARGET KIND       any number of them, see below
+//   fault       = TARGET KIND [RUNS] any number of them, see below
+//   runs        = decimal           the runs the device has seen (the simulator
+//                                   counts them; a file without it starts at 0)
 //
-// A fault makes the device misbehave at one request of every run:
+// A fault makes the device misbehave at one request of every run, or of
+// chosen runs only:
 //   TARGET: "request N"  the N-th report the device receives in the run (1 is
 //                        the first, up to SimMaxFaultRequest); "keytable I"
 //                        the key-table record I.
@@ -34,6 +37,9 @@
 //                             gives up after its 5000 ms (virtual time)
 //           "refuse XX"       the answer carries status byte XX (01 to FF)
 //           "short L"         the answer is only L bytes long (1 to 64)
+//   RUNS:   "runs A,B,..."    only in these runs (1 is the first run after the
+//                             file was written without a runs line)
+//           "every N"         only in every N-th run: N, 2N, 3N, ...
 //
 // Keys may come in any order and every key is optional; a missing key keeps
 // its factory value. A later line for the same key replaces an earlier one,
@@ -44,19 +50,23 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "simulator/ob310_model.h"
+#include "simulator/sim_hid_layer.h"
 
 inline constexpr const char* SimDeviceFileName = "ob310_sim_device.txt";
 inline constexpr const char* SimJournalFileName = "ob310_sim_device.journal";
 inline constexpr const char* SimRecordFileName = "ob310_sim_received.txt";
+inline constexpr const char* SimLockFileName = "ob310_sim_device.lock";
 inline constexpr const char* SimJournalEntryEnd = "# end of request\n";
 inline constexpr int SimMaxDevices = 3;
 inline constexpr std::uint32_t SimMaxFaultRequest = 1000000;
+inline constexpr std::uint32_t SimMaxRuns = 999999999;  // the run counter stops here
+// The factory serial number of a simulated device: plainly not a real one.
+inline constexpr std::uint32_t SimFactorySerial = 0x00000000;
 // Device files and journals are at most this long; a longer one is refused
 // rather than read.
 inline constexpr std::uintmax_t SimMaxFileBytes = 1024 * 1024;
@@ -69,13 +79,19 @@ struct SimFault {
     unsigned index = 1;  // request number (from 1) or key-table index
     Kind kind = Kind::NoReply;
     unsigned value = 0;  // wait number, status byte or reply length
+    std::vector<std::uint32_t> runs;  // fires only in these runs; none: see everyRuns
+    std::uint32_t everyRuns = 0;      // fires only in every N-th run; 0 and no runs: in every run
 
+    bool FiresInRun(std::uint32_t run) const;
     bool operator==(const SimFault&) const = default;
 };
 
 struct SimDeviceFile {
+    SimDeviceFile() { state.serial = SimFactorySerial; }
+
     int deviceCount = 1;
-    Ob310State state;  // factory defaults until a file says otherwise
+    std::uint32_t runs = 0;  // the number of the last run that attached the device
+    Ob310State state;        // factory defaults until a file says otherwise
     std::vector<SimFault> faults;
 
     bool operator==(const SimDeviceFile&) const = default;
@@ -96,9 +112,10 @@ std::string FormatSimDeviceFile(const SimDeviceFile& device);
 std::string FormatSimChanges(const Ob310State& before, const Ob310State& after);
 
 // One received report for the record: its bytes as lower-case hex, two blanks,
-// and what it is in words, e.g. "request 5: keytable 2, PIN 5A3C19E7B2D40F86".
-std::string FormatReceivedReport(std::uint64_t requestNumber, const std::uint8_t* data,
-                                 std::size_t length);
+// what it is in words, " -> " and what the device does with it, e.g.
+// "request 5: keytable 2, PIN 5A3C19E7B2D40F86 -> status 00", "... -> refused,
+// status 01", "... -> no reply", "... -> not taken, the write failed".
+std::string FormatReceivedReport(const SimReceivedReport& report);
 
 enum class SimLoadOutcome {
     Loaded,   // read and applied
@@ -122,7 +139,3 @@ SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device,
 // file first and is renamed over the old one, so an interrupted run never
 // leaves half a file. False when it could not be written.
 bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device);
-
-// Opens `path` for appending; false, without opening anything, when something
-// other than a regular file is there (opening a FIFO would block the run).
-bool OpenForAppend(std::ofstream& stream, const std::string& path);

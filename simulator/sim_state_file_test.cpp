@@ -30,14 +30,17 @@ TEST(SimDeviceFileTest, ReadsEveryKeyAndFormatsBack) {
         "led_data = 0a0b0c0d0e0f101112131415161718\nmouse_data = " + std::string(62, '0') + "ee\n"
         "debounce = 05\nkeytable 247 = " + std::string(64, 'f') + "\nfault = request 5 no-reply\n"
         "fault = keytable 10 write-fails\nfault = request 1 reply-at-wait 16\nfault = keytable 247 refuse ff\n"
-        "fault = request 1000000 short 64\nfault = keytable 0 short 1\n";
-    const SimDeviceFile device = Parsed("\xEF\xBB\xBF# comment\r\n  devices\t=  2 \r\n" + lines);
+        "fault = request 1000000 short 64\nfault = keytable 0 short 1\nfault = request 3 no-reply runs 1,4\n"
+        "fault = keytable 0 refuse 01 every 2\n";
+    const SimDeviceFile device = Parsed("\xEF\xBB\xBF# comment\r\n  devices\t=  2 \r\nruns = 7\n" + lines);
     EXPECT_EQ(device.deviceCount, 2);
     EXPECT_EQ(device.state.serial, 0x12ABu);
     EXPECT_EQ(device.state.customData[1], 0x01);
-    EXPECT_EQ(device.faults[3], (SimFault{T::KeyTable, 247, K::Refuse, 0xFF}));
+    EXPECT_EQ(device.faults[3], (SimFault{T::KeyTable, 247, K::Refuse, 0xFF, {}, 0}));
+    EXPECT_EQ(device.faults[6], (SimFault{T::Request, 3, K::NoReply, 0, {1, 4}, 0}));
+    EXPECT_EQ(device.faults[7].everyRuns, 2u);
     const std::string text = FormatSimDeviceFile(device);
-    EXPECT_EQ(text.substr(text.find("\ndevices = ") + 1), "devices = 2\n" + lines);
+    EXPECT_EQ(text.substr(text.find("\ndevices = ") + 1), "devices = 2\nruns = 7\n" + lines);
 }
 
 TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
@@ -67,6 +70,10 @@ TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
         {"fault = request 1 short 65\n", "line 1: short needs a reply length of 1 to 64"},
         {"fault = request 1 reply-at-wait 0\n", "line 1: reply-at-wait needs a wait number of 1 to 1000000"},
         {"fault = request 1 no-reply now\n", "line 1: unexpected text after the fault"},
+        {"fault = request 1 no-reply runs 1,0\n", "line 1: runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\""},
+        {"fault = request 1 no-reply runs 1,\n", "line 1: runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\""},
+        {"fault = request 1 no-reply every 0\n", "line 1: every needs a number of runs of 1 to 999999999"},
+        {"runs = -1\n", "line 1: runs must be 0 to 999999999"},
     };
     for (const auto& c : cases) {
         SimDeviceFile device;

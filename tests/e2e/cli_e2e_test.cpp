@@ -56,7 +56,7 @@ TEST_F(E2eTest, ClosedOutputLosesOnlyTheOutput) {
     EXPECT_EQ(Run(CliPath(), {}, true).exitStatus, 16);
     EXPECT_EQ(Run(CliPath(), {"-c"}, true).exitStatus, 64);
     EXPECT_EQ(Run(SimPath(), {"-f", "example.ob310", "-p", FactoryPinText, "-l", "p.log", "-v"}, true).exitStatus, 0);
-    EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("p.log")), std::regex(".{19}: CMD=write;[^\n]*FILE=example\\.ob310;\r\n")));
+    EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("p.log")), std::regex(".{19}: CMD=write;[^\n]*FILE=example\\.ob310;DEVICE=simulated;\r\n")));
 }
 
 // Names reach the system and the log as UTF-8 on every platform.
@@ -69,7 +69,8 @@ TEST_F(E2eTest, NamesInAnyLanguage) {
         EXPECT_EQ(run.output + std::to_string(run.exitStatus), "0") << name;
     }
     EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("Папка/x.log")),
-                                 std::regex(".{19}: [^\n]*FILE=日本語\\.ob310;\r\n.{19}: [^\n]*FILE=Grüße\\.ob310;\r\n")));
+                                 std::regex(".{19}: [^\n]*FILE=日本語\\.ob310;DEVICE=simulated;\r\n"
+                                            ".{19}: [^\n]*FILE=Grüße\\.ob310;DEVICE=simulated;\r\n")));
 }
 
 #ifndef _WIN32
@@ -78,8 +79,9 @@ TEST_F(E2eTest, ControlBytesOfANameAreEscapedInTheRecord) {
     const std::string name = "a\r\n01.01.2026 00:00:00: CMD=write;\x1b[2J\x1f\x7f.ob310";
     CopyExample(name);
     EXPECT_EQ(Run(SimPath(), {"-f", name, "-p", FactoryPinText, "-l", "r.log"}).exitStatus, 0);
-    EXPECT_EQ(ReadFileBytes(Path("r.log")).substr(19), ": CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=a\\x0D"
-                                                       "\\x0A01.01.2026 00:00:00: CMD=write;\\x1B[2J\\x1F\\x7F.ob310;\r\n");
+    EXPECT_EQ(ReadFileBytes(Path("r.log")).substr(19), ": CMD=write;STATE=success;SN=00000000;REV=1026;FILE=a\\x0D"
+                                                       "\\x0A01.01.2026 00:00:00: CMD=write;\\x1B[2J\\x1F\\x7F.ob310;"
+                                                       "DEVICE=simulated;\r\n");
 }
 #endif
 

@@ -3,6 +3,7 @@
 // file and the record of every report the device received.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
@@ -27,14 +28,51 @@ std::vector<std::string> LastRunReports(const std::string& record) {
 
 std::string Information(const std::string& customData, const char* lock, int erases) {
     return Lines({"Custom Data = " + customData, std::string("Lock status = ") + lock,
-                  "Erase count = " + std::to_string(erases), "Serial = 00b31001", "Revision = 1026"});
+                  "Erase count = " + std::to_string(erases), "Serial = 00000000", "Revision = 1026"});
 }
 
 bool Holds(const std::string& text, const std::string& line) {
     return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
-using SimE2eTest = E2eTest;
+// The log's records after their "dd.mm.yyyy HH:MM:SS: " time stamps.
+std::vector<std::string> LogRecords(const std::string& log) {
+    std::vector<std::string> records;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) records.push_back(line.substr(21));
+    return records;
+}
+
+// An environment variable of this process, and so of the runs it starts,
+// set while the object lives.
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const std::string& value) : name_(name) {
+#ifdef _WIN32
+        _putenv_s(name, value.c_str());
+#else
+        setenv(name, value.c_str(), 1);
+#endif
+    }
+    ~EnvironmentVariable() {
+#ifdef _WIN32
+        _putenv_s(name_, "");
+#else
+        unsetenv(name_);
+#endif
+    }
+
+private:
+    const char* name_;
+};
+
+class SimE2eTest : public E2eTest {
+protected:
+    // A run whose standard error the test checks itself.
+    ProcessResult RunSim(const std::vector<std::string>& arguments) {
+        return RunProcesses(SimPath(), {arguments}, workDir.string()).front();
+    }
+};
 
 // The README's main job, then a write that changes the PIN and locks: the
 // device keeps what each run did, and the record names each report.
@@ -51,15 +89,15 @@ TEST_F(SimE2eTest, RunsFollowOneAnotherOnOneDevice) {
     WriteFileBytes(Path("lock.ob310"), ConfigText(256, NewPin, "01"));
     ASSERT_EQ(Run(SimPath(), {"-f", "lock.ob310", "-p", FactoryPinText}).exitStatus, 0);
     const std::string record = ReadFileBytes(Path(RecordFile));
-    EXPECT_EQ(record.rfind("# run of ob310_cli_sim 1.", 0), 0u) << record;
+    EXPECT_EQ(record.rfind("# run 1 of ob310_cli_sim 1.", 0), 0u) << record;
     EXPECT_NE(record.find(": -f lock.ob310 -p 5A3C19E7B2D40F86\n"), std::string::npos);
     const std::vector<std::string> reports = LastRunReports(record);
     ASSERT_EQ(reports.size(), 256u);
     EXPECT_EQ(reports[254], "0006000000" + NewPin + std::string(104, '0') + "  request 255: lock, PIN " +
-                                "0011223344556677");
-    const std::string pin = ", PIN 5A3C19E7B2D40F86";
+                                "0011223344556677 -> status 00");
+    const std::string pin = ", PIN 5A3C19E7B2D40F86 -> status 00";
     const std::pair<int, std::string> words[] = {
-        {0, "request 1: information query"}, {1, "request 2: erase" + pin}, {2, "request 3: keytable 0" + pin},
+        {0, "request 1: information query -> status 00"}, {1, "request 2: erase" + pin}, {2, "request 3: keytable 0" + pin},
         {249, "request 250: keytable 247" + pin}, {250, "request 251: custom data" + pin},
         {251, "request 252: LED" + pin}, {252, "request 253: mouse" + pin},
         {253, "request 254: new PIN 0011223344556677" + pin}, {255, "request 256: debounce 05" + pin}};
@@ -100,13 +138,15 @@ TEST_F(SimE2eTest, UnsaveableChangeIsRefused) {
     std::filesystem::create_directory(Path("ob310_sim_device.journal"));  // no journal can go there
     const std::string said =
         "ob310_cli_sim: can not write ob310_sim_device.journal, so the device did not take request 2";
-    const ProcessResult erase = Run(SimPath(), {"-c", "-p", FactoryPinText, "-l", "run.log"});
-    EXPECT_EQ(erase.output, said + Eol + RedLine("Error: OB310 can not erased.", 4));
+    const ProcessResult erase = RunSim({"-c", "-p", FactoryPinText, "-l", "run.log"});
+    EXPECT_EQ(erase.output, RedLine("Error: OB310 can not erased.", 4));
+    EXPECT_EQ(erase.errorOutput, said + Eol);
     EXPECT_EQ(erase.exitStatus, 4);
-    const ProcessResult write = Run(SimPath(), WriteExample);
-    EXPECT_EQ(write.output, said + Eol + RedLine("Error: Can not erase Ombrel310", 4));
+    const ProcessResult write = RunSim(WriteExample);
+    EXPECT_EQ(write.output, RedLine("Error: Can not erase Ombrel310", 4));
+    EXPECT_EQ(write.errorOutput, said + Eol);
     EXPECT_EQ(write.exitStatus, 4);
-    EXPECT_EQ(ReadFileBytes(Path(DeviceFile)), "erase_count = 5\n");
+    EXPECT_TRUE(Holds(ReadFileBytes(Path(DeviceFile)), "erase_count = 5"));
     EXPECT_EQ(ReadFileBytes(Path("run.log")), "");
     EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(std::string(32, '0'), "open", 5));
 }
@@ -122,57 +162,72 @@ TEST_F(SimE2eTest, KilledRunsJournalIsApplied) {
 }
 
 // Scenarios set up in the device file before the run: the message, the exit
-// status, the reports the device received, and the fault lines kept.
+// status, the reports the device received and, in words, what it did with
+// the last one, the simulator's own lines, and the fault lines kept.
 TEST_F(SimE2eTest, DeviceFileScenarios) {
     const std::string infoFailed = RedLine("Error: Can not get device information of OB310", 4);
     const std::string noDevice = RedLine("Error: No OB310 found on system", 1);
     const std::string fresh = Information(std::string(32, '0'), "open", 0);
     const std::string broken = std::string("ob310_cli_sim: ob310_sim_device.txt ");
     const std::string late = "fault = request 1 reply-at-wait 17\n";
+    const std::string lateAnswer = "status 00, late: at wait 17, after the tool stopped waiting";
     const struct {
         std::string deviceLines;
         std::vector<std::string> arguments;
         std::string expectedOutput;
         int expectedStatus;
         std::size_t expectedReports;
+        std::string lastAnswer;
+        std::string said{};
     } scenarios[] = {
-        {"\xEF\xBB\xBF" "devices = 0\r\n", {"-i"}, noDevice, 1, 0},
-        {"devices = 3\n", {"-i"}, fresh, 0, 1},  // the first device answers
-        {"fault = request 1 reply-at-wait 16\n", {"-i"}, fresh, 0, 1},
-        {"fault = request 1 reply-at-wait 17\n", {"-i"}, infoFailed, 4, 1},
-        {"fault = request 1 write-fails\n", {"-i"}, infoFailed, 4, 0},
+        {"\xEF\xBB\xBF" "devices = 0\r\n", {"-i"}, noDevice, 1, 0, ""},
+        {"devices = 3\n", {"-i"}, fresh, 0, 1, "status 00"},  // the first device answers
+        {"fault = request 1 reply-at-wait 16\n", {"-i"}, fresh, 0, 1, "status 00, at wait 16"},
+        {late, {"-i"}, infoFailed, 4, 1, lateAnswer},
+        {"fault = request 1 write-fails\n", {"-i"}, infoFailed, 4, 1, "not taken, the write failed"},
         {"fault = request 2 write-hangs\n", {"-c", "-p", FactoryPinText},
-         RedLine("Error: OB310 can not erased.", 4), 4, 1},
+         RedLine("Error: OB310 can not erased.", 4), 4, 2, "not taken, the write hung"},
+        {"fault = request 2 short 1\n", {"-c", "-p", FactoryPinText}, RedLine("Error: OB310 can not erased.", 4),
+         4, 2, "no status, short reply of 1 byte"},
         {"fault = request 2 short 64\n", WriteExample, RedLine("Error: Can not erase Ombrel310", 4), 4,
-         2},
+         2, "status 00, short reply of 64 bytes"},
         {"fault = keytable 247 no-reply\n", WriteExample, RedLine("Error: Fail to write keytables", 4),
-         4, 250},
+         4, 250, "no reply"},
         {"devices = 1\npin = 5A3C19E7B2D40F86\nfault = request 251 refuse 01\n",  // the README's
-         WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251},
-        {"fault = request 252 short 1\n", WriteExample, "", 0, 255},
+         WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251, "refused, status 01"},
+        {"fault = request 252 short 1\n", WriteExample, "", 0, 255, "status 00"},
         // The information reply comes after the tool gave up on it: it is
         // never read as the reply of a request that follows.
         {"pin = 1111111111111111\n" + late, {"-c", "-p", FactoryPinText, "-v"},
-         std::string("Info: Erase Ombrel310") + Eol + RedLine("Error: OB310 can not erased.", 4), 4, 2},
+         std::string("Info: Erase Ombrel310") + Eol + RedLine("Error: OB310 can not erased.", 4), 4, 2,
+         "refused, status 01, short reply of 3 bytes"},
         {late + "fault = request 251 refuse 01\n", WriteExample,
-         RedLine("Error: Fail to write custom data", 4), 4, 251},
+         RedLine("Error: Fail to write custom data", 4), 4, 251, "refused, status 01"},
         {late + "fault = request 255 refuse ff\n", WriteExample, RedLine("Error: Fail to write debounce", 4),
-         4, 255},
-        {"devices = 1\ncolour = red\n", {"-i"},
-         broken + "line 2: unknown key \"colour\"" + Eol + noDevice, 1, 0},
-        {"fault = request 99999999999 no-reply\n", {"-i"},
-         broken + "line 1: fault request number must be 1 to 1000000" + Eol + noDevice, 1, 0},
-        {std::string(1024 * 1024 + 1, '#'), {"-i"}, broken + "is larger than 1 MiB" + Eol + noDevice, 1, 0},
+         4, 255, "refused, status ff"},
+        // Faults of chosen runs: this run is the one after the file's runs.
+        {"fault = request 1 no-reply runs 2,3\n", {"-i"}, fresh, 0, 1, "status 00"},
+        {"runs = 2\nfault = request 1 no-reply runs 2,3\n", {"-i"}, infoFailed, 4, 1, "no reply"},
+        {"runs = 5\nfault = request 1 no-reply every 3\n", {"-i"}, infoFailed, 4, 1, "no reply"},
+        {"runs = 6\nfault = request 1 no-reply every 3\n", {"-i"}, fresh, 0, 1, "status 00"},
+        {"devices = 1\ncolour = red\n", {"-i"}, noDevice, 1, 0, "", broken + "line 2: unknown key \"colour\""},
+        {"fault = request 99999999999 no-reply\n", {"-i"}, noDevice, 1, 0, "",
+         broken + "line 1: fault request number must be 1 to 1000000"},
+        {std::string(1024 * 1024 + 1, '#'), {"-i"}, noDevice, 1, 0, "", broken + "is larger than 1 MiB"},
     };
     CopyExample();
     for (const auto& scenario : scenarios) {
         SCOPED_TRACE(scenario.deviceLines.substr(0, 60));
         std::filesystem::remove(Path(RecordFile));
         WriteFileBytes(Path(DeviceFile), scenario.deviceLines);
-        const ProcessResult result = Run(SimPath(), scenario.arguments);
+        const ProcessResult result = RunSim(scenario.arguments);
         EXPECT_EQ(result.output, scenario.expectedOutput);
+        EXPECT_EQ(result.errorOutput, scenario.said.empty() ? "" : scenario.said + Eol);
         EXPECT_EQ(result.exitStatus, scenario.expectedStatus);
-        EXPECT_EQ(LastRunReports(ReadFileBytes(Path(RecordFile))).size(), scenario.expectedReports);
+        const std::vector<std::string> reports = LastRunReports(ReadFileBytes(Path(RecordFile)));
+        EXPECT_EQ(reports.size(), scenario.expectedReports);
+        const std::string last = reports.empty() ? "" : reports.back();
+        EXPECT_EQ(last.substr(std::min(last.size(), last.find(" -> ") + 4)), scenario.lastAnswer);
         const std::size_t fault = scenario.deviceLines.find("fault");
         if (fault != std::string::npos) {  // the scenario outlives the run
             const std::string& lines = scenario.deviceLines;
@@ -180,6 +235,61 @@ TEST_F(SimE2eTest, DeviceFileScenarios) {
             EXPECT_TRUE(Holds(ReadFileBytes(Path(DeviceFile)), line)) << line;
         }
     }
+}
+
+// The manual's retry example: a device that does not answer the first write
+// after its file was written and then works, kept in the folder
+// OB310_SIM_DIR names. The log's records say the device was simulated.
+TEST_F(SimE2eTest, RetryAgainstADeviceThatFailsOnce) {
+    const std::filesystem::path device = Path("device");
+    std::filesystem::create_directory(device);
+    WriteFileBytes(device / DeviceFile, "fault = request 3 no-reply runs 1\n");
+    CopyExample();
+    const std::vector<std::string> write = {"-f", "example.ob310", "-p", FactoryPinText, "-l", "station.log"};
+    const EnvironmentVariable folder("OB310_SIM_DIR", device.string());
+    const ProcessResult first = Run(SimPath(), write);
+    EXPECT_EQ(first.output, RedLine("Error: Fail to write keytables", 4));
+    EXPECT_EQ(first.exitStatus, 4);
+    const ProcessResult retry = Run(SimPath(), write);
+    EXPECT_EQ(retry.output, "");
+    EXPECT_EQ(retry.exitStatus, 0);
+    EXPECT_EQ(Run(SimPath(), {"-c", "-p", FactoryPinText, "-l", "station.log"}).exitStatus, 0);
+    EXPECT_EQ(LogRecords(ReadFileBytes(Path("station.log"))),
+              (std::vector<std::string>{
+                  "CMD=write;STATE=success;SN=00000000;REV=1026;FILE=example.ob310;DEVICE=simulated;\r",
+                  "CMD=erase;STATE=success;SN=00000000;REV=1026;DEVICE=simulated;\r"}));
+    const std::string record = ReadFileBytes(device / RecordFile);
+    EXPECT_NE(record.find("  request 3: keytable 0, PIN 5A3C19E7B2D40F86 -> no reply\n# run 2 of "),
+              std::string::npos);
+    EXPECT_NE(record.find("  request 3: keytable 0, PIN 5A3C19E7B2D40F86 -> status 00\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Path(DeviceFile)) || std::filesystem::exists(Path(RecordFile)));
+}
+
+// Runs of one device started at the same moment take turns: each finds the
+// device as the one before left it, and the record holds each run whole.
+TEST_F(SimE2eTest, ConcurrentRunsTakeTurns) {
+    CopyExample();
+    const std::vector<std::string> write = {"-f", "example.ob310", "-p", FactoryPinText, "-l", "station.log"};
+    for (const ProcessResult& run : RunProcesses(SimPath(), {write, write, write, write}, workDir.string())) {
+        EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
+    }
+    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information("4f42333130206578616d706c65203031", "open", 4));
+    EXPECT_EQ(LogRecords(ReadFileBytes(Path("station.log"))).size(), 4u);
+    // Each run's marker, then the number of each report it took.
+    std::vector<std::string> expected;
+    for (int run = 1; run <= 5; ++run) {
+        expected.push_back("# run " + std::to_string(run));
+        for (int request = 1; request <= (run < 5 ? 255 : 1); ++request) expected.push_back(std::to_string(request));
+    }
+    std::vector<std::string> seen;
+    std::istringstream lines(ReadFileBytes(Path(RecordFile)));
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find("  request ");
+        if (line.rfind("# run ", 0) == 0) seen.push_back(line.substr(0, line.find(" of ")));
+        else if (at != std::string::npos) seen.push_back(line.substr(at + 10, line.find(':', at) - at - 10));
+        else seen.push_back(line);
+    }
+    EXPECT_TRUE(seen == expected) << seen.size() << " lines";
 }
 
 }  // namespace
