@@ -152,11 +152,14 @@ TEST_F(SimE2eTest, UnsaveableChangeIsRefused) {
 }
 
 // A run killed while it wrote its journal: the next run applies the entries
-// written whole and folds them into the device file.
+// written whole and folds them into the device file, and starts its record
+// on a line of its own.
 TEST_F(SimE2eTest, KilledRunsJournalIsApplied) {
     WriteFileBytes(Path(DeviceFile), "erase_count = 1\n");
     WriteFileBytes(Path("ob310_sim_device.journal"), "erase_count = 2\n# end of request\nerase_count = 3\n");
+    WriteFileBytes(Path(RecordFile), "0003  request 2: era");  // torn by a full disk
     EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(std::string(32, '0'), "open", 2));
+    EXPECT_EQ(ReadFileBytes(Path(RecordFile)).find("0003  request 2: era\n# run 1 of "), 0u);
     EXPECT_TRUE(Holds(ReadFileBytes(Path(DeviceFile)), "erase_count = 2"));
     EXPECT_FALSE(std::filesystem::exists(Path("ob310_sim_device.journal")));
 }
