@@ -106,6 +106,28 @@ mutant led-fill native protocol/requests.cpp \
   'constexpr std::uint8_t LedFill = 0xFF;' 'constexpr std::uint8_t LedFill = 0xFE;'
 mutant status-offset native protocol/requests.cpp 'status = reply[StatusByteOffset];' 'status = reply[StatusByteOffset + 1];'
 
+# --- simulator ------------------------------------------------------------------------------
+mutant sim-no-device-lock native simulator/sim_file_io.cpp \
+  'if (flock(static_cast<int>(file_), LOCK_EX | LOCK_NB) == 0) return Outcome::Taken;' 'return Outcome::Taken;'
+mutant sim-lock-wait-bound native simulator/sim_file_io.cpp \
+  'if (!busy || waited >= waitMs) {' 'if (!busy || waited > waitMs) {'
+mutant sim-fault-every-run native simulator/sim_persistent.cpp \
+  'if (fault.FiresInRun(device.runs)) options.faults.push_back(ToFaultRule(fault));' \
+  'options.faults.push_back(ToFaultRule(fault));'
+mutant sim-runs-not-counted native simulator/sim_persistent.cpp \
+  'device_.runs = std::min(device_.runs + 1, SimMaxRuns);' 'device_.runs = std::min(device_.runs, SimMaxRuns);'
+mutant sim-refused-unmarked native simulator/sim_state_file.cpp \
+  '(status != 0 ? "refused, status " : "status ")' '(std::string("status "))'
+mutant sim-log-unmarked native cli/sim_main.cpp \
+  'return Ob310Main(argc, argv, hid, SimLogRecordField);' 'return Ob310Main(argc, argv, hid);'
+mutant sim-erase-log-unmarked native cli/flows.cpp \
+  'FinishWithResultRecord(BuildEraseResultRecord(deviceIdentity) + recordFields);' \
+  'FinishWithResultRecord(BuildEraseResultRecord(deviceIdentity));'
+mutant sim-lines-on-stdout native cli/sim_main.cpp \
+  'std::fwrite(text.data(), 1, text.size(), stderr);' 'std::fwrite(text.data(), 1, text.size(), stdout);'
+mutant sim-folder-ignored native cli/sim_main.cpp \
+  'options.folder = folder != nullptr ? folder : "";' 'options.folder = "";'
+
 # --- Linux backend ------------------------------------------------------------------------
 mutant linux-nonblock native platform/hid_linux.cpp \
   'O_RDWR | O_CLOEXEC | O_NONBLOCK' 'O_RDWR | O_CLOEXEC'
