@@ -122,11 +122,11 @@ mutant sim-log-unmarked native cli/sim_main.cpp \
   'return Ob310Main(argc, argv, hid, SimLogRecordField);' 'return Ob310Main(argc, argv, hid);'
 mutant sim-erase-log-unmarked native cli/flows.cpp \
   'FinishWithResultRecord(BuildEraseResultRecord(deviceIdentity) + recordFields);' \
-  'FinishWithResultRecord(BuildEraseResultRecord(deviceIdentity));'
+  'FinishWithResultRecord(BuildEraseResultRecord(deviceIdentity) + recordFields.substr(recordFields.size()));'
 mutant sim-lines-on-stdout native cli/sim_main.cpp \
   'std::fwrite(text.data(), 1, text.size(), stderr);' 'std::fwrite(text.data(), 1, text.size(), stdout);'
 mutant sim-folder-ignored native cli/sim_main.cpp \
-  'options.folder = folder != nullptr ? folder : "";' 'options.folder = "";'
+  'options.folder = folder != nullptr ? folder : "";' 'options.folder = folder != nullptr ? "" : "";'
 
 # --- Linux backend ------------------------------------------------------------------------
 mutant linux-nonblock native platform/hid_linux.cpp \
