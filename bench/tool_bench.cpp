@@ -36,7 +36,7 @@ void BM_WholeWrite(benchmark::State& state) {
     const char* argv[] = {"ob310_cli", "-f", ExampleFile.c_str(), "-p", "5A3C19E7B2D40F86"};
     ConsoleCapture console;
     for (auto _ : state) {
-        const int exitCode = Ob310Main(5, argv, layer);
+        const int exitCode = Ob310Main(5, argv, layer, console);
         if (exitCode != 0) {
             state.SkipWithError("the write failed");
             break;
@@ -64,17 +64,15 @@ void BM_OneExchange(benchmark::State& state) {
         benchmark::DoNotOptimize(ExchangeReport(table, request, reply));
         layer.ClearRecord();
     }
-    for (auto& record : table.records) {
-        if (record.readHandle != InvalidHidHandle) layer.Close(record.readHandle);
-        if (record.writeHandle != InvalidHidHandle) layer.Close(record.writeHandle);
-    }
 }
 BENCHMARK(BM_OneExchange)->Unit(benchmark::kMicrosecond);
 
 // ReadConfigFile on the 256 data lines (and comments) of the example file.
 void BM_ReadConfigFile(benchmark::State& state) {
+    ConfigImage image;
+    ConsoleCapture console;
     for (auto _ : state) {
-        if (ReadConfigFile(ExampleFile) != 0) {
+        if (ReadConfigFile(ExampleFile, image, console) != ConfigReadResult::Success) {
             state.SkipWithError("the example file did not read");
             break;
         }
@@ -94,7 +92,7 @@ void BM_PersistentWrite(benchmark::State& state) {
     const char* argv[] = {"ob310_cli_sim", "-f", ExampleFile.c_str(), "-p", "5A3C19E7B2D40F86"};
     ConsoleCapture console;
     for (auto _ : state) {
-        if (RunPersistentSimulator(5, argv, Ob310Main) != 0) {
+        if (RunPersistentSimulator(5, argv, Ob310Main, console) != 0) {
             state.SkipWithError("the write failed");
             break;
         }

@@ -30,7 +30,21 @@ void FillRecord(HidLayer& hid, const std::string& path, HidAccess access, Device
 
 }  // namespace
 
+void DeviceInterfaceTable::CloseHandles() {
+    for (DeviceInterface& record : records) {
+        for (HidHandle* handle : {&record.readHandle, &record.writeHandle}) {
+            if (*handle != InvalidHidHandle) {
+                hid->Close(*handle);
+                // A handle closed here is gone from the table, so a second
+                // call can never close it again.
+                *handle = InvalidHidHandle;
+            }
+        }
+    }
+}
+
 int DiscoverDevices(DeviceInterfaceTable& table) {
+    table.CloseHandles();
     for (DeviceInterface& record : table.records) {
         record = DeviceInterface{};
     }

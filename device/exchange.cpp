@@ -47,7 +47,7 @@ int ReadInputReport(HidLayer& hid, HidReader& reader, HidHandle readHandle, std:
 
 }  // namespace
 
-int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& reply) {
+int ExchangeReport(const DeviceInterfaceTable& table, const Report& request, Report& reply) {
     reply.fill(0);
     if (table.hid == nullptr) {
         return 0;

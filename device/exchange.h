@@ -19,6 +19,5 @@ using Report = std::array<std::uint8_t, ReportBufferSize>;
 // 65; the write waits at most WriteTimeoutMs) and, when the write delivered
 // bytes, reads one reply into `reply`. Returns the reply's byte count, or 0;
 // 0 at once, with nothing sent, when none of records 0 to 5 is named
-// "ConfigInterface". `table` is the request's own copy; no handle is opened
-// or closed.
-int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& reply);
+// "ConfigInterface". No handle of `table` is opened or closed.
+int ExchangeReport(const DeviceInterfaceTable& table, const Report& request, Report& reply);

@@ -2,8 +2,8 @@
 //
 // Every platform (Windows hid.dll/setupapi, Linux hidraw, the simulated OB310)
 // implements this interface; nothing above it knows which one is in use.
-// Handles are plain values: the driver's DeviceInterfaceTable is copied by value
-// into every request, and only the driver closes what discovery opened.
+// Handles are plain values; the DeviceInterfaceTable of a discovery owns the
+// ones discovery opened for it and closes them.
 #pragma once
 
 #include <cstdint>

@@ -51,16 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    configImage = ConfigImage{};
-    int result = 0;
-    {
-        ConsoleCapture quiet;  // the reader's messages are not the fuzzer's output
-        result = ReadConfigFile(scratch.Get());
-    }
-    if (result != 0 && result != 256) {
+    ConfigImage image{};
+    ConsoleCapture quiet;  // the reader's messages are not the fuzzer's output
+    const ConfigReadResult result = ReadConfigFile(scratch.Get(), image, quiet);
+    if (result == ConfigReadResult::CannotOpen) {
         __builtin_trap();
     }
-    if (result == 256 && !IsAllZero(configImage)) {
+    if (result == ConfigReadResult::ContentError && !IsAllZero(image)) {
         __builtin_trap();
     }
     return 0;

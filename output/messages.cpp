@@ -3,9 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "output/console.h"
 #include "output/native_text.h"
-#include "output/settings.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,9 +12,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 #endif
-
-Settings settings;
-CLogFile logFile;
 
 namespace {
 
@@ -29,15 +24,15 @@ std::string CodeSuffix(std::uint16_t code) {
 
 }  // namespace
 
-void PrintError(const std::string& text, std::uint16_t code) {
-    ConsoleWriteLine("\x1b[31m" + text + CodeSuffix(code) + "\x1b[0m");
+void PrintError(OutputSink& console, const std::string& text, std::uint16_t code) {
+    console.WriteLine("\x1b[31m" + text + CodeSuffix(code) + "\x1b[0m");
 }
 
-void PrintVerbose(const std::string& text) {
-    if (!settings.verboseMode) {
+void PrintVerbose(OutputSink& console, bool verboseMode, const std::string& text) {
+    if (!verboseMode) {
         return;
     }
-    ConsoleWriteLine(text + CodeSuffix(0));
+    console.WriteLine(text + CodeSuffix(0));
 }
 
 std::string FormatLogTimeStamp(std::time_t when) {
@@ -56,8 +51,8 @@ std::string FormatLogTimeStamp(std::time_t when) {
     return std::string(text.data(), length);
 }
 
-bool WriteLogLine(const std::string& text) {
-    if (!settings.logRequested || text.empty() || !logFile.IsOpen()) {
+bool WriteLogLine(CLogFile& logFile, bool logRequested, const std::string& text) {
+    if (!logRequested || text.empty() || !logFile.IsNamed()) {
         return true;
     }
     return logFile.WriteLine(FormatLogTimeStamp(std::time(nullptr)) + ": " + text);
@@ -65,9 +60,9 @@ bool WriteLogLine(const std::string& text) {
 
 CLogFile::~CLogFile() { Close(); }
 
-bool CLogFile::LogfileOpen(std::string name) {
+bool CLogFile::LogfileOpen(std::string name, OutputSink& console) {
     if (name.empty()) {
-        ConsoleWriteLine("\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m");
+        console.WriteLine("\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m");
         return false;
     }
     // A second name replaces the first: close the first file so the result
@@ -85,12 +80,11 @@ bool CLogFile::LogfileOpen(std::string name) {
 #else
     file = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
 #endif
-    isOpen = true;
     return true;
 }
 
 bool CLogFile::WriteLine(const std::string& line) {
-    if (!IsUsable()) {
+    if (!IsOpen()) {
         return false;
     }
     // One write of the whole line: with append-only access the system places
@@ -131,10 +125,4 @@ void CLogFile::Close() {
 #endif
         file = ClosedFile;
     }
-}
-
-void CLogFile::Reset() {
-    Close();
-    fileName.clear();
-    isOpen = false;
 }

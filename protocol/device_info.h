@@ -3,23 +3,22 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "protocol/requests.h"
 
-// Sends the all-zero query and reads the reply into `reply` (zeroed by the
-// caller). Returns the exchange's result.
-int QueryDeviceInfo(DeviceInterfaceTable table, ReplyReport& reply);
+using DeviceInfoLines = std::array<std::string, 5>;
 
-// Prints the five information lines and returns 0, or returns 4 and prints
-// nothing when the device did not answer.
-int PrintDeviceInfo(DeviceInterfaceTable table);
+// Sends the information query; the five lines of the printout, or nothing
+// when the device did not answer.
+std::optional<DeviceInfoLines> GetDeviceInfo(const DeviceInterfaceTable& table);
 
 // "SN=XXXXXXXX;REV=XXXX", or empty when the device did not answer.
-std::string GetDeviceIdentity(DeviceInterfaceTable table);
+std::string GetDeviceIdentity(const DeviceInterfaceTable& table);
 
 // The five printout lines for an information reply and a version number.
-std::array<std::string, 5> FormatDeviceInfo(const ReplyReport& reply, std::uint16_t versionNumber);
+DeviceInfoLines FormatDeviceInfo(const ReplyReport& reply, std::uint16_t versionNumber);
 
 // "SN=" with reply bytes 28..25 and ";REV=" with the version number, all in
 // upper-case hex digits.

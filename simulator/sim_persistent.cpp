@@ -4,15 +4,11 @@
 #include <fstream>
 #include <system_error>
 
-#include "output/console.h"
-#include "output/exit_code.h"
 #include "output/version.h"
 
 namespace {
 
 constexpr const char* ProgramName = "ob310_cli_sim";
-
-void Say(const std::string& text) { ConsoleWriteLine(std::string(ProgramName) + ": " + text); }
 
 std::string RunMarker(int argc, const char* const* argv) {
     std::string marker = std::string("# run of ") + ProgramName + " " + Ob310VersionText + ":";
@@ -26,14 +22,49 @@ std::string RunMarker(int argc, const char* const* argv) {
     return marker;
 }
 
+// The fault rule of the HID layer that one fault line stands for.
+SimFaultRule ToFaultRule(const SimFault& fault) {
+    SimFaultRule rule;
+    rule.when = fault.target == SimFault::Target::Request
+                    ? SimRequestSelector::AtRequest(fault.index)
+                    : SimRequestSelector::ForKeyTableIndex(static_cast<std::uint8_t>(fault.index));
+    switch (fault.kind) {
+    case SimFault::Kind::NoReply: rule.script.reply = false; break;
+    case SimFault::Kind::ReplyAtWait: rule.script.replyAtWait = fault.value; break;
+    case SimFault::Kind::WriteFails: rule.script.write = SimWrite::Fails; break;
+    case SimFault::Kind::WriteHangs: rule.script.write = SimWrite::Hangs; break;
+    case SimFault::Kind::Refuse:
+        rule.script.refuseWithStatus = static_cast<std::uint8_t>(fault.value);
+        break;
+    case SimFault::Kind::Short: rule.script.replyLength = fault.value; break;
+    }
+    return rule;
+}
+
+// Builds the simulated HID stack a device file describes: `deviceCount`
+// OB310s (the second and third with serial numbers one and two above the
+// first), the first holding the file's state and faults.
+void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer) {
+    for (int i = 0; i < device.deviceCount; ++i) {
+        SimDeviceOptions options;
+        options.state = device.state;
+        options.state.serial = device.state.serial + static_cast<std::uint32_t>(i);
+        if (i == 0) {
+            for (const SimFault& fault : device.faults) options.faults.push_back(ToFaultRule(fault));
+        }
+        layer.AddDevice(options);
+    }
+}
+
 // The HID layer of one run: the simulated OB310 of the working folder,
 // attached when the tool first looks for a device.
 class PersistentDevice : public HidLayer {
 public:
-    explicit PersistentDevice(std::string marker) : marker_(std::move(marker)) {}
+    PersistentDevice(std::string marker, OutputSink& console)
+        : marker_(std::move(marker)), console_(console) {}
 
-    // Writes the device file when the run changed the device; the exit status.
-    int Finish(int exitCode) {
+    // Writes the device file when the run changed the device.
+    void Finish() {
         record_.close();
         journal_.close();
         if (rewrite_) {
@@ -44,7 +75,6 @@ public:
                 std::filesystem::remove(SimJournalFileName, ec);
             }
         }
-        return ProcessExitStatus(exitCode);
     }
 
     std::vector<std::string> EnumerateInterfaces() override {
@@ -118,6 +148,9 @@ private:
         if (!record_.is_open() || !record_) Fail(std::string("can not write ") + SimRecordFileName);
     }
 
+    // One plain line of the simulator on the tool's console.
+    void Say(const std::string& text) { console_.WriteLine(std::string(ProgramName) + ": " + text); }
+
     void Fail(std::string error) {
         if (keepError_.empty()) keepError_ = std::move(error);
     }
@@ -163,6 +196,7 @@ private:
     std::string keepError_;  // why reports can not be kept; empty while they can
     std::ofstream record_;
     std::ofstream journal_;
+    OutputSink& console_;
     bool attached_ = false;
     bool broken_ = false;    // the device file can not be used: no device
     bool rewrite_ = false;   // the run changed the device
@@ -170,38 +204,10 @@ private:
 
 }  // namespace
 
-SimFaultRule ToFaultRule(const SimFault& fault) {
-    SimFaultRule rule;
-    rule.when = fault.target == SimFault::Target::Request
-                    ? SimRequestSelector::AtRequest(fault.index)
-                    : SimRequestSelector::ForKeyTableIndex(static_cast<std::uint8_t>(fault.index));
-    switch (fault.kind) {
-    case SimFault::Kind::NoReply: rule.script.reply = false; break;
-    case SimFault::Kind::ReplyAtWait: rule.script.replyAtWait = fault.value; break;
-    case SimFault::Kind::WriteFails: rule.script.write = SimWrite::Fails; break;
-    case SimFault::Kind::WriteHangs: rule.script.write = SimWrite::Hangs; break;
-    case SimFault::Kind::Refuse:
-        rule.script.refuseWithStatus = static_cast<std::uint8_t>(fault.value);
-        break;
-    case SimFault::Kind::Short: rule.script.replyLength = fault.value; break;
-    }
-    return rule;
-}
-
-void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer) {
-    for (int i = 0; i < device.deviceCount; ++i) {
-        SimDeviceOptions options;
-        options.state = device.state;
-        options.state.serial = device.state.serial + static_cast<std::uint32_t>(i);
-        if (i == 0) {
-            for (const SimFault& fault : device.faults) options.faults.push_back(ToFaultRule(fault));
-        }
-        layer.AddDevice(options);
-    }
-}
-
-int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool) {
-    PersistentDevice device(RunMarker(argc, argv));
-    const int exitCode = tool(argc, argv, device);
-    return device.Finish(exitCode);
+int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool,
+                           OutputSink& console) {
+    PersistentDevice device(RunMarker(argc, argv), console);
+    const int exitCode = tool(argc, argv, device, console);
+    device.Finish();
+    return exitCode;
 }

@@ -4,19 +4,12 @@
 
 #include <string>
 
+#include "output/console.h"
 #include "simulator/sim_hid_layer.h"
 #include "simulator/sim_state_file.h"
 
-// Builds the simulated HID stack a device file describes: `deviceCount`
-// OB310s (the second and third with serial numbers one and two above the
-// first), the first holding the file's state and faults.
-void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer);
-
-// The fault rule of the HID layer that one fault line stands for.
-SimFaultRule ToFaultRule(const SimFault& fault);
-
 // Runs the tool with `argv` over the device of the working folder and returns
-// the process exit status.
+// its exit code.
 //
 // The files are first touched when the tool looks for a device, so a run that
 // never does (help, argument errors, a configuration file that does not read)
@@ -28,7 +21,8 @@ SimFaultRule ToFaultRule(const SimFault& fault);
 // Each report the first device takes goes to the record and, when it changed
 // the device, its changes go to the journal, before the device answers. A
 // report that can not be kept there is not taken: the write delivers 0 bytes,
-// the device state stays as before, and one plain line names the file, so
+// the device state stays as before, and one plain line (on `console`, the
+// tool's console) names the file, so
 // the tool reports its step's error. At the end a run that changed the device
 // rewrites the device file once and removes the journal.
 //
@@ -37,5 +31,7 @@ SimFaultRule ToFaultRule(const SimFault& fault);
 // the file is left as it is, and the tool finds no device.
 //
 // `tool` is the tool's entry point (Ob310Main), run over the simulated device.
-using ToolEntryPoint = int (*)(int argc, const char* const* argv, HidLayer& hid);
-int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool);
+using ToolEntryPoint = int (*)(int argc, const char* const* argv, HidLayer& hid,
+                               OutputSink& console);
+int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool,
+                           OutputSink& console);
