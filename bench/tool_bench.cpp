@@ -14,14 +14,16 @@
 #include <vector>
 
 #include "bench/peak_memory.h"
-#include "output/console.h"
 #include "cli/entry.h"
 #include "config/config_file.h"
 #include "device/discovery.h"
 #include "device/exchange.h"
+#include "output/console.h"
 #include "protocol/pin.h"
 #include "simulator/sim_hid_layer.h"
 #include "simulator/sim_persistent.h"
+
+namespace ob310 {
 
 namespace {
 
@@ -114,9 +116,8 @@ void BM_PeakMemoryOfWriteRun(benchmark::State& state) {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         int exitStatus = -1;
-        peakKiB = PeakResidentKiB(OB310_CLI_SIM_PATH,
-                                  {"-f", ExampleFile, "-p", "5A3C19E7B2D40F86"}, dir.string(),
-                                  exitStatus);
+        peakKiB = PeakResidentKiB(OB310_CLI_SIM_PATH, {"-f", ExampleFile, "-p", "5A3C19E7B2D40F86"},
+                                  dir.string(), exitStatus);
         if (peakKiB < 0 || exitStatus != 0) {
             state.SkipWithError("the write run could not be measured");
             break;
@@ -130,5 +131,6 @@ void BM_PeakMemoryOfWriteRun(benchmark::State& state) {
 BENCHMARK(BM_PeakMemoryOfWriteRun)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
+}  // namespace ob310
 
 BENCHMARK_MAIN();

@@ -4,9 +4,11 @@
 #include <string>
 #include <string_view>
 
-#include "output/exit_code.h"
 #include "cli/flows.h"
 #include "config/hex.h"
+#include "output/exit_code.h"
+
+namespace ob310 {
 
 namespace {
 
@@ -146,3 +148,5 @@ int RunCommandLine(int argc, const char* const* argv, RunContext& context) {
     context.logFile.Close();
     return ExitSuccess;
 }
+
+}  // namespace ob310

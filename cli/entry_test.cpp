@@ -5,7 +5,7 @@
 #include "simulator/sim_hid_layer.h"
 #include "tests/support/temp_dir.h"
 
-namespace {
+namespace ob310 { namespace {
 
 const std::string Pin1 = "5a3c19e7b2d40f86", Pin2 = "0123456789ABCDEF";
 const Pin Pin2Bytes = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
@@ -93,4 +93,4 @@ TEST_F(EntryTest, LastValueOfAnOptionWins) {
     EXPECT_EQ(ReadFileBytes(dir.File("b.log")).substr(19), ": CMD=erase;STATE=success;;\r\n");
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -7,6 +7,8 @@
 #include "protocol/device_info.h"
 #include "protocol/requests.h"
 
+namespace ob310 {
+
 namespace {
 
 const char* const NoDeviceMessage = "Error: No OB310 found on system";
@@ -101,3 +103,5 @@ int RunEraseFlow(RunContext& context) {
     context.PrintVerbose("Success: OB310 successful erased.");
     return ExitSuccess;
 }
+
+}  // namespace ob310

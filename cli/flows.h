@@ -6,6 +6,8 @@
 
 #include "cli/run_context.h"
 
+namespace ob310 {
+
 int RunInformationFlow(RunContext& context);
 int RunEraseFlow(RunContext& context);
 int RunWriteFlow(RunContext& context);
@@ -20,3 +22,5 @@ std::string BuildWriteResultRecord(const std::string& deviceIdentity,
 // is on, then closes the log stream. Returns 0, or 16 after reporting "Error:
 // Can not write logfile" when the line could not be written.
 int FinishWithResultRecord(RunContext& context, const std::string& record);
+
+}  // namespace ob310

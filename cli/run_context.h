@@ -14,6 +14,8 @@
 #include "output/messages.h"
 #include "protocol/pin.h"
 
+namespace ob310 {
+
 // What the command line asked for. Only the command line writes them.
 struct Settings {
     bool helpRequested = false;
@@ -34,10 +36,10 @@ struct RunContext {
 
     // The red error line, and the informational line of verbose mode.
     void PrintError(const std::string& text, std::uint16_t code) {
-        ::PrintError(console, text, code);
+        ob310::PrintError(console, text, code);
     }
     void PrintVerbose(const std::string& text) {
-        ::PrintVerbose(console, settings.verboseMode, text);
+        ob310::PrintVerbose(console, settings.verboseMode, text);
     }
 
     // The HID layer the flows discover devices on.
@@ -54,3 +56,5 @@ struct RunContext {
     // Opened by the command line (-l), closed by the flows before they end.
     CLogFile logFile;
 };
+
+}  // namespace ob310

@@ -8,6 +8,8 @@
 #include <csignal>
 #endif
 
+namespace ob310 {
+
 void StandardOutput::Write(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
@@ -30,3 +32,5 @@ void PrepareConsole() {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
+
+}  // namespace ob310

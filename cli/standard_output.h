@@ -3,6 +3,8 @@
 
 #include "output/console.h"
 
+namespace ob310 {
+
 // Line ends are written as "\n"; on Windows the runtime's text mode turns
 // them into CR LF. Output that cannot be written (a closed pipe) is dropped:
 // the console never decides a run.
@@ -15,3 +17,5 @@ public:
 // processing so error lines are red. On POSIX, ignores SIGPIPE so a closed
 // standard output only loses output.
 void PrepareConsole();
+
+}  // namespace ob310

@@ -2,11 +2,13 @@
 #include <cstdint>
 #include <string>
 
-#include "output/exit_code.h"
 #include "cli/flows.h"
 #include "config/config_file.h"
+#include "output/exit_code.h"
 #include "protocol/device_info.h"
 #include "protocol/requests.h"
+
+namespace ob310 {
 
 namespace {
 
@@ -141,3 +143,5 @@ int RunWriteFlow(RunContext& context) {
     return FinishWithResultRecord(context,
                                   BuildWriteResultRecord(deviceIdentity, settings.configFileName));
 }
+
+}  // namespace ob310

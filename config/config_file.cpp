@@ -11,9 +11,11 @@
 #include <sys/stat.h>
 #endif
 
+#include "config/hex.h"
 #include "output/messages.h"
 #include "output/native_text.h"
-#include "config/hex.h"
+
+namespace ob310 {
 
 namespace {
 
@@ -122,8 +124,8 @@ private:
             filled_ = 0;
             return false;
         }
-        filled_ = std::fread(block_.data(), 1, std::min(block_.size(), MaxInputBytes - consumed_),
-                             file_);
+        filled_ =
+            std::fread(block_.data(), 1, std::min(block_.size(), MaxInputBytes - consumed_), file_);
         ended_ = filled_ == 0;
         return !ended_;
     }
@@ -196,8 +198,8 @@ bool ReadBase16Number(const std::string& text, std::uint8_t& lowByte) {
     if (magnitude > (negative ? 0x8000'0000u : 0x7FFF'FFFFu)) {
         return false;
     }
-    const std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
-                                        : static_cast<std::int64_t>(magnitude);
+    const std::int64_t value =
+        negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     lowByte = static_cast<std::uint8_t>(value & 0xFF);
     return true;
 }
@@ -305,3 +307,5 @@ ConfigReadResult ReadConfigFile(const std::string& fileName, ConfigImage& image,
         return ConfigReadResult::ContentError;
     }
 }
+
+}  // namespace ob310

@@ -10,6 +10,8 @@
 #include "protocol/pin.h"
 #include "protocol/requests.h"
 
+namespace ob310 {
+
 struct ConfigImage {
     std::array<KeyTableRecord, KeyTableRecordCount> keyTables{};
     Pin newPin{};
@@ -34,3 +36,5 @@ enum class ConfigReadResult {
 // "error StringToBytes" for a key-table line of more than 32 pairs.
 ConfigReadResult ReadConfigFile(const std::string& fileName, ConfigImage& image,
                                 OutputSink& console);
+
+}  // namespace ob310

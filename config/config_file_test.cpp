@@ -10,7 +10,7 @@
 #include "tests/support/config_lines.h"
 #include "tests/support/temp_dir.h"
 
-namespace {
+namespace ob310 { namespace {
 
 using enum ConfigReadResult;
 ConfigImage configImage;  // the target of every read
@@ -129,4 +129,4 @@ TEST(ConfigFile, UnopenableFileGives8Silently) {
     EXPECT_EQ(console.Text(), "");
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

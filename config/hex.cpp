@@ -1,5 +1,7 @@
 #include "config/hex.h"
 
+namespace ob310 {
+
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -44,3 +46,5 @@ int StringToBytes(std::string text, std::uint8_t* out, std::size_t n) {
     }
     return static_cast<int>(n);
 }
+
+}  // namespace ob310

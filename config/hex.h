@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace ob310 {
+
 // The value of one hexadecimal digit (0-9, a-f, A-F), or -1 for any other
 // byte. Independent of the locale, and defined for bytes above 0x7F.
 int HexDigitValue(char c);
@@ -22,3 +24,5 @@ inline constexpr int StringToBytesTooManyPairs = -2;
 // StringToBytesTooManyPairs for a text with more than n pairs, and
 // StringToBytesDigitsRanOut when the text is shorter than 2n - 1.
 int StringToBytes(std::string text, std::uint8_t* out, std::size_t n);
+
+}  // namespace ob310

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ob310 {
+
 namespace {
 
 // Fills `record` from an interface that matched: the two handles with the
@@ -93,3 +95,5 @@ int FindInterfaceByProduct(const DeviceInterfaceTable& table, const std::u16stri
     }
     return 0;
 }
+
+}  // namespace ob310

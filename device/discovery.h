@@ -7,6 +7,8 @@
 
 #include "device/hid_layer.h"
 
+namespace ob310 {
+
 inline constexpr int MaxDeviceInterfaces = 16;
 inline constexpr int InterfacesPerDevice = 6;
 
@@ -56,3 +58,5 @@ int DiscoverDevices(DeviceInterfaceTable& table);
 // Index (0 to 5) of the first of records 0..5 whose product string equals
 // `name` exactly; 0 when none does.
 int FindInterfaceByProduct(const DeviceInterfaceTable& table, const std::u16string& name);
+
+}  // namespace ob310

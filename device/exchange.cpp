@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ob310 {
+
 namespace {
 
 // The output report length of the interface behind `handle`, at most the
@@ -83,3 +85,5 @@ int ExchangeReport(const DeviceInterfaceTable& table, const Report& request, Rep
     }
     return ReadInputReport(hid, *reader, record.readHandle, reply.data());
 }
+
+}  // namespace ob310

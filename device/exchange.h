@@ -6,6 +6,8 @@
 
 #include "device/discovery.h"
 
+namespace ob310 {
+
 inline constexpr std::size_t ReportBufferSize = 65;  // report ID + 64 data bytes
 inline constexpr std::uint32_t ReadTimeoutMs = 5000;
 inline constexpr int ReadAttempts = 16;
@@ -21,3 +23,5 @@ using Report = std::array<std::uint8_t, ReportBufferSize>;
 // 0 at once, with nothing sent, when none of records 0 to 5 is named
 // "ConfigInterface". No handle of `table` is opened or closed.
 int ExchangeReport(const DeviceInterfaceTable& table, const Report& request, Report& reply);
+
+}  // namespace ob310

@@ -11,8 +11,10 @@
 #include <string>
 #include <type_traits>
 
-#include "output/console.h"
 #include "config/config_file.h"
+#include "output/console.h"
+
+using namespace ob310;
 
 namespace {
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace ob310 {
+
 class OutputSink {
 public:
     virtual ~OutputSink() = default;
@@ -25,3 +27,5 @@ public:
 private:
     std::string text_;
 };
+
+}  // namespace ob310

@@ -8,10 +8,12 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 #endif
+
+namespace ob310 {
 
 namespace {
 
@@ -73,9 +75,10 @@ bool CLogFile::LogfileOpen(std::string name, OutputSink& console) {
     // FILE_APPEND_DATA without FILE_WRITE_DATA: the system moves every write
     // to the end of the file at the moment it happens.
     // FILE_READ_DATA only so that the handle may take the lock in WriteLine.
-    const HANDLE handle = CreateFileW(WideFromUtf8(fileName).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        CreateFileW(WideFromUtf8(fileName).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
     file = handle == INVALID_HANDLE_VALUE ? ClosedFile : reinterpret_cast<std::intptr_t>(handle);
 #else
     file = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
@@ -101,8 +104,9 @@ bool CLogFile::WriteLine(const std::string& line) {
     farByte.OffsetHigh = 0x7FFFFFFF;
     const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &farByte) != 0;
     DWORD written = 0;
-    const bool whole = WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
-                       written == bytes.size();
+    const bool whole =
+        WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
+        written == bytes.size();
     if (locked) {
         UnlockFileEx(handle, 0, 1, 0, &farByte);
     }
@@ -126,3 +130,5 @@ void CLogFile::Close() {
         file = ClosedFile;
     }
 }
+
+}  // namespace ob310

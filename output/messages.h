@@ -7,6 +7,8 @@
 
 #include "output/console.h"
 
+namespace ob310 {
+
 // Writes ESC "[31m", text, ". Code=0x", the code as four lower-case hex digits,
 // ESC "[0m" and a line end to `console`. Always written.
 void PrintError(OutputSink& console, const std::string& text, std::uint16_t code);
@@ -59,3 +61,5 @@ private:
     static constexpr std::intptr_t ClosedFile = -1;
     std::intptr_t file = ClosedFile;  // a POSIX descriptor or a Windows HANDLE
 };
+
+}  // namespace ob310

@@ -4,6 +4,8 @@
 
 #include "tests/support/temp_dir.h"
 
+namespace ob310 {
+
 TEST(Messages, ErrorLinesAlwaysVerboseLinesOnlyInVerboseModeAndTimeStamps) {
     ConsoleCapture console;
     for (bool verbose : {false, true}) {
@@ -36,3 +38,5 @@ TEST(Messages, LogFileAppendsDueLinesAndReportsLostOnes) {
     ASSERT_TRUE(missing.LogfileOpen(dir.File("missing_folder/run.log"), console));
     EXPECT_FALSE(WriteLogLine(missing, true, "CMD=write;"));
 }
+
+}  // namespace ob310

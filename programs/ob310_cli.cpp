@@ -6,6 +6,7 @@
 #include "output/native_text.h"
 
 int main(int argc, char** argv) {
+    using namespace ob310;
     PrepareConsole();
     const ProgramArguments arguments(argc, argv);
     auto hid = CreatePlatformHidLayer();

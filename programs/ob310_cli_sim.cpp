@@ -6,6 +6,7 @@
 #include "simulator/sim_persistent.h"
 
 int main(int argc, char** argv) {
+    using namespace ob310;
     PrepareConsole();
     const ProgramArguments arguments(argc, argv);
     StandardOutput console;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace ob310 {
+
 namespace {
 
 // Offsets in the information reply.
@@ -36,7 +38,8 @@ int QueryDeviceInfo(const DeviceInterfaceTable& table, ReplyReport& reply) {
 
 std::uint16_t ReadDeviceVersion(const DeviceInterfaceTable& table) {
     HidAttributes attributes{};
-    if (table.hid == nullptr || !table.hid->ReadAttributes(table.records[0].readHandle, attributes)) {
+    if (table.hid == nullptr ||
+        !table.hid->ReadAttributes(table.records[0].readHandle, attributes)) {
         return 0;
     }
     return attributes.versionNumber;
@@ -62,8 +65,8 @@ DeviceInfoLines FormatDeviceInfo(const ReplyReport& reply, std::uint16_t version
 }
 
 std::string FormatDeviceIdentity(const ReplyReport& reply, std::uint16_t versionNumber) {
-    return "SN=" + FormatSerial(reply, "%02X%02X%02X%02X") + ";REV=" +
-           FormatVersion(versionNumber, "%04X");
+    return "SN=" + FormatSerial(reply, "%02X%02X%02X%02X") +
+           ";REV=" + FormatVersion(versionNumber, "%04X");
 }
 
 std::optional<DeviceInfoLines> GetDeviceInfo(const DeviceInterfaceTable& table) {
@@ -81,3 +84,5 @@ std::string GetDeviceIdentity(const DeviceInterfaceTable& table) {
     }
     return FormatDeviceIdentity(reply, ReadDeviceVersion(table));
 }
+
+}  // namespace ob310

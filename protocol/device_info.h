@@ -8,6 +8,8 @@
 
 #include "protocol/requests.h"
 
+namespace ob310 {
+
 using DeviceInfoLines = std::array<std::string, 5>;
 
 // Sends the information query; the five lines of the printout, or nothing
@@ -27,3 +29,5 @@ std::string FormatDeviceIdentity(const ReplyReport& reply, std::uint16_t version
 // The device's version number from the HID attributes of record 0's read
 // handle; 0 when they cannot be read.
 std::uint16_t ReadDeviceVersion(const DeviceInterfaceTable& table);
+
+}  // namespace ob310

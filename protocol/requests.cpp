@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ob310 {
+
 namespace {
 
 constexpr std::size_t CommandOffset = 1;
@@ -33,7 +35,8 @@ void PutData(RequestReport& report, std::size_t offset, const std::array<std::ui
 
 // Sends one request on the table and takes the status byte from the
 // reply, which stays 0x00 when no reply came.
-int SendRequest(const DeviceInterfaceTable& table, const RequestReport& report, std::uint8_t& status) {
+int SendRequest(const DeviceInterfaceTable& table, const RequestReport& report,
+                std::uint8_t& status) {
     ReplyReport reply{};
     const int result = ExchangeReport(table, report, reply);
     status = reply[StatusByteOffset];
@@ -127,3 +130,5 @@ int WriteDebounce(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_
                   std::uint8_t& status) {
     return SendRequest(table, BuildDebounceRequest(pin, debounce), status);
 }
+
+}  // namespace ob310

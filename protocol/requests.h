@@ -7,6 +7,8 @@
 #include "device/exchange.h"
 #include "protocol/pin.h"
 
+namespace ob310 {
+
 using RequestReport = Report;
 using ReplyReport = Report;
 
@@ -63,3 +65,5 @@ int WriteNewPin(const DeviceInterfaceTable& table, const Pin& newPin, std::uint8
 int WriteLock(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t& status);
 int WriteDebounce(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t debounce,
                   std::uint8_t& status);
+
+}  // namespace ob310

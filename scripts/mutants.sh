@@ -117,9 +117,13 @@ mutant linux-cloexec native platform/hid_linux.cpp \
 mutant linux-vendor-product native platform/hid_linux.cpp \
   'attributes.vendorId = static_cast<std::uint16_t>(vendor);' 'attributes.vendorId = static_cast<std::uint16_t>(product);'
 mutant linux-hangup-waits native platform/hid_linux.cpp \
-  'if ((entry.revents & POLLIN) == 0) return fail();' 'if ((entry.revents & POLLIN) == 0) continue;'
+  'if ((entry.revents & POLLIN) == 0) {
+            return fail();' 'if ((entry.revents & POLLIN) == 0) {
+            continue;'
 mutant linux-read-error-waits native platform/hid_linux.cpp \
-  'if (n <= 0) return fail();' 'if (n <= 0) continue;'
+  'if (n <= 0) {
+            return fail();' 'if (n <= 0) {
+            continue;'
 mutant linux-report-id-filter native platform/hid_linux.cpp \
   'if (acceptedIds_ != nullptr &&' 'if (false &&'
 
@@ -130,7 +134,9 @@ mutant linux-report-id-filter native platform/hid_linux.cpp \
 mutant windows-read-not-cancelled windows platform/hid_windows.cpp \
   'void Cancel() override { CancelIo(handle_); }' 'void Cancel() override {}'
 mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(file);' \
+  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
+                CancelIo(file);
+            }' \
   'WaitForSingleObject(event, timeoutMs);'
 mutant windows-log-append-only windows output/messages.cpp \
   'FILE_APPEND_DATA | FILE_READ_DATA' 'FILE_WRITE_DATA | FILE_READ_DATA'

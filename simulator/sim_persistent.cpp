@@ -6,6 +6,8 @@
 
 #include "output/version.h"
 
+namespace ob310 {
+
 namespace {
 
 constexpr const char* ProgramName = "ob310_cli_sim";
@@ -15,7 +17,9 @@ std::string RunMarker(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i] != nullptr ? argv[i] : "";
         for (char& c : argument) {
-            if (c == '\n' || c == '\r') c = ' ';  // one run, one marker line
+            if (c == '\n' || c == '\r') {
+                c = ' ';  // one run, one marker line
+            }
         }
         marker += " " + argument;
     }
@@ -50,7 +54,9 @@ void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer) {
         options.state = device.state;
         options.state.serial = device.state.serial + static_cast<std::uint32_t>(i);
         if (i == 0) {
-            for (const SimFault& fault : device.faults) options.faults.push_back(ToFaultRule(fault));
+            for (const SimFault& fault : device.faults) {
+                options.faults.push_back(ToFaultRule(fault));
+            }
         }
         layer.AddDevice(options);
     }
@@ -88,7 +94,9 @@ public:
     bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
         return layer_.ReadAttributes(handle, attributes);
     }
-    bool ReadCaps(HidHandle handle, HidCaps& caps) override { return layer_.ReadCaps(handle, caps); }
+    bool ReadCaps(HidHandle handle, HidCaps& caps) override {
+        return layer_.ReadCaps(handle, caps);
+    }
     bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) override {
         return layer_.ReadProductString(handle, buffer, bufferBytes);
     }
@@ -103,7 +111,9 @@ public:
 
 private:
     void Attach() {
-        if (attached_) return;
+        if (attached_) {
+            return;
+        }
         attached_ = true;
         std::string error;
         std::error_code ec;
@@ -144,20 +154,30 @@ private:
         kept_ = device_.state;
         SetUpSimHidLayer(device_, layer_);
         layer_.SetReportGate([this](const SimReceivedReport& report) { return Keep(report); });
-        if (OpenForAppend(record_, SimRecordFileName)) record_ << marker_ << '\n' << std::flush;
-        if (!record_.is_open() || !record_) Fail(std::string("can not write ") + SimRecordFileName);
+        if (OpenForAppend(record_, SimRecordFileName)) {
+            record_ << marker_ << '\n' << std::flush;
+        }
+        if (!record_.is_open() || !record_) {
+            Fail(std::string("can not write ") + SimRecordFileName);
+        }
     }
 
     // One plain line of the simulator on the tool's console.
-    void Say(const std::string& text) { console_.WriteLine(std::string(ProgramName) + ": " + text); }
+    void Say(const std::string& text) {
+        console_.WriteLine(std::string(ProgramName) + ": " + text);
+    }
 
     void Fail(std::string error) {
-        if (keepError_.empty()) keepError_ = std::move(error);
+        if (keepError_.empty()) {
+            keepError_ = std::move(error);
+        }
     }
 
     // Whether the report the device is about to take is kept.
     bool Keep(const SimReceivedReport& report) {
-        if (report.device != 0) return true;  // only the first device lives in the file
+        if (report.device != 0) {
+            return true;  // only the first device lives in the file
+        }
         const std::string number = std::to_string(report.requestNumber);
         if (keepError_.empty()) {
             // The record is flushed when the run ends or a report is refused:
@@ -165,7 +185,9 @@ private:
             record_ << FormatReceivedReport(report.requestNumber, report.bytes.data(),
                                             report.bytes.size())
                     << '\n';
-            if (!record_) Fail(std::string("can not write ") + SimRecordFileName);
+            if (!record_) {
+                Fail(std::string("can not write ") + SimRecordFileName);
+            }
         }
         const Ob310State& now = layer_.Model(0).state;
         const std::string changes = keepError_.empty() ? FormatSimChanges(kept_, now) : "";
@@ -198,8 +220,8 @@ private:
     std::ofstream journal_;
     OutputSink& console_;
     bool attached_ = false;
-    bool broken_ = false;    // the device file can not be used: no device
-    bool rewrite_ = false;   // the run changed the device
+    bool broken_ = false;   // the device file can not be used: no device
+    bool rewrite_ = false;  // the run changed the device
 };
 
 }  // namespace
@@ -211,3 +233,5 @@ int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint too
     device.Finish();
     return exitCode;
 }
+
+}  // namespace ob310

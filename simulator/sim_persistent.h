@@ -8,6 +8,8 @@
 #include "simulator/sim_hid_layer.h"
 #include "simulator/sim_state_file.h"
 
+namespace ob310 {
+
 // Runs the tool with `argv` over the device of the working folder and returns
 // its exit code.
 //
@@ -35,3 +37,5 @@ using ToolEntryPoint = int (*)(int argc, const char* const* argv, HidLayer& hid,
                                OutputSink& console);
 int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool,
                            OutputSink& console);
+
+}  // namespace ob310

@@ -6,7 +6,7 @@
 
 #include "simulator/sim_hid_layer.h"
 
-namespace {
+namespace ob310 { namespace {
 
 struct CountCase {
     const char* name;
@@ -128,4 +128,4 @@ TEST(LookupTest, FindsExactNameAmongFirstSixOrGivesZero) {
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -5,11 +5,11 @@
 #include "output/messages.h"
 
 int main(int argc, char** argv) {
-    CLogFile logFile;
-    ConsoleCapture console;
+    ob310::CLogFile logFile;
+    ob310::ConsoleCapture console;
     if (argc != 4 || !logFile.LogfileOpen(argv[1], console)) return 2;
     for (int i = 0; i < std::stoi(argv[3]); ++i) {
-        if (!WriteLogLine(logFile, true, std::string(argv[2]) + " " + std::to_string(i))) return 1;
+        if (!ob310::WriteLogLine(logFile, true, std::string(argv[2]) + " " + std::to_string(i))) return 1;
     }
     return 0;
 }
