@@ -5,7 +5,6 @@
 #include "tests/support/temp_dir.h"
 
 namespace ob310 {
-
 TEST(Messages, ErrorLinesAlwaysVerboseLinesOnlyInVerboseModeAndTimeStamps) {
     ConsoleCapture console;
     for (bool verbose : {false, true}) {
@@ -38,5 +37,4 @@ TEST(Messages, LogFileAppendsDueLinesAndReportsLostOnes) {
     ASSERT_TRUE(missing.LogfileOpen(dir.File("missing_folder/run.log"), console));
     EXPECT_FALSE(WriteLogLine(missing, true, "CMD=write;"));
 }
-
 }  // namespace ob310

@@ -6,7 +6,6 @@
 #include "cli/entry.h"
 
 namespace ob310 {
-
 std::string RedLine(const std::string& text, std::uint16_t code) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ". Code=0x%04x", static_cast<unsigned>(code));
@@ -57,5 +56,4 @@ std::vector<std::uint8_t> SimRunTest::CommandsReceived() const {
     }
     return commands;
 }
-
 }  // namespace ob310

@@ -13,7 +13,6 @@
 #include "tests/support/temp_dir.h"
 
 namespace ob310 {
-
 // In a run's arguments, replaced by the log file of the test's folder.
 inline const std::string LogArgument = "<log>";
 
@@ -42,5 +41,4 @@ protected:
     SimHidLayer sim;
     ConsoleCapture console;
 };
-
 }  // namespace ob310
