@@ -23,8 +23,7 @@ namespace ob310 {
 // Each report the first device takes goes to the record and, when it changed
 // the device, its changes go to the journal, before the device answers. A
 // report that can not be kept there is not taken: the write delivers 0 bytes,
-// the device state stays as before, and one plain line (on `console`, the
-// tool's console) names the file, so
+// the device state stays as before, and one plain line names the file, so
 // the tool reports its step's error. At the end a run that changed the device
 // rewrites the device file once and removes the journal.
 //
@@ -32,7 +31,8 @@ namespace ob310 {
 // broken line) leaves the device unplugged: one plain line names the problem,
 // the file is left as it is, and the tool finds no device.
 //
-// `tool` is the tool's entry point (Ob310Main), run over the simulated device.
+// `tool` is the tool's entry point (Ob310Main), run over the simulated device
+// and `console`; the simulator's own plain lines go to `console` too.
 using ToolEntryPoint = int (*)(int argc, const char* const* argv, HidLayer& hid,
                                OutputSink& console);
 int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool,
