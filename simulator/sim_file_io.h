@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace ob310 {
+
 // A file opened for appending. Each Append is one system write of the whole
 // text, at once: a run killed between two appends leaves whole lines only,
 // and nothing waits in a buffer of the process.
@@ -56,3 +58,5 @@ private:
 
 // Sleeps `ms` milliseconds of real time.
 void SimSleepMs(std::uint32_t ms);
+
+}  // namespace ob310

@@ -6,24 +6,19 @@
 #include <functional>
 #include <string>
 
+#include "output/console.h"
 #include "simulator/sim_file_io.h"
 #include "simulator/sim_hid_layer.h"
 #include "simulator/sim_state_file.h"
 
-// Builds the simulated HID stack a device file describes: `deviceCount`
-// OB310s (the second and third with serial numbers one and two above the
-// first), the first holding the file's state and faults.
-void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer);
-
-// The fault rule of the HID layer that one fault line stands for.
-SimFaultRule ToFaultRule(const SimFault& fault);
+namespace ob310 {
 
 // How the simulator of one process runs.
 struct SimRunOptions {
     std::string folder;  // where the device's files are; empty: the working folder
-    // Takes each of the simulator's own lines (without a line end); the
-    // program writes them to standard error, apart from the tool's output.
-    std::function<void(const std::string& line)> say;
+    // Takes the simulator's own lines (the program: standard error, apart
+    // from the tool's output); null: the tool's console.
+    OutputSink* lines = nullptr;
     // The clock of the wait for a device that another run holds.
     std::function<void(std::uint32_t ms)> sleep = SimSleepMs;
 };
@@ -36,7 +31,7 @@ inline constexpr const char* SimLogRecordField = "DEVICE=simulated;";
 inline constexpr std::uint32_t SimDeviceWaitMs = 10000;
 
 // Runs the tool with `argv` over the device in `options.folder` and returns
-// the process exit status.
+// its exit code.
 //
 // The files are first touched when the tool looks for a device, so a run that
 // never does (help, argument errors, a configuration file that does not read)
@@ -61,7 +56,11 @@ inline constexpr std::uint32_t SimDeviceWaitMs = 10000;
 // broken line) leaves the device unplugged: one line names the problem, the
 // file is left as it is, and the tool finds no device.
 //
-// `tool` is the tool's entry point, run over the simulated device.
-using ToolEntryPoint = int (*)(int argc, const char* const* argv, HidLayer& hid);
+// `tool` is the tool's entry point (Ob310Main), run over the simulated device
+// and `console`.
+using ToolEntryPoint = int (*)(int argc, const char* const* argv, HidLayer& hid,
+                               OutputSink& console);
 int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool,
-                           const SimRunOptions& options = {});
+                           OutputSink& console, const SimRunOptions& options = {});
+
+}  // namespace ob310

@@ -8,14 +8,20 @@
 
 #include "config/hex.h"
 
+namespace ob310 {
+
 namespace {
 
 constexpr const char* HexDigits = "0123456789abcdef";
 
 std::string_view Trim(std::string_view text) {
     const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
     return text;
 }
 
@@ -23,10 +29,16 @@ std::vector<std::string_view> SplitWords(std::string_view text) {
     std::vector<std::string_view> words;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) {
+            ++pos;
+        }
         std::size_t end = pos;
-        while (end < text.size() && text[end] != ' ' && text[end] != '\t') ++end;
-        if (end > pos) words.push_back(text.substr(pos, end - pos));
+        while (end < text.size() && text[end] != ' ' && text[end] != '\t') {
+            ++end;
+        }
+        if (end > pos) {
+            words.push_back(text.substr(pos, end - pos));
+        }
         pos = end;
     }
     return words;
@@ -40,24 +52,34 @@ bool ParseHexBytes(std::string_view text, std::uint8_t* out, std::size_t size) {
 
 // 1 to maxDigits hex digits.
 bool ParseHexNumber(std::string_view text, std::size_t maxDigits, std::uint32_t& value) {
-    if (text.empty() || text.size() > maxDigits) return false;
+    if (text.empty() || text.size() > maxDigits) {
+        return false;
+    }
     value = 0;
     for (char c : text) {
         const int digit = HexDigitValue(c);
-        if (digit < 0) return false;
+        if (digit < 0) {
+            return false;
+        }
         value = value * 16 + static_cast<std::uint32_t>(digit);
     }
     return true;
 }
 
 bool ParseDecimal(std::string_view text, std::uint32_t maxValue, std::uint32_t& value) {
-    if (text.empty() || text.size() > 10) return false;
+    if (text.empty() || text.size() > 10) {
+        return false;
+    }
     std::uint64_t result = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9') {
+            return false;
+        }
         result = result * 10 + static_cast<std::uint64_t>(c - '0');
     }
-    if (result > maxValue) return false;
+    if (result > maxValue) {
+        return false;
+    }
     value = static_cast<std::uint32_t>(result);
     return true;
 }
@@ -92,7 +114,8 @@ std::string Quoted(std::string_view text) {
 }
 
 // "runs A,B,..." or "every N" after a fault's kind: the runs it fires in.
-bool ParseFaultRuns(std::string_view selector, std::string_view list, SimFault& fault, std::string& problem) {
+bool ParseFaultRuns(std::string_view selector, std::string_view list, SimFault& fault,
+                    std::string& problem) {
     std::uint32_t run = 0;
     if (selector == "every") {
         if (!ParseDecimal(list, SimMaxRuns, fault.everyRuns) || fault.everyRuns < 1) {
@@ -104,7 +127,8 @@ bool ParseFaultRuns(std::string_view selector, std::string_view list, SimFault& 
     for (std::size_t pos = 0; pos <= list.size();) {
         const std::size_t comma = std::min(list.find(',', pos), list.size());
         if (!ParseDecimal(list.substr(pos, comma - pos), SimMaxRuns, run) || run < 1) {
-            problem = "runs needs run numbers of 1 to " + std::to_string(SimMaxRuns) + ", e.g. \"runs 1,3\"";
+            problem = "runs needs run numbers of 1 to " + std::to_string(SimMaxRuns) +
+                      ", e.g. \"runs 1,3\"";
             return false;
         }
         fault.runs.push_back(run);
@@ -116,8 +140,11 @@ bool ParseFaultRuns(std::string_view selector, std::string_view list, SimFault& 
 // "request N KIND [VALUE] [RUNS]" or "keytable I KIND [VALUE] [RUNS]".
 bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     auto words = SplitWords(text);
-    if (words.size() >= 5 && (words[words.size() - 2] == "runs" || words[words.size() - 2] == "every")) {
-        if (!ParseFaultRuns(words[words.size() - 2], words.back(), fault, problem)) return false;
+    if (words.size() >= 5 &&
+        (words[words.size() - 2] == "runs" || words[words.size() - 2] == "every")) {
+        if (!ParseFaultRuns(words[words.size() - 2], words.back(), fault, problem)) {
+            return false;
+        }
         words.resize(words.size() - 2);
     }
     if (words.size() < 3) {
@@ -144,7 +171,8 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     fault.index = index;
 
     const std::string_view kind = words[2];
-    const std::size_t wantWords = (kind == "no-reply" || kind == "write-fails" || kind == "write-hangs") ? 3 : 4;
+    const std::size_t wantWords =
+        (kind == "no-reply" || kind == "write-fails" || kind == "write-hangs") ? 3 : 4;
     std::uint32_t value = 0;
     const bool hasValue = words.size() == 4;
     if (kind == "no-reply") {
@@ -156,7 +184,8 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     } else if (kind == "reply-at-wait") {
         fault.kind = SimFault::Kind::ReplyAtWait;
         if (!hasValue || !ParseDecimal(words[3], SimMaxFaultRequest, value) || value < 1) {
-            problem = "reply-at-wait needs a wait number of 1 to " + std::to_string(SimMaxFaultRequest);
+            problem =
+                "reply-at-wait needs a wait number of 1 to " + std::to_string(SimMaxFaultRequest);
             return false;
         }
     } else if (kind == "refuse") {
@@ -190,7 +219,9 @@ bool ParseSetting(std::string_view key, std::string_view value, SimDeviceFile& d
     Ob310State& state = device.state;
     std::uint32_t number = 0;
     const auto hexField = [&](std::uint8_t* out, std::size_t size) {
-        if (ParseHexBytes(value, out, size)) return true;
+        if (ParseHexBytes(value, out, size)) {
+            return true;
+        }
         problem = std::string(key) + " needs " + std::to_string(2 * size) + " hexadecimal digits";
         return false;
     };
@@ -246,7 +277,9 @@ bool ParseSetting(std::string_view key, std::string_view value, SimDeviceFile& d
         return hexField(&state.debounce, 1);
     } else if (key == "fault") {
         SimFault fault;
-        if (!ParseFault(value, fault, problem)) return false;
+        if (!ParseFault(value, fault, problem)) {
+            return false;
+        }
         device.faults.push_back(fault);
     } else {
         const auto words = SplitWords(key);
@@ -287,13 +320,16 @@ constexpr const char* FileHeader =
     "# keytable N  = 64 hex digits     record N (0-247); records not listed are zero\n"
     "# fault       = request N KIND    at the N-th report of a run (1 = first)\n"
     "# fault       = keytable I KIND   at the key-table record I\n"
-    "#   KIND: no-reply | reply-at-wait W | write-fails | write-hangs | refuse XX | short L (1-64)\n"
+    "#   KIND: no-reply | reply-at-wait W | write-fails | write-hangs | refuse XX | short L "
+    "(1-64)\n"
     "#   then, to fire in chosen runs only: runs A,B,... | every N (runs N, 2N, ...)\n"
     "#\n";
 
 std::string UpperHex(const std::uint8_t* data, std::size_t size) {
     std::string text = HexText(data, size);
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
     return text;
 }
 
@@ -319,7 +355,8 @@ std::vector<std::string> SettingLines(const Ob310State& state) {
 }
 
 std::string KeyTableLine(std::size_t index, const KeyTableRecord& record) {
-    return "keytable " + std::to_string(index) + " = " + HexText(record.data(), record.size()) + "\n";
+    return "keytable " + std::to_string(index) + " = " + HexText(record.data(), record.size()) +
+           "\n";
 }
 
 std::string FormatFault(const SimFault& fault) {
@@ -329,22 +366,32 @@ std::string FormatFault(const SimFault& fault) {
     case SimFault::Kind::NoReply: text += " no-reply"; break;
     case SimFault::Kind::WriteFails: text += " write-fails"; break;
     case SimFault::Kind::WriteHangs: text += " write-hangs"; break;
-    case SimFault::Kind::ReplyAtWait: text += " reply-at-wait " + std::to_string(fault.value); break;
+    case SimFault::Kind::ReplyAtWait:
+        text += " reply-at-wait " + std::to_string(fault.value);
+        break;
     case SimFault::Kind::Refuse: text += " refuse " + HexNumber(fault.value, 2); break;
     case SimFault::Kind::Short: text += " short " + std::to_string(fault.value); break;
     }
     for (std::size_t i = 0; i < fault.runs.size(); ++i) {
         text += (i == 0 ? " runs " : ",") + std::to_string(fault.runs[i]);
     }
-    if (fault.everyRuns != 0) text += " every " + std::to_string(fault.everyRuns);
+    if (fault.everyRuns != 0) {
+        text += " every " + std::to_string(fault.everyRuns);
+    }
     return text;
 }
 
 // What the device does with a report, in words.
 std::string AnswerText(const SimReceivedReport& report) {
-    if (report.write == SimWrite::Fails) return "not taken, the write failed";
-    if (report.write == SimWrite::Hangs) return "not taken, the write hung";
-    if (!report.replies) return "no reply";
+    if (report.write == SimWrite::Fails) {
+        return "not taken, the write failed";
+    }
+    if (report.write == SimWrite::Hangs) {
+        return "not taken, the write hung";
+    }
+    if (!report.replies) {
+        return "no reply";
+    }
     const std::vector<std::uint8_t>& reply = report.reply;
     std::string text;
     if (reply.size() > StatusByteOffset) {
@@ -354,10 +401,12 @@ std::string AnswerText(const SimReceivedReport& report) {
         text = "no status";
     }
     if (reply.size() < ReportBufferSize) {
-        text += ", short reply of " + std::to_string(reply.size()) + (reply.size() == 1 ? " byte" : " bytes");
+        text += ", short reply of " + std::to_string(reply.size()) +
+                (reply.size() == 1 ? " byte" : " bytes");
     }
     if (report.replyAtWait > static_cast<std::uint32_t>(ReadAttempts)) {
-        text += ", late: at wait " + std::to_string(report.replyAtWait) + ", after the tool stopped waiting";
+        text += ", late: at wait " + std::to_string(report.replyAtWait) +
+                ", after the tool stopped waiting";
     } else if (report.replyAtWait > 1) {
         text += ", at wait " + std::to_string(report.replyAtWait);
     }
@@ -376,7 +425,9 @@ bool IsRegularOrAbsent(const std::string& path) {
 SimLoadOutcome ReadSmallFile(const std::string& path, std::string& text, std::string& error) {
     std::error_code ec;
     const auto type = std::filesystem::status(path, ec).type();
-    if (type == std::filesystem::file_type::not_found) return SimLoadOutcome::Missing;
+    if (type == std::filesystem::file_type::not_found) {
+        return SimLoadOutcome::Missing;
+    }
     if (type != std::filesystem::file_type::regular) {
         error = path + " is not a regular file";
         return SimLoadOutcome::Broken;
@@ -399,7 +450,9 @@ SimLoadOutcome ReadSmallFile(const std::string& path, std::string& text, std::st
 }  // namespace
 
 bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::string& error) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // editors on Windows add it
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);  // editors on Windows add it
+    }
     int lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
@@ -408,7 +461,9 @@ bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::strin
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
 
         line = Trim(line);
-        if (line.empty() || line.front() == '#') continue;
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) {
             error = "line " + std::to_string(lineNumber) + ": expected key = value";
@@ -428,12 +483,18 @@ std::string FormatSimDeviceFile(const SimDeviceFile& device) {
     std::string text = FileHeader;
     text += "devices = " + std::to_string(device.deviceCount) + "\n";
     text += "runs = " + std::to_string(device.runs) + "\n";
-    for (const std::string& line : SettingLines(device.state)) text += line;
+    for (const std::string& line : SettingLines(device.state)) {
+        text += line;
+    }
     const auto& records = device.state.keyTables;
     for (std::size_t i = 0; i < records.size(); ++i) {
-        if (records[i] != KeyTableRecord{}) text += KeyTableLine(i, records[i]);
+        if (records[i] != KeyTableRecord{}) {
+            text += KeyTableLine(i, records[i]);
+        }
     }
-    for (const SimFault& fault : device.faults) text += "fault = " + FormatFault(fault) + "\n";
+    for (const SimFault& fault : device.faults) {
+        text += "fault = " + FormatFault(fault) + "\n";
+    }
     return text;
 }
 
@@ -442,16 +503,22 @@ std::string FormatSimChanges(const Ob310State& before, const Ob310State& after) 
     const std::vector<std::string> old = SettingLines(before);
     const std::vector<std::string> now = SettingLines(after);
     for (std::size_t i = 0; i < now.size(); ++i) {
-        if (now[i] != old[i]) text += now[i];
+        if (now[i] != old[i]) {
+            text += now[i];
+        }
     }
     for (std::size_t i = 0; i < after.keyTables.size(); ++i) {
-        if (after.keyTables[i] != before.keyTables[i]) text += KeyTableLine(i, after.keyTables[i]);
+        if (after.keyTables[i] != before.keyTables[i]) {
+            text += KeyTableLine(i, after.keyTables[i]);
+        }
     }
     return text;
 }
 
 bool SimFault::FiresInRun(std::uint32_t run) const {
-    if (everyRuns != 0) return run % everyRuns == 0;
+    if (everyRuns != 0) {
+        return run % everyRuns == 0;
+    }
     return runs.empty() || std::find(runs.begin(), runs.end(), run) != runs.end();
 }
 
@@ -474,8 +541,8 @@ std::string FormatReceivedReport(const SimReceivedReport& received) {
     case CommandCode::Debounce: words = "debounce " + HexNumber(report[13], 2) + pin; break;
     default: words = "command " + HexNumber(report[1], 2) + pin; break;
     }
-    return HexText(data, length) + "  request " + std::to_string(received.requestNumber) + ": " + words +
-           " -> " + AnswerText(received);
+    return HexText(data, length) + "  request " + std::to_string(received.requestNumber) + ": " +
+           words + " -> " + AnswerText(received);
 }
 
 SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
@@ -489,12 +556,15 @@ SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
     return outcome;
 }
 
-SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device,
-                               std::string& error) {
-    if (!IsRegularOrAbsent(path)) return SimLoadOutcome::Missing;
+SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device, std::string& error) {
+    if (!IsRegularOrAbsent(path)) {
+        return SimLoadOutcome::Missing;
+    }
     std::string text;
     const SimLoadOutcome outcome = ReadSmallFile(path, text, error);
-    if (outcome != SimLoadOutcome::Loaded) return outcome;
+    if (outcome != SimLoadOutcome::Loaded) {
+        return outcome;
+    }
     const std::size_t end = text.rfind(SimJournalEntryEnd);
     text.resize(end == std::string::npos ? 0 : end);
     if (!ParseSimDeviceFile(text, device, error)) {
@@ -506,12 +576,16 @@ SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device,
 
 bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device) {
     const std::string sidePath = path + ".new";
-    if (!IsRegularOrAbsent(sidePath)) return false;
+    if (!IsRegularOrAbsent(sidePath)) {
+        return false;
+    }
     {
         std::ofstream out(sidePath, std::ios::binary | std::ios::trunc);
         out << FormatSimDeviceFile(device);
         out.close();
-        if (!out) return false;
+        if (!out) {
+            return false;
+        }
     }
     // std::filesystem::rename replaces an existing file on Windows too
     // (MoveFileEx with MOVEFILE_REPLACE_EXISTING), unlike std::rename there.
@@ -519,3 +593,5 @@ bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device) {
     std::filesystem::rename(sidePath, path, ec);
     return !ec;
 }
+
+}  // namespace ob310

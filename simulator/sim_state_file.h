@@ -57,6 +57,8 @@
 #include "simulator/ob310_model.h"
 #include "simulator/sim_hid_layer.h"
 
+namespace ob310 {
+
 inline constexpr const char* SimDeviceFileName = "ob310_sim_device.txt";
 inline constexpr const char* SimJournalFileName = "ob310_sim_device.journal";
 inline constexpr const char* SimRecordFileName = "ob310_sim_received.txt";
@@ -78,7 +80,7 @@ struct SimFault {
     Target target = Target::Request;
     unsigned index = 1;  // request number (from 1) or key-table index
     Kind kind = Kind::NoReply;
-    unsigned value = 0;  // wait number, status byte or reply length
+    unsigned value = 0;               // wait number, status byte or reply length
     std::vector<std::uint32_t> runs;  // fires only in these runs; none: see everyRuns
     std::uint32_t everyRuns = 0;      // fires only in every N-th run; 0 and no runs: in every run
 
@@ -132,10 +134,11 @@ SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
 // whole. A torn last entry is dropped: its write never returned, so the tool
 // never learnt that the device took it. Anything but a regular file there is
 // no journal (Missing).
-SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device,
-                               std::string& error);
+SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device, std::string& error);
 
 // Replaces the file at `path` with `device`'s text. The text goes to a side
 // file first and is renamed over the old one, so an interrupted run never
 // leaves half a file. False when it could not be written.
 bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device);
+
+}  // namespace ob310

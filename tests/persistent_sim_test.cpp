@@ -10,10 +10,9 @@
 #include "cli/entry.h"
 #include "simulator/sim_state_file.h"
 #include "tests/support/config_lines.h"
-#include "tests/support/sim_run.h"
 #include "tests/support/temp_dir.h"
 
-namespace {
+namespace ob310 { namespace {
 
 // The tool over a layer that, after each report the device took, counts the
 // reports whose whole line the record on disk does not end with yet.
@@ -57,9 +56,9 @@ std::string watchedRecord;
 int reportsTaken = 0;
 int reportsUnrecorded = 0;
 
-int WatchedTool(int argc, const char* const* argv, HidLayer& device) {
+int WatchedTool(int argc, const char* const* argv, HidLayer& device, OutputSink& console) {
     RecordWatch layer(device, watchedRecord);
-    const int code = Ob310Main(argc, argv, layer);
+    const int code = Ob310Main(argc, argv, layer, console);
     reportsTaken = layer.reports;
     reportsUnrecorded = layer.unrecorded;
     return code;
@@ -74,7 +73,7 @@ TEST(PersistentSimTest, EachReportIsRecordedBeforeItsAnswer) {
     WriteFileBytes(file, ConfigFileText(ConfigDataLines(SampleConfigImage())));
     const char* argv[] = {"ob310_cli_sim", "-f", file.c_str(), "-p", "5A3C19E7B2D40F86"};
     ConsoleCapture console;
-    EXPECT_EQ(RunPersistentSimulator(5, argv, WatchedTool, options), 0) << console.Text();
+    EXPECT_EQ(RunPersistentSimulator(5, argv, WatchedTool, console, options), 0) << console.Text();
     EXPECT_EQ(reportsTaken, 255);
     EXPECT_EQ(reportsUnrecorded, 0);
 }
@@ -102,23 +101,23 @@ TEST(PersistentSimTest, DeviceHeldByAnotherRun) {
         if (c.releasedAfterMs != 0) {
             ASSERT_EQ(other->Take(lockPath, 0, nullptr), SimDeviceLock::Outcome::Taken);
         }
-        std::vector<std::string> said;
+        ConsoleCapture said;
         SimRunOptions options;
         options.folder = folder;
-        options.say = [&](const std::string& line) { said.push_back(line); };
+        options.lines = &said;
         options.sleep = [&](std::uint32_t ms) {
             waited += ms;
             if (waited == c.releasedAfterMs) other.reset();
         };
         ConsoleCapture console;
         const char* argv[] = {"ob310_cli_sim", "-i"};
-        EXPECT_EQ(RunPersistentSimulator(2, argv, Ob310Main, options), c.exitStatus) << c.releasedAfterMs;
+        EXPECT_EQ(RunPersistentSimulator(2, argv, Ob310Main, console, options), c.exitStatus);
         EXPECT_EQ(waited, c.waitedMs);
         std::string line = c.said;
-        if (!line.empty()) line = "ob310_cli_sim: " + line.replace(line.find("LOCK"), 4, lockPath);
-        EXPECT_EQ(said, line.empty() ? std::vector<std::string>{} : std::vector<std::string>{line});
+        if (!line.empty()) line = "ob310_cli_sim: " + line.replace(line.find("LOCK"), 4, lockPath) + "\n";
+        EXPECT_EQ(said.Text(), line);
         EXPECT_EQ(std::filesystem::exists(folder + "/" + SimDeviceFileName), c.exitStatus == 0);
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

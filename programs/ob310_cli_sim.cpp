@@ -1,0 +1,37 @@
+// ob310_cli_sim: ob310_cli over a simulated OB310 kept in a folder: the one
+// OB310_SIM_DIR names, else the working folder. Its own lines go to standard
+// error, so standard output is exactly the tool's; its log records end with
+// "DEVICE=simulated;".
+#include <cstdlib>
+
+#include "cli/entry.h"
+#include "cli/run_context.h"
+#include "cli/standard_output.h"
+#include "output/exit_code.h"
+#include "output/native_text.h"
+#include "simulator/sim_persistent.h"
+
+namespace {
+
+int SimulatedTool(int argc, const char* const* argv, ob310::HidLayer& hid,
+                  ob310::OutputSink& console) {
+    ob310::RunContext context(hid, console);
+    context.recordFields = ob310::SimLogRecordField;
+    return ob310::RunCommandLine(argc, argv, context);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace ob310;
+    PrepareConsole();
+    const ProgramArguments arguments(argc, argv);
+    StandardOutput console;
+    StandardError simulatorLines;
+    SimRunOptions options;
+    const char* folder = std::getenv("OB310_SIM_DIR");
+    options.folder = folder != nullptr ? folder : "";
+    options.lines = &simulatorLines;
+    return ProcessExitStatus(RunPersistentSimulator(arguments.Count(), arguments.Values(),
+                                                    SimulatedTool, console, options));
+}
