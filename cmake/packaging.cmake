@@ -124,6 +124,7 @@ if(WIN32)
   # uninstall: "=-*PATH" sets a system variable and removes the value on
   # uninstall, "[~];" appends to what PATH holds.
   set(OB310_PACKAGE_DIR ${PROJECT_BINARY_DIR} CACHE PATH "Folder the MSI is written to")
+  # wixl takes the files by paths relative to the .wxs (msi/stage/...).
   set(OB310_MSI_STAGE ${PROJECT_BINARY_DIR}/msi/stage)
   set(OB310_MSI ${OB310_PACKAGE_DIR}/ob310_cli-${PROJECT_VERSION}-win64.msi)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/ob310_cli.wxs.in
