@@ -243,7 +243,7 @@ check_bat_folder() {
     echo "station_bat, in folder \"$(basename "$folder")\" with its own ..\\ob310_cli.exe: exit $status, $(grep '^PASS' <<<"$out")"
 }
 
-# The MSI under Wine, in a Wine prefix of its own (build/wine-msi, kept):
+# The MSI under Wine, in a Wine prefix of its own (build/wine-msi):
 # installed per machine without a question, ob310_cli.exe found on PATH by a
 # new command prompt in another folder, then uninstalled: no file and no PATH
 # entry left.
@@ -252,9 +252,11 @@ check_msi() {
     export WINEPREFIX=$root/build/wine-msi
     local env_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
     local installed="$WINEPREFIX/drive_c/Program Files/ob310_cli" win_msi f
-    wineboot -i >/dev/null 2>&1
+    # A fresh prefix: a clean system every time (Wine's uninstall leaves the
+    # separator before the removed PATH entry, and Wine's search stops at an
+    # empty PATH element).
+    rm -rf "$WINEPREFIX" && wineboot -i >/dev/null 2>&1
     win_msi=$(winepath -w "$msi" 2>/dev/null)
-    wine msiexec /x "$win_msi" /qn >/dev/null 2>&1    # a run that stopped half-way
     run wine msiexec /i "$win_msi" /qn
     [ "$status" = 0 ] || fail "msiexec /i: exit $status: $out"
     for f in ob310_cli.exe ob310_cli_sim.exe README.md LICENSE.txt CHANGELOG.md THIRD-PARTY-NOTICES.txt \

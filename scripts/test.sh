@@ -2,16 +2,19 @@
 # Runs every test suite of ob310_cli and ends with one summary line:
 #   native build, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   the Windows build under Wine, a short fuzzing run of the configuration reader,
-#   the Linux backend against a real kernel under qemu, and what ships: the .deb and the
-#   Windows zip, their man pages, resources and station scripts (scripts/check-packages.sh).
+#   the Linux backend against a real kernel under qemu, and what ships: the .deb (lintian, the
+#   C library it needs, a Debian 11 root), the Windows zip and MSI (installed under Wine), their
+#   man pages, resources and station scripts, and that both packages build again to the same
+#   bytes (scripts/check-packages.sh).
 # On Debian it installs the packages it needs when they are missing (as root).
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-# The package checks: scdoc (man pages), groff-base (renders them), dpkg-dev (the .deb's
-# dependencies, dpkg-shlibdeps).
-package_tools=(scdoc groff-base dpkg-dev)
+# The package checks: scdoc (man pages), groff-base (renders them), debhelper (builds the .deb),
+# lintian, wixl and msitools (the MSI), debootstrap (the Debian 11 root), git (the commit's time
+# and name for a copy of the sources).
+package_tools=(scdoc groff-base dpkg-dev debhelper lintian wixl msitools debootstrap git)
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 qemu-system-x86
           busybox-static cpio libhidapi-dev)
@@ -76,13 +79,16 @@ run_script() {
 run_preset native
 run_preset sanitize
 run_preset windows
-# What ships, from the packages themselves; the zip reuses the windows build above.
-run_script "package: .deb (release preset)" scripts/check-packages.sh deb
-run_script "package: Windows zip" scripts/check-packages.sh zip
+# What ships, from the packages themselves.
+run_script "package: .deb (debhelper, lintian, C library floor)" scripts/check-packages.sh deb
+run_script "package: Windows zip and MSI (windows-tools preset)" scripts/check-packages.sh zip
 run_script "package: .exe version and manifest resources" scripts/check-packages.sh resources
 run_script "package: man pages render" scripts/check-packages.sh man
 run_script "package: station script (bash)" scripts/check-packages.sh station-sh
 run_script "package: station script (.bat, Wine cmd)" scripts/check-packages.sh station-bat
+run_script "package: MSI installed, run from PATH, removed (Wine)" scripts/check-packages.sh msi
+run_script "package: .deb in a Debian 11 root" scripts/check-packages.sh bullseye
+run_script "package: reproducible (.deb and zip built again in another folder)" scripts/check-packages.sh reproducible
 [ -x fuzz/run-short.sh ] && run_script "fuzz (configuration reader)" fuzz/run-short.sh
 [ -x linux-vm/run-vm-test.sh ] && run_script "Linux kernel (qemu)" linux-vm/run-vm-test.sh
 
