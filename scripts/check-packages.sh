@@ -62,6 +62,7 @@ check_deb() {
     rm -rf "$deb_root" "$packages"/*.deb && mkdir -p "$check"
     scripts/make-deb.sh >"$check/deb.log" 2>&1 || { tail -n 30 "$check/deb.log"; fail "scripts/make-deb.sh"; }
     [ -f "$deb" ] || fail "no $deb"
+    command -v lintian >/dev/null && command -v objdump >/dev/null || fail "lintian and objdump are needed"
     echo "lintian -EvIL +pedantic $(basename "$deb"):"
     local hints
     hints=$(lintian -EvIL +pedantic "$deb" 2>&1 | grep -v '^running with root privileges')
