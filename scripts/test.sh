@@ -15,7 +15,7 @@ root=$(pwd)
 # lintian, wixl and msitools (the MSI), debootstrap (the Debian 11 root), git (the commit's time
 # and name for a copy of the sources).
 package_tools=(scdoc groff-base dpkg-dev debhelper lintian wixl msitools debootstrap git)
-packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang
+packages=(cmake make g++ clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 qemu-system-x86
           busybox-static cpio libhidapi-dev)
 missing=()
@@ -76,6 +76,8 @@ run_script() {
   esac
 }
 
+# The one code style (.clang-format), before anything is built.
+run_script "format (clang-format)" scripts/check-format.sh
 run_preset native
 run_preset sanitize
 run_preset windows
