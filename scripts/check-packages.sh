@@ -33,6 +33,10 @@ zip_root=$check/zip/ob310_cli-$version-win64
 pin=5A3C19E7B2D40F86
 glibc_floor=2.31    # Debian 11; Ubuntu 22.04 has 2.35
 export WINEDEBUG=-all
+# File names in any language are UTF-8 here, and Wine maps them to Windows names through the
+# locale's character set: without a UTF-8 locale (a bare root shell has none) it cannot create
+# them. C.UTF-8 is part of every Debian system.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 
 fail() { echo "FAIL: $*"; exit 1; }
 

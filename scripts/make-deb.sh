@@ -15,7 +15,7 @@ export SOURCE_DATE_EPOCH
 # needed): dpkg-deb sets root as the owner of every file.
 export DEB_RULES_REQUIRES_ROOT=no
 mkdir -p build/packages
-# clean drops debhelper's stamps, so the CMake build always runs (it is
-# incremental); the CMake build folders stay.
+# clean drops debhelper's stamps and staging folder, so the CMake build always
+# runs (it is incremental); the CMake build folders stay.
 debian/rules clean
 debian/rules binary

@@ -34,6 +34,10 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 export WINEDEBUG=-all
+# File names in any language are UTF-8 here, and Wine maps them to Windows names through the
+# locale's character set: without a UTF-8 locale (a bare root shell has none) it cannot create
+# them. C.UTF-8 is part of every Debian system.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 passed=0 failed=0 skipped=0
 failures=()
 
