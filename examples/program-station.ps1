@@ -1,30 +1,38 @@
 # Production station (Windows PowerShell): writes one configuration into the
 # OB310 that is plugged in, logs the success, and tells the operator what to do
-# next from the exit code. Exits with the tool's exit code.
+# next from the exit code.
 #   powershell -ExecutionPolicy Bypass -File program-station.ps1 FILE.ob310 PIN [LOGFILE]
 # OB310_CLI names the tool (default: ob310_cli.exe in the folder above this
 # script's, as unpacked from the zip, else from PATH; ob310_cli_sim.exe tries
 # the script on the simulated OB310).
+# Exits with the tool's exit code, with 16 when FILE or PIN is missing (it
+# never asks for them), or with 9009, as the command prompt does, when the
+# tool cannot be started.
 param(
-    [Parameter(Mandatory = $true)] [string] $File,
-    [Parameter(Mandatory = $true)] [string] $Pin,
+    [string] $File,
+    [string] $Pin,
     [string] $Log = 'ob310.log'
 )
+
+if (-not $File -or -not $Pin) {
+    Write-Output 'usage: program-station.ps1 FILE.ob310 PIN [LOGFILE]'
+    exit 16
+}
 
 $cli = $env:OB310_CLI
 if (-not $cli) {
     $cli = 'ob310_cli.exe'
     $unpacked = Join-Path $PSScriptRoot '..\ob310_cli.exe'
-    if (Test-Path $unpacked) { $cli = $unpacked }
+    if (Test-Path -LiteralPath $unpacked) { $cli = $unpacked }
 }
 
-if (-not (Get-Command $cli -ErrorAction SilentlyContinue)) {
-    Write-Output "STOP: $cli not found"
-    exit 9009    # what the command prompt reports for a missing program
+try {
+    & $cli -f $File -p $Pin -l $Log
+    $status = $LASTEXITCODE
+} catch {
+    # Not found, or not a program Windows can start.
+    $status = 9009
 }
-
-& $cli -f $File -p $Pin -l $Log
-$status = $LASTEXITCODE
 
 # Each code is one value, never a combination: compare exactly.
 $message = switch ($status) {
@@ -36,6 +44,7 @@ $message = switch ($status) {
     16      { "STOP: argument error - can the log file $Log be written?" }
     64      { 'STOP: the PIN must be 16 hexadecimal digits' }
     256     { "STOP: $File is not a valid configuration file" }
+    9009    { "STOP: $cli can not be started - is ob310_cli installed?" }
     default { "FAIL: unexpected exit code $status" }
 }
 Write-Output $message

@@ -2,16 +2,19 @@
 # Runs every test suite of ob310_cli and ends with one summary line:
 #   native build, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   the Windows build under Wine, a short fuzzing run of the configuration reader,
-#   the Linux backend against a real kernel under qemu, and what ships: the .deb and the
-#   Windows zip, their man pages, resources and station scripts (scripts/check-packages.sh).
+#   the Linux backend against a real kernel under qemu, and what ships: the .deb (lintian, the
+#   C library it needs, a Debian 11 root), the Windows zip and MSI (installed under Wine), their
+#   man pages, resources and station scripts, and that both packages build again to the same
+#   bytes (scripts/check-packages.sh).
 # On Debian it installs the packages it needs when they are missing (as root).
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-# The package checks: scdoc (man pages), groff-base (renders them), dpkg-dev (the .deb's
-# dependencies, dpkg-shlibdeps).
-package_tools=(scdoc groff-base dpkg-dev)
+# The package checks: scdoc (man pages), groff-base (renders them), debhelper (builds the .deb),
+# lintian, wixl and msitools (the MSI), debootstrap (the Debian 11 root), git (the commit's time
+# and name for a copy of the sources).
+package_tools=(scdoc groff-base dpkg-dev debhelper lintian wixl msitools debootstrap git)
 packages=(cmake make g++ clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 qemu-system-x86
           busybox-static cpio libhidapi-dev)
@@ -31,6 +34,10 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 export WINEDEBUG=-all
+# File names in any language are UTF-8 here, and Wine maps them to Windows names through the
+# locale's character set: without a UTF-8 locale (a bare root shell has none) it cannot create
+# them. C.UTF-8 is part of every Debian system.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 passed=0 failed=0 skipped=0
 failures=()
 
@@ -78,13 +85,16 @@ run_script "format (clang-format)" scripts/check-format.sh
 run_preset native
 run_preset sanitize
 run_preset windows
-# What ships, from the packages themselves; the zip reuses the windows build above.
-run_script "package: .deb (release preset)" scripts/check-packages.sh deb
-run_script "package: Windows zip" scripts/check-packages.sh zip
+# What ships, from the packages themselves.
+run_script "package: .deb (debhelper, lintian, C library floor)" scripts/check-packages.sh deb
+run_script "package: Windows zip and MSI (windows-tools preset)" scripts/check-packages.sh zip
 run_script "package: .exe version and manifest resources" scripts/check-packages.sh resources
 run_script "package: man pages render" scripts/check-packages.sh man
 run_script "package: station script (bash)" scripts/check-packages.sh station-sh
 run_script "package: station script (.bat, Wine cmd)" scripts/check-packages.sh station-bat
+run_script "package: MSI installed, run from PATH, removed (Wine)" scripts/check-packages.sh msi
+run_script "package: .deb in a Debian 11 root" scripts/check-packages.sh bullseye
+run_script "package: reproducible (.deb and zip built again in another folder)" scripts/check-packages.sh reproducible
 [ -x fuzz/run-short.sh ] && run_script "fuzz (configuration reader)" fuzz/run-short.sh
 [ -x linux-vm/run-vm-test.sh ] && run_script "Linux kernel (qemu)" linux-vm/run-vm-test.sh
 
