@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-ConfigPort::ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt)
-    : model_(model), silentRequest_(silentRequest), leaveAt_(leaveAt) {}
+ConfigPort::ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt, unsigned replyTwice)
+    : model_(model), silentRequest_(silentRequest), leaveAt_(leaveAt), replyTwice_(replyTwice) {}
 
 std::optional<Bytes> ConfigPort::Answer(const std::uint8_t* data, std::size_t length) {
     std::lock_guard lock(mutex_);
@@ -19,6 +19,11 @@ std::optional<Bytes> ConfigPort::Answer(const std::uint8_t* data, std::size_t le
                                              reply.size());
     if (replyLength <= 1) return Bytes{};
     return Bytes(reply.begin() + 1, reply.begin() + static_cast<std::ptrdiff_t>(replyLength));
+}
+
+bool ConfigPort::RepliesTwice() const {
+    std::lock_guard lock(mutex_);
+    return replyTwice_ != 0 && requestsSeen_ == replyTwice_;
 }
 
 unsigned ConfigPort::RequestsSeen() const {
