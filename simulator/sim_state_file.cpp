@@ -117,7 +117,8 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     fault.index = index;
 
     const std::string_view kind = words[2];
-    const std::size_t wantWords = (kind == "no-reply" || kind == "write-fails" || kind == "write-hangs") ? 3 : 4;
+    const std::size_t wantWords =
+        (kind == "no-reply" || kind == "write-fails" || kind == "write-hangs" || kind == "reply-twice") ? 3 : 4;
     std::uint32_t value = 0;
     const bool hasValue = words.size() == 4;
     if (kind == "no-reply") {
@@ -126,6 +127,8 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
         fault.kind = SimFault::Kind::WriteFails;
     } else if (kind == "write-hangs") {
         fault.kind = SimFault::Kind::WriteHangs;
+    } else if (kind == "reply-twice") {
+        fault.kind = SimFault::Kind::ReplyTwice;
     } else if (kind == "reply-at-wait") {
         fault.kind = SimFault::Kind::ReplyAtWait;
         if (!hasValue || !ParseDecimal(words[3], SimMaxFaultRequest, value) || value < 1) {
@@ -146,7 +149,7 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
         }
     } else {
         problem = "unknown fault kind " + Quoted(kind) +
-                  " (no-reply, reply-at-wait, write-fails, write-hangs, refuse, short)";
+                  " (no-reply, reply-at-wait, write-fails, write-hangs, refuse, short, reply-twice)";
         return false;
     }
     if (words.size() != wantWords) {
@@ -255,6 +258,7 @@ constexpr const char* FileHeader =
     "# fault       = request N KIND    at the N-th report of a run (1 = first)\n"
     "# fault       = keytable I KIND   at the key-table record I\n"
     "#   KIND: no-reply | reply-at-wait W | write-fails | write-hangs | refuse XX | short L (1-64)\n"
+    "#         | reply-twice\n"
     "#\n";
 
 std::string UpperHex(const std::uint8_t* data, std::size_t size) {
@@ -298,6 +302,7 @@ std::string FormatFault(const SimFault& fault) {
     case SimFault::Kind::ReplyAtWait: return text + " reply-at-wait " + std::to_string(fault.value);
     case SimFault::Kind::Refuse: return text + " refuse " + HexNumber(fault.value, 2);
     case SimFault::Kind::Short: return text + " short " + std::to_string(fault.value);
+    case SimFault::Kind::ReplyTwice: return text + " reply-twice";
     }
     return text;
 }

@@ -34,6 +34,8 @@
 //                             gives up after its 5000 ms (virtual time)
 //           "refuse XX"       the answer carries status byte XX (01 to FF)
 //           "short L"         the answer is only L bytes long (1 to 64)
+//           "reply-twice"     the answer comes twice: the second copy waits,
+//                             stale, for whatever reads next
 //
 // Keys may come in any order and every key is optional; a missing key keeps
 // its factory value. A later line for the same key replaces an earlier one,
@@ -63,7 +65,7 @@ inline constexpr std::uintmax_t SimMaxFileBytes = 1024 * 1024;
 
 struct SimFault {
     enum class Target { Request, KeyTable };
-    enum class Kind { NoReply, ReplyAtWait, WriteFails, WriteHangs, Refuse, Short };
+    enum class Kind { NoReply, ReplyAtWait, WriteFails, WriteHangs, Refuse, Short, ReplyTwice };
 
     Target target = Target::Request;
     unsigned index = 1;  // request number (from 1) or key-table index
