@@ -2,7 +2,8 @@
 # Runs every test suite of ob310_cli and ends with one summary line:
 #   native build, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   the Windows build under Wine, a short fuzzing run of the configuration reader,
-#   the Linux backend against a real kernel under qemu, and what ships: the .deb and the
+#   the Linux backend against a real kernel under qemu, the Windows build under Wine in such a
+#   machine against the virtual OB310, and what ships: the .deb and the
 #   Windows zip, their man pages, resources and station scripts (scripts/check-packages.sh).
 # On Debian it installs the packages it needs when they are missing (as root).
 set -u
@@ -85,6 +86,9 @@ run_script "package: station script (bash)" scripts/check-packages.sh station-sh
 run_script "package: station script (.bat, Wine cmd)" scripts/check-packages.sh station-bat
 [ -x fuzz/run-short.sh ] && run_script "fuzz (configuration reader)" fuzz/run-short.sh
 [ -x linux-vm/run-vm-test.sh ] && run_script "Linux kernel (qemu)" linux-vm/run-vm-test.sh
+# The Windows build above, under Wine inside the same kind of machine, against the virtual OB310.
+[ -x linux-vm/run-vm-test.sh ] && run_script "Windows build under Wine on a real kernel (qemu)" \
+  linux-vm/run-vm-test.sh --wine --exe build/windows/ob310_cli.exe
 
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
