@@ -10,6 +10,8 @@
 #include "linux-vm/gadget_descriptors.h"
 #include "simulator/ob310_model.h"
 
+namespace ob310 {
+
 class ConfigPort {
 public:
     // `silentRequest`: the number (from 1, counted from the start) of the one
@@ -17,7 +19,8 @@ public:
     // `leaveAt`: the number of the request after which the device leaves the
     // bus: it is taken in and not answered; 0 never leaves.
     // `replyTwice`: the number of the request whose reply is sent twice; 0: none.
-    ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt = 0, unsigned replyTwice = 0);
+    ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt = 0,
+               unsigned replyTwice = 0);
 
     // One output report as USB carries it: up to 64 data bytes, no report-ID
     // byte. The model sees report ID 0 in front, as a host writes it; the
@@ -38,3 +41,5 @@ private:
     mutable std::mutex mutex_;
     unsigned requestsSeen_ = 0;
 };
+
+}  // namespace ob310

@@ -5,6 +5,8 @@
 
 #include "simulator/ob310_model.h"
 
+namespace ob310 {
+
 const char* const GadgetUsage =
     "Usage: ob310_gadget [options]\n"
     "Presents a virtual OB310 to this machine's USB host side through\n"
@@ -32,18 +34,26 @@ namespace {
 
 template <typename T>
 bool ParseNumber(const std::string& text, int base, std::size_t maxDigits, T& out) {
-    if (text.empty() || text.size() > maxDigits) return false;
+    if (text.empty() || text.size() > maxDigits) {
+        return false;
+    }
     T value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (ec != std::errc{} || end != text.data() + text.size()) return false;
+    if (ec != std::errc{} || end != text.data() + text.size()) {
+        return false;
+    }
     out = value;
     return true;
 }
 
 bool ParsePin(const std::string& text, Pin& pin) {
-    if (text.size() != 2 * pin.size()) return false;
+    if (text.size() != 2 * pin.size()) {
+        return false;
+    }
     for (std::size_t i = 0; i < pin.size(); ++i) {
-        if (!ParseNumber(text.substr(2 * i, 2), 16, 2, pin[i])) return false;
+        if (!ParseNumber(text.substr(2 * i, 2), 16, 2, pin[i])) {
+            return false;
+        }
     }
     return true;
 }
@@ -94,10 +104,12 @@ std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& 
         } else if (option == "--manufacturer") {
             // USB string descriptors hold at most 126 UTF-16 code units.
             ok = value.size() <= 126;
-            if (ok) options.manufacturer = value;
+            if (ok)
+                options.manufacturer = value;
         } else if (option == "--product") {
             ok = value.size() <= 126;
-            if (ok) options.product = value;
+            if (ok)
+                options.product = value;
         } else if (option == "--udc") {
             options.udc = value;
         } else if (option == "--configfs") {
@@ -106,8 +118,11 @@ std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& 
             options.ffsDir = value;
         } else if (option == "--name") {
             // FunctionFS takes instance names of up to 40 bytes.
-            ok = !value.empty() && value.size() <= 16 && value.find_first_of("/. ") == std::string::npos;
-            if (ok) options.gadgetName = value;
+            ok = !value.empty() && value.size() <= 16 &&
+                 value.find_first_of("/. ") == std::string::npos;
+            if (ok) {
+                options.gadgetName = value;
+            }
         } else {
             error = "unknown option " + option;
             return std::nullopt;
@@ -119,3 +134,5 @@ std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& 
     }
     return options;
 }
+
+}  // namespace ob310

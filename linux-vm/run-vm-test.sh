@@ -314,7 +314,7 @@ if [ $wine = yes ]; then
     # Wine under TCG: the default qemu64 CPU (with -cpu max the guest kernel
     # oopses on Wine's iretq), 2 vCPUs and 2 GiB. No -icount: it made Wine
     # slower, not faster, so the one refused erase waits its 80 s.
-    boot wine-boot 600 "" ob310.part=wine -m 2048 -smp 2 \
+    boot wine-boot 1500 "" ob310.part=wine -m 2048 -smp 2 \
         -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap
     grep -h '^wine-vm-test: \(PASS\|FAIL\)' "$work/console-wine-boot.log" | sed 's/\r$//'
 else

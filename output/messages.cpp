@@ -3,20 +3,17 @@
 #include <array>
 #include <cstdio>
 
-#include "output/console.h"
 #include "output/native_text.h"
-#include "output/settings.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 #endif
 
-Settings settings;
-CLogFile logFile;
+namespace ob310 {
 
 namespace {
 
@@ -29,15 +26,15 @@ std::string CodeSuffix(std::uint16_t code) {
 
 }  // namespace
 
-void PrintError(const std::string& text, std::uint16_t code) {
-    ConsoleWriteLine("\x1b[31m" + text + CodeSuffix(code) + "\x1b[0m");
+void PrintError(OutputSink& console, const std::string& text, std::uint16_t code) {
+    console.WriteLine("\x1b[31m" + text + CodeSuffix(code) + "\x1b[0m");
 }
 
-void PrintVerbose(const std::string& text) {
-    if (!settings.verboseMode) {
+void PrintVerbose(OutputSink& console, bool verboseMode, const std::string& text) {
+    if (!verboseMode) {
         return;
     }
-    ConsoleWriteLine(text + CodeSuffix(0));
+    console.WriteLine(text + CodeSuffix(0));
 }
 
 std::string FormatLogTimeStamp(std::time_t when) {
@@ -56,8 +53,8 @@ std::string FormatLogTimeStamp(std::time_t when) {
     return std::string(text.data(), length);
 }
 
-bool WriteLogLine(const std::string& text) {
-    if (!settings.logRequested || text.empty() || !logFile.IsOpen()) {
+bool WriteLogLine(CLogFile& logFile, bool logRequested, const std::string& text) {
+    if (!logRequested || text.empty() || !logFile.IsNamed()) {
         return true;
     }
     return logFile.WriteLine(FormatLogTimeStamp(std::time(nullptr)) + ": " + text);
@@ -65,9 +62,9 @@ bool WriteLogLine(const std::string& text) {
 
 CLogFile::~CLogFile() { Close(); }
 
-bool CLogFile::LogfileOpen(std::string name) {
+bool CLogFile::LogfileOpen(std::string name, OutputSink& console) {
     if (name.empty()) {
-        ConsoleWriteLine("\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m");
+        console.WriteLine("\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m");
         return false;
     }
     // A second name replaces the first: close the first file so the result
@@ -78,19 +75,19 @@ bool CLogFile::LogfileOpen(std::string name) {
     // FILE_APPEND_DATA without FILE_WRITE_DATA: the system moves every write
     // to the end of the file at the moment it happens.
     // FILE_READ_DATA only so that the handle may take the lock in WriteLine.
-    const HANDLE handle = CreateFileW(WideFromUtf8(fileName).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        CreateFileW(WideFromUtf8(fileName).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
     file = handle == INVALID_HANDLE_VALUE ? ClosedFile : reinterpret_cast<std::intptr_t>(handle);
 #else
     file = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
 #endif
-    isOpen = true;
     return true;
 }
 
 bool CLogFile::WriteLine(const std::string& line) {
-    if (!IsUsable()) {
+    if (!IsOpen()) {
         return false;
     }
     // One write of the whole line: with append-only access the system places
@@ -107,8 +104,9 @@ bool CLogFile::WriteLine(const std::string& line) {
     farByte.OffsetHigh = 0x7FFFFFFF;
     const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &farByte) != 0;
     DWORD written = 0;
-    const bool whole = WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
-                       written == bytes.size();
+    const bool whole =
+        WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
+        written == bytes.size();
     if (locked) {
         UnlockFileEx(handle, 0, 1, 0, &farByte);
     }
@@ -133,8 +131,4 @@ void CLogFile::Close() {
     }
 }
 
-void CLogFile::Reset() {
-    Close();
-    fileName.clear();
-    isOpen = false;
-}
+}  // namespace ob310

@@ -2,18 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "output/console.h"
-#include "output/settings.h"
 #include "tests/support/temp_dir.h"
 
+namespace ob310 {
 TEST(Messages, ErrorLinesAlwaysVerboseLinesOnlyInVerboseModeAndTimeStamps) {
     ConsoleCapture console;
     for (bool verbose : {false, true}) {
-        settings.verboseMode = verbose;
-        PrintError("x", 0xABCD);
-        PrintVerbose("Success: Write complete");
+        PrintError(console, "x", 0xABCD);
+        PrintVerbose(console, verbose, "Success: Write complete");
     }
-    settings = Settings{};
     EXPECT_EQ(console.Text(), "\x1b[31mx. Code=0xabcd\x1b[0m\n\x1b[31mx. Code=0xabcd\x1b[0m\nSuccess: Write complete. Code=0x0000\n");
     std::tm local{};  // the log's time stamp: day, month, year, 24-hour clock
     local.tm_year = 2027 - 1900, local.tm_mday = 9, local.tm_hour = 18, local.tm_min = 5, local.tm_isdst = -1;
@@ -26,21 +23,18 @@ TEST(Messages, LogFileAppendsDueLinesAndReportsLostOnes) {
     TempDir dir;
     WriteFileBytes(dir.File("run.log"), "earlier\r\n");
     ConsoleCapture console;
-    settings.logRequested = true;
-    EXPECT_TRUE(WriteLogLine("never opened"));
-    ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log")));
-    EXPECT_FALSE(logFile.LogfileOpen(""));
+    CLogFile logFile, missing;
+    EXPECT_TRUE(WriteLogLine(logFile, true, "never opened"));
+    ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log"), console));
+    EXPECT_FALSE(logFile.LogfileOpen("", console));
     EXPECT_EQ(console.Text(), "\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m\n");
-    EXPECT_TRUE(WriteLogLine(""));
+    EXPECT_TRUE(WriteLogLine(logFile, true, ""));
     const std::string stamp = FormatLogTimeStamp(std::time(nullptr));
-    EXPECT_TRUE(WriteLogLine("CMD=erase;STATE=success;;"));
-    settings.logRequested = false;
-    EXPECT_TRUE(WriteLogLine("logging off"));
+    EXPECT_TRUE(WriteLogLine(logFile, true, "CMD=erase;STATE=success;;"));
+    EXPECT_TRUE(WriteLogLine(logFile, false, "logging off"));
     const std::string log = ReadFileBytes(dir.File("run.log"));
     EXPECT_EQ(log.substr(0, 20) + log.substr(28), std::string("earlier\r\n") + stamp.substr(0, 11) + ": CMD=erase;STATE=success;;\r\n");
-    settings.logRequested = true;
-    ASSERT_TRUE(logFile.LogfileOpen(dir.File("missing_folder/run.log")));
-    EXPECT_FALSE(WriteLogLine("CMD=write;"));
-    settings = Settings{};
-    logFile.Reset();
+    ASSERT_TRUE(missing.LogfileOpen(dir.File("missing_folder/run.log"), console));
+    EXPECT_FALSE(WriteLogLine(missing, true, "CMD=write;"));
 }
+}  // namespace ob310

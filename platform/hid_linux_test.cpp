@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace ob310 { namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -359,4 +359,4 @@ TEST_F(HidrawLayerTest, ReadsFailAtOnceOnAGoneNodeAndNeverStartWithoutOne) {
     EXPECT_EQ(buffer, Bytes(65, 0));
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -37,30 +37,30 @@ mutant help-wins native cli/entry.cpp \
 mutant info-before-pin native cli/entry.cpp \
   'if (settings.infoRequested && !settings.fileRequested) {' 'if (settings.infoRequested) {'
 mutant help-exit native cli/entry.cpp \
-  'PrintHelp();
-        return ExitArgumentError;' 'PrintHelp();
+  'PrintHelp(context.console);
+        return ExitArgumentError;' 'PrintHelp(context.console);
         return ExitSuccess;'
 
 # --- messages and log --------------------------------------------------------------
 mutant error-code-digits native output/messages.cpp '"%04x"' '"%04X"'
 mutant verbose-always native output/messages.cpp \
-  'if (!settings.verboseMode) {' 'if (false) {'
+  'if (!verboseMode) {' 'if (false) {'
 mutant log-crlf native output/messages.cpp 'const std::string bytes = line + "\r\n";' 'const std::string bytes = line + "\n";'
 mutant log-separator native output/messages.cpp \
   'FormatLogTimeStamp(std::time(nullptr)) + ": " + text' 'FormatLogTimeStamp(std::time(nullptr)) + " " + text'
 mutant name-escape native cli/flows.cpp \
   'if (byte < 0x20 || byte == 0x7F) {' 'if (byte < 0x1F || byte == 0x7F) {'
-mutant sigpipe-kills native output/console.cpp 'std::signal(SIGPIPE, SIG_IGN);' ';'
+mutant sigpipe-kills native cli/standard_output.cpp 'std::signal(SIGPIPE, SIG_IGN);' ';'
 mutant timestamp-format native output/messages.cpp '"%d.%m.%Y %H:%M:%S"' '"%m.%d.%Y %H:%M:%S"'
 
 # --- flows ----------------------------------------------------------------------------
 mutant erase-record native cli/flows.cpp \
   'return "CMD=erase;STATE=success;" + deviceIdentity + ";";' 'return "CMD=erase;STATE=success;" + deviceIdentity;'
-mutant close-read-handle native cli/flows.cpp \
+mutant close-read-handle native device/discovery.cpp \
   'for (HidHandle* handle : {&record.readHandle, &record.writeHandle}) {' 'for (HidHandle* handle : {&record.writeHandle}) {'
 mutant erase-full-reply native cli/flows.cpp \
-  'if (EraseDevice(table, workingPin, status) != static_cast<int>(ReportBufferSize)) {' \
-  'if (EraseDevice(table, workingPin, status) < 1) {'
+  'if (EraseDevice(table, context.workingPin, status) != static_cast<int>(ReportBufferSize)) {' \
+  'if (EraseDevice(table, context.workingPin, status) < 1) {'
 mutant factory-pin-after-erase native cli/write_flow.cpp \
   'workingPin = FactoryDefaultPin;' ';'
 mutant lock-only-when-one native cli/write_flow.cpp \
@@ -77,6 +77,7 @@ mutant mouse-data-order native cli/write_flow.cpp \
 mutant hex-upper-case native config/hex.cpp "if (c >= 'A' && c <= 'F') {" "if (c >= 'A' && c <= 'E') {"
 mutant input-bound native config/config_file.cpp \
   'constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024;' 'constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024 + 1;'
+mutant too-many-pairs-shown native config/config_file.cpp 'console.WriteLine("error StringToBytes");' ';'
 mutant reader-data-lines native config/config_file.cpp \
   'constexpr std::size_t MinimumDataLines = 255;' 'constexpr std::size_t MinimumDataLines = 254;'
 
@@ -87,6 +88,8 @@ mutant query-only-fallback native device/discovery.cpp \
   'access = HidAccess::QueryOnly;' 'access = HidAccess::ReadWrite;'
 mutant six-per-device native device/discovery.h \
   'inline constexpr int InterfacesPerDevice = 6;' 'inline constexpr int InterfacesPerDevice = 5;'
+mutant table-owns-handles native device/discovery.h \
+  '~DeviceInterfaceTable() { CloseHandles(); }' '~DeviceInterfaceTable() {}'
 mutant table-room native device/discovery.cpp \
   'if (matched < MaxDeviceInterfaces) {' 'if (matched <= MaxDeviceInterfaces) {'
 
@@ -117,9 +120,13 @@ mutant linux-cloexec native platform/hid_linux.cpp \
 mutant linux-vendor-product native platform/hid_linux.cpp \
   'attributes.vendorId = static_cast<std::uint16_t>(vendor);' 'attributes.vendorId = static_cast<std::uint16_t>(product);'
 mutant linux-hangup-waits native platform/hid_linux.cpp \
-  'if ((entry.revents & POLLIN) == 0) return fail();' 'if ((entry.revents & POLLIN) == 0) continue;'
+  'if ((entry.revents & POLLIN) == 0) {
+            return fail();' 'if ((entry.revents & POLLIN) == 0) {
+            continue;'
 mutant linux-read-error-waits native platform/hid_linux.cpp \
-  'if (n <= 0) return fail();' 'if (n <= 0) continue;'
+  'if (n <= 0) {
+            return fail();' 'if (n <= 0) {
+            continue;'
 mutant linux-report-id-filter native platform/hid_linux.cpp \
   'if (acceptedIds_ != nullptr &&' 'if (false &&'
 mutant linux-poll-whole-timeout native platform/hid_linux.cpp \
@@ -137,7 +144,9 @@ mutant windows-flush-empty windows platform/hid_windows.cpp \
 mutant windows-drain-one-report windows platform/hid_windows.cpp \
   'for (int read = 0; read < MaxQueuedReports; ++read) {' 'for (int read = 0; read < 1; ++read) {'
 mutant windows-drain-not-cancelled windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) CancelIo(file);' 'WaitForSingleObject(event, 0);'
+  'if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
+                CancelIo(file);
+            }' 'WaitForSingleObject(event, 0);'
 mutant windows-read-not-cancelled windows platform/hid_windows.cpp \
   'void Cancel() override { CancelIo(handle_); }' 'void Cancel() override {}'
 mutant windows-read-not-retired windows platform/hid_windows.cpp \
@@ -146,11 +155,13 @@ mutant windows-read-not-retired windows platform/hid_windows.cpp \
 mutant windows-read-length windows platform/hid_windows.cpp \
   'ReadFile(handle_, buffer, length, nullptr, &overlapped_)' 'ReadFile(handle_, buffer, length - 1, nullptr, &overlapped_)'
 mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(file);' \
+  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
+                CancelIo(file);
+            }' \
   'WaitForSingleObject(event, timeoutMs);'
 mutant windows-write-unbounded windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(file);' \
-  'if (WaitForSingleObject(event, INFINITE) != WAIT_OBJECT_0) CancelIo(file);'
+  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {' \
+  'if (WaitForSingleObject(event, INFINITE) != WAIT_OBJECT_0) {'
 # Only a device tells the report lengths: caught (or not) by the Wine boot.
 mutant windows-output-length wine-vm platform/hid_windows.cpp \
   'caps.outputReportByteLength = block.OutputReportByteLength;' \

@@ -3,13 +3,13 @@
 #include <string>
 
 #include "output/messages.h"
-#include "output/settings.h"
 
 int main(int argc, char** argv) {
-    settings.logRequested = argc == 4;
-    if (!settings.logRequested || !logFile.LogfileOpen(argv[1])) return 2;
+    ob310::CLogFile logFile;
+    ob310::ConsoleCapture console;
+    if (argc != 4 || !logFile.LogfileOpen(argv[1], console)) return 2;
     for (int i = 0; i < std::stoi(argv[3]); ++i) {
-        if (!WriteLogLine(std::string(argv[2]) + " " + std::to_string(i))) return 1;
+        if (!ob310::WriteLogLine(logFile, true, std::string(argv[2]) + " " + std::to_string(i))) return 1;
     }
     return 0;
 }
