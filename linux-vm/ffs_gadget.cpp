@@ -104,10 +104,20 @@ void JoinWaking(std::thread& thread) {
 FfsGadget::FfsGadget(const GadgetOptions& options, ConfigPort& port)
     : options_(options), port_(port) {
     gadgetDir_ = options_.configfs + "/usb_gadget/" + options_.gadgetName;
-    functions_.resize(GadgetInterfaces().size());
+    // Functions are linked, and so numbered, in this order.
+    std::vector<const GadgetInterface*> order;
+    for (const GadgetInterface& iface : GadgetInterfaces()) {
+        const bool config = iface.kind == GadgetInterfaceKind::Config;
+        if (config && options_.configFirst) {
+            order.insert(order.begin(), &iface);
+        } else {
+            order.push_back(&iface);
+        }
+    }
+    functions_.resize(order.size());
     for (std::size_t i = 0; i < functions_.size(); ++i) {
         Function& function = functions_[i];
-        function.iface = &GadgetInterfaces()[i];
+        function.iface = order[i];
         function.control = std::make_unique<HidControlState>(function.iface->kind);
         // FunctionFS instance names are global: two gadgets need their own.
         function.instance = options_.gadgetName + "_" + function.iface->instance;
@@ -154,8 +164,11 @@ bool FfsGadget::BuildGadgetTree() {
            WriteText(gadgetDir_ + "/idProduct", "0x" + Hex(DeviceProductId, 4)) &&
            WriteText(gadgetDir_ + "/bcdDevice", "0x" + Hex(options_.version, 4)) &&
            WriteText(gadgetDir_ + "/bcdUSB", "0x0200") && MakeDir(gadgetDir_ + "/strings/0x409") &&
-           WriteText(gadgetDir_ + "/strings/0x409/manufacturer", "Virtual") &&
-           WriteText(gadgetDir_ + "/strings/0x409/product", "OB310") &&
+           // An empty string stays unset: the descriptor then names none.
+           (options_.manufacturer.empty() ||
+            WriteText(gadgetDir_ + "/strings/0x409/manufacturer", options_.manufacturer)) &&
+           (options_.product.empty() ||
+            WriteText(gadgetDir_ + "/strings/0x409/product", options_.product)) &&
            WriteText(gadgetDir_ + "/strings/0x409/serialnumber", Hex(options_.serial, 8)) &&
            MakeDir(gadgetDir_ + "/configs/c.1") &&
            WriteText(gadgetDir_ + "/configs/c.1/MaxPower", "100") &&
@@ -319,7 +332,7 @@ void FfsGadget::HandleSetup(Function& function, const ControlSetup& setup) {
         const ssize_t got = ::read(function.ep0, data.data(), data.size());
         if (got > 0 && answer.isOutputReport && &function == configFunction_) {
             if (auto reply = port_.Answer(data.data(), static_cast<std::size_t>(got))) {
-                QueueReply(function, *reply);
+                QueueReply(function, *reply, port_.RepliesTwice());
             }
             LeaveIfDue();
         }
@@ -347,7 +360,7 @@ void FfsGadget::ReadOutReports(Function& function) {
             continue;  // the other interfaces take no requests
         }
         if (auto reply = port_.Answer(buffer, static_cast<std::size_t>(got))) {
-            QueueReply(function, *reply);
+            QueueReply(function, *reply, port_.RepliesTwice());
         } else if (options_.verbose) {
             Log("request " + std::to_string(port_.RequestsSeen()) + " left unanswered");
         }
@@ -364,11 +377,22 @@ void FfsGadget::LeaveIfDue() {
     }
 }
 
-void FfsGadget::QueueReply(Function& function, const Bytes& reply) {
+void FfsGadget::QueueReply(Function& function, const Bytes& reply, bool twice) {
     function.control->SetLastInputReport(reply);
     {
         std::lock_guard lock(replyMutex_);
-        replies_.push_back(reply);
+        if (twice && reply.size() == GadgetReportBytes) {
+            // One transfer of two full packets: the host has both reports
+            // before it can act on the first, so the second is already
+            // waiting when the next request is made.
+            Bytes both = reply;
+            both.insert(both.end(), reply.begin(), reply.end());
+            replies_.push_back(std::move(both));
+        } else {
+            replies_.push_back(reply);
+            if (twice)
+                replies_.push_back(reply);
+        }
     }
     replyReady_.notify_one();
 }

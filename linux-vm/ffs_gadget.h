@@ -59,7 +59,7 @@ private:
     void HandleSetup(Function& function, const ControlSetup& setup);
     void ReadOutReports(Function& function);
     void WriteReplies();
-    void QueueReply(Function& function, const Bytes& reply);
+    void QueueReply(Function& function, const Bytes& reply, bool twice);
     void LeaveIfDue();
     void StopThreads();
     std::string Udc() const;

@@ -4,8 +4,9 @@
 
 namespace ob310 {
 
-ConfigPort::ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt)
-    : model_(model), silentRequest_(silentRequest), leaveAt_(leaveAt) {}
+ConfigPort::ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt,
+                       unsigned replyTwice)
+    : model_(model), silentRequest_(silentRequest), leaveAt_(leaveAt), replyTwice_(replyTwice) {}
 
 std::optional<Bytes> ConfigPort::Answer(const std::uint8_t* data, std::size_t length) {
     std::lock_guard lock(mutex_);
@@ -25,6 +26,11 @@ std::optional<Bytes> ConfigPort::Answer(const std::uint8_t* data, std::size_t le
         return Bytes{};
     }
     return Bytes(reply.begin() + 1, reply.begin() + static_cast<std::ptrdiff_t>(replyLength));
+}
+
+bool ConfigPort::RepliesTwice() const {
+    std::lock_guard lock(mutex_);
+    return replyTwice_ != 0 && requestsSeen_ == replyTwice_;
 }
 
 unsigned ConfigPort::RequestsSeen() const {

@@ -18,7 +18,9 @@ public:
     // request the device takes in and never answers; 0 answers all.
     // `leaveAt`: the number of the request after which the device leaves the
     // bus: it is taken in and not answered; 0 never leaves.
-    ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt = 0);
+    // `replyTwice`: the number of the request whose reply is sent twice; 0: none.
+    ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt = 0,
+               unsigned replyTwice = 0);
 
     // One output report as USB carries it: up to 64 data bytes, no report-ID
     // byte. The model sees report ID 0 in front, as a host writes it; the
@@ -26,6 +28,8 @@ public:
     // bytes sends n - 1), or nothing when this request goes unanswered.
     std::optional<Bytes> Answer(const std::uint8_t* data, std::size_t length);
 
+    // Whether the reply Answer gave last is to be sent twice.
+    bool RepliesTwice() const;
     unsigned RequestsSeen() const;
     bool Leaving() const;
 
@@ -33,6 +37,7 @@ private:
     Ob310Model& model_;
     const unsigned silentRequest_;
     const unsigned leaveAt_;
+    const unsigned replyTwice_;
     mutable std::mutex mutex_;
     unsigned requestsSeen_ = 0;
 };

@@ -32,7 +32,9 @@ struct GadgetInterface {
 
 // The six interfaces in interface-number order. The configuration interface
 // is the last, so that a host which takes the first interface for the device
-// still has to look the "ConfigInterface" string up.
+// still has to look the "ConfigInterface" string up. (ob310_gadget
+// --config-first moves it to the front for hosts that read the device's
+// product string instead of the interface's, as Wine does.)
 const std::vector<GadgetInterface>& GadgetInterfaces();
 
 // The HID report descriptor of one interface: one top-level collection each.

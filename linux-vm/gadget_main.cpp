@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     model.state.versionNumber = options->version;
     model.state.serial = options->serial;
     model.state.pin = options->pin;
-    ConfigPort port(model, options->silentRequest, options->leaveAt);
+    ConfigPort port(model, options->silentRequest, options->leaveAt, options->replyTwice);
     FfsGadget gadget(*options, port);
     if (!gadget.Start()) {
         return 1;

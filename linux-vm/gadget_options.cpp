@@ -17,6 +17,12 @@ const char* const GadgetUsage =
     "  --silent-request N    never answer the N-th configuration request\n"
     "  --leave-at N          take the N-th configuration request in, then leave\n"
     "                        the bus without answering it (an unplug)\n"
+    "  --reply-twice N       send the reply to the N-th configuration request\n"
+    "                        twice: one stale input report is left behind\n"
+    "  --manufacturer TEXT   the device's manufacturer string (Virtual; empty:\n"
+    "                        none)\n"
+    "  --product TEXT        the device's product string (OB310)\n"
+    "  --config-first        the configuration interface is interface 0, not 5\n"
     "  --udc NAME            controller to bind (default: the first by name)\n"
     "  --configfs DIR        configfs mount point (/sys/kernel/config)\n"
     "  --ffs-dir DIR         where the FunctionFS instances are mounted\n"
@@ -72,6 +78,10 @@ std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& 
             options.verbose = true;
             continue;
         }
+        if (option == "--config-first") {
+            options.configFirst = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             error = option.rfind("--", 0) == 0 ? "missing value after " + option
                                                : "unknown option " + option;
@@ -89,6 +99,17 @@ std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& 
             ok = ParseNumber(value, 10, 9, options.silentRequest) && options.silentRequest > 0;
         } else if (option == "--leave-at") {
             ok = ParseNumber(value, 10, 9, options.leaveAt) && options.leaveAt > 0;
+        } else if (option == "--reply-twice") {
+            ok = ParseNumber(value, 10, 9, options.replyTwice) && options.replyTwice > 0;
+        } else if (option == "--manufacturer") {
+            // USB string descriptors hold at most 126 UTF-16 code units.
+            ok = value.size() <= 126;
+            if (ok)
+                options.manufacturer = value;
+        } else if (option == "--product") {
+            ok = value.size() <= 126;
+            if (ok)
+                options.product = value;
         } else if (option == "--udc") {
             options.udc = value;
         } else if (option == "--configfs") {

@@ -14,9 +14,13 @@ struct GadgetOptions {
     std::uint16_t version = 0;  // bcdDevice, and the model's version number
     std::uint32_t serial = 0;
     Pin pin{};
-    unsigned silentRequest = 0;  // 0: every request is answered
-    unsigned leaveAt = 0;        // 0: stays until stopped
-    std::string udc;             // empty: the first controller in /sys/class/udc
+    unsigned silentRequest = 0;            // 0: every request is answered
+    unsigned leaveAt = 0;                  // 0: stays until stopped
+    unsigned replyTwice = 0;               // 0: every reply is sent once
+    std::string manufacturer = "Virtual";  // the device's strings; empty: none
+    std::string product = "OB310";
+    bool configFirst = false;  // the configuration interface as interface 0
+    std::string udc;           // empty: the first controller in /sys/class/udc
     std::string configfs = "/sys/kernel/config";
     std::string ffsDir = "/dev/ob310-ffs";
     std::string gadgetName = "ob310";

@@ -5,13 +5,20 @@
 # The guest hands its verdict back through qemu's isa-debug-exit device.
 #
 # Usage: run-vm-test.sh [--cli FILE] [--gadget FILE] [--probe FILE]
-#                       [--device-only] [--real-time] [--work DIR]
+#                       [--device-only | --wine [--exe FILE]] [--real-time]
+#                       [--work DIR]
 #   Without the three files the linux-static preset is built and used.
 #   --device-only  checks the virtual device alone (no ob310_cli in the image)
+#   --wine         instead of the Linux checks, one boot that runs the Windows
+#                  build under Wine in the guest (guest/wine-scenario.sh)
+#                  against the virtual OB310; the guest sees this machine's
+#                  root read-only (9p) and Wine's prefix through an overlay
+#   --exe FILE     the Windows ob310_cli.exe for --wine (default: the windows
+#                  preset's, built when missing)
 #   --real-time    guest time follows the host clock (see "Guest time" below)
 #   --work DIR     cache and scratch folder (default: build/linux-vm)
-# Exit status: 0 all checks passed, 1 a check failed, 77 skipped because qemu
-# or the kernel package cannot be had.
+# Exit status: 0 all checks passed, 1 a check failed, 77 skipped because qemu,
+# the kernel package or (with --wine) Wine cannot be had.
 set -eu
 
 SKIP=77
@@ -23,6 +30,8 @@ gadget=
 probe=
 device_only=no
 real_time=no
+wine=no
+exe=
 
 while [ $# -gt 0 ]; do
     case $1 in
@@ -31,6 +40,8 @@ while [ $# -gt 0 ]; do
     --probe) probe=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --device-only) device_only=yes; shift ;;
+    --wine) wine=yes; shift ;;
+    --exe) exe=$2; shift 2 ;;
     --real-time) real_time=yes; shift ;;
     *) echo "run-vm-test: unknown argument $1"; exit 2 ;;
     esac
@@ -62,6 +73,10 @@ command -v qemu-system-x86_64 >/dev/null || missing="$missing qemu-system-x86"
 static_busybox || missing="$missing busybox-static"
 command -v cpio >/dev/null || missing="$missing cpio"
 [ -f /usr/include/hidapi/hidapi.h ] || missing="$missing libhidapi-dev"
+if [ $wine = yes ]; then
+    command -v wine >/dev/null || missing="$missing wine"
+    [ -x /usr/lib/wine/wine64 ] || missing="$missing wine64"
+fi
 if [ -n "$missing" ]; then
     if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
         echo "run-vm-test: installing$missing"
@@ -78,9 +93,12 @@ command -v qemu-system-x86_64 >/dev/null || skip "no qemu-system-x86_64"
 static_busybox || skip "no static /bin/busybox (busybox-static)"
 command -v cpio >/dev/null || skip "no cpio"
 [ -f /usr/include/hidapi/hidapi.h ] || skip "no hidapi (libhidapi-dev)"
+if [ $wine = yes ]; then
+    command -v wine >/dev/null && [ -x /usr/lib/wine/wine64 ] || skip "no 64-bit Wine (wine, wine64)"
+fi
 
 # --- The programs that go into the image ----------------------------------------
-if [ -z "$gadget" ] || [ -z "$probe" ] || { [ -z "$cli" ] && [ $device_only = no ]; }; then
+if [ -z "$gadget" ] || [ -z "$probe" ] || { [ -z "$cli" ] && [ $device_only = no ] && [ $wine = no ]; }; then
     echo "run-vm-test: building the linux-static preset"
     if ! (cd "$source_dir" && cmake --preset linux-static && cmake --build --preset linux-static) \
         >"$work/build.log" 2>&1; then
@@ -92,7 +110,20 @@ if [ -z "$gadget" ] || [ -z "$probe" ] || { [ -z "$cli" ] && [ $device_only = no
     [ -n "$gadget" ] || gadget=$static_dir/linux-vm/ob310_gadget
     [ -n "$probe" ] || probe=$static_dir/linux-vm/ob310_usb_probe
 fi
-[ $device_only = yes ] && cli=
+[ $device_only = yes ] || [ $wine = yes ] && cli=
+if [ $wine = yes ] && [ -z "$exe" ]; then
+    exe=$source_dir/build/windows/ob310_cli.exe
+    echo "run-vm-test: building ob310_cli.exe (windows preset)"
+    if ! (cd "$source_dir" && cmake --preset windows && cmake --build --preset windows --target ob310_cli) \
+        >"$work/build-windows.log" 2>&1; then
+        tail -n 30 "$work/build-windows.log"
+        fail "the windows build failed"
+    fi
+fi
+if [ $wine = yes ]; then
+    [ -f "$exe" ] || fail "$exe is missing"
+    exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
+fi
 for program in $cli $gadget $probe; do
     [ -x "$program" ] || fail "$program is missing"
     if readelf -l "$program" 2>/dev/null | grep -q 'program interpreter'; then
@@ -127,20 +158,26 @@ for old in "$work/cache"/linux-image-*; do
 done
 
 modules="usb-common usbcore hid hid-generic usbhid udc-core configfs libcomposite usb_f_fs dummy_hcd"
+# Sharing this machine's root with the guest (virtio 9p) and Wine's prefix
+# through an overlay; extracted for every mode, loaded for --wine.
+share_modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache \
+9pnet 9pnet_virtio 9p overlay"
 kernel_dir=$work/cache/${package}
-if [ ! -f "$kernel_dir/complete" ]; then
+# The marker names the modules extracted: a new list extracts again.
+if [ "$(cat "$kernel_dir/complete" 2>/dev/null)" != "$modules $share_modules" ]; then
     rm -rf "$kernel_dir"
     mkdir -p "$kernel_dir"
     dpkg-deb --fsys-tarfile "$deb" | tar -t >"$kernel_dir/contents"
     paths=$(grep -E '^\./boot/vmlinuz-' "$kernel_dir/contents")
-    for module in $modules; do
+    for module in $modules $share_modules; do
         path=$(grep -E "/kernel/.*/$module\\.ko(\\.xz)?\$" "$kernel_dir/contents" | head -n 1)
         [ -n "$path" ] || fail "$package has no module $module"
         paths="$paths $path"
     done
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir" $paths
-    touch "$kernel_dir/complete"
+    echo "$modules $share_modules" >"$kernel_dir/complete"
 fi
+[ $wine = no ] || modules="$modules $share_modules"
 vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-* | head -n 1)
 
 # --- Configuration files ----------------------------------------------------------
@@ -189,12 +226,41 @@ done
 for module in $modules; do
     cp "$(find "$kernel_dir/lib/modules" -name "$module.ko*" | head -n 1)" "$root/lib/modules/"
 done
+echo "$modules" >"$root/data/modules"
 cp "$here/guest/init" "$root/init"
 cp "$here/guest/scenario.sh" "$root/scenario.sh"
+cp "$here/guest/wine-scenario.sh" "$root/wine-scenario.sh"
 chmod 755 "$root/init"
 cp "$example" "$root/data/example.ob310"
 cp "$work/pin-lock.ob310" "$root/data/pin-lock.ob310"
 cp "$source_dir/contrib/udev/70-ob310.rules" "$root/data/"
+
+# --- Wine's prefix (--wine) -------------------------------------------------------------
+# Made once on this machine (wineboot, about 700 MB) and kept; the guest sees
+# it read-only under an overlay whose upper layer is in its memory. winebus
+# reaches hidraw through its udev bus, which it starts only with SDL off.
+if [ $wine = yes ]; then
+    prefix=$work/wine-prefix
+    if [ ! -f "$prefix/complete" ]; then
+        echo "run-vm-test: making the Wine prefix $prefix"
+        rm -rf "$prefix"
+        if ! (export WINEPREFIX="$prefix" WINEDEBUG=-all &&
+            wineboot -i && wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
+                /v 'Enable SDL' /t REG_DWORD /d 0 /f && wineserver -w) >"$work/wine-prefix.log" 2>&1; then
+            tail -n 20 "$work/wine-prefix.log"
+            skip "Wine cannot make a prefix"
+        fi
+        touch "$prefix/complete"
+    fi
+    for path in "$prefix" "$exe" "$example"; do
+        case $path in *"'"* | *" "*) fail "$path: the guest takes paths without quotes or blanks" ;; esac
+    done
+    {
+        echo "WINE_PREFIX='$prefix'"
+        echo "WINE_EXE='$exe'"
+        echo "EXAMPLE_HOST='$example'"
+    } >"$root/data/wine.env"
+fi
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
 prepared=$(seconds_since "$started")
 
@@ -209,34 +275,52 @@ checks_clock="-icount shift=auto,sleep=off"
 timing_clock="-icount shift=0,sleep=off"
 [ $real_time = no ] || { checks_clock= timing_clock=; }
 
-# boot NAME CLOCK APPEND: boots the image once; the guest's verdict as the
-# status (isa-debug-exit makes qemu exit with (value << 1) | 1: 1 is the
-# guest's pass, 3 its fail).
+# boot NAME LIMIT CLOCK APPEND [-m MiB] [QEMU_OPTION...]: boots the image once, for at
+# most LIMIT seconds; the guest's verdict as the status (isa-debug-exit makes
+# qemu exit with (value << 1) | 1: 1 is the guest's pass, 3 its fail). The
+# guest picks what it runs from ob310.part= in APPEND.
 boot() {
-    echo "run-vm-test: booting $(basename "$vmlinuz") from $package for the $1"
+    name=$1 limit=$2 clock=$3 append=$4
+    shift 4
+    memory=512
+    if [ "${1:-}" = -m ]; then memory=$2; shift 2; fi
+    echo "run-vm-test: booting $(basename "$vmlinuz") from $package for the $name"
     booted=$(now)
     {
         status=0
-        timeout 280 qemu-system-x86_64 $2 -machine pc -accel tcg -m 512 -no-reboot -net none \
+        timeout "$limit" qemu-system-x86_64 $clock -machine pc -accel tcg -m "$memory" -no-reboot -net none \
             -display none -monitor none -serial stdio \
             -kernel "$vmlinuz" -initrd "$work/initramfs.cpio" \
-            -append "console=ttyS0 quiet panic=-1 $3" \
-            -device isa-debug-exit,iobase=0xf4,iosize=0x04 </dev/null || status=$?
+            -append "console=ttyS0 quiet panic=-1 $append" \
+            -device isa-debug-exit,iobase=0xf4,iosize=0x04 "$@" </dev/null || status=$?
         echo $status >"$work/qemu.status"
-    } | tee "$work/console-$1.log"
+    } | tee "$work/console-$name.log"
     status=$(cat "$work/qemu.status")
-    echo "run-vm-test: the $1 ran $(seconds_since "$booted") s of host time"
+    echo "run-vm-test: the $name ran $(seconds_since "$booted") s of host time"
     case $status in
     1) return 0 ;;
-    3) fail "the $1 failed in the guest (log: $work/console-$1.log)" ;;
-    124) fail "the $1 did not finish within 280 s" ;;
-    *) fail "qemu ended with $status before the guest gave a verdict on the $1" ;;
+    3) fail "the $name failed in the guest (log: $work/console-$name.log)" ;;
+    124) fail "the $name did not finish within $limit s" ;;
+    *) fail "qemu ended with $status before the guest gave a verdict on the $name" ;;
     esac
 }
 
 echo "run-vm-test: image prepared in $prepared s"
-boot checks "$checks_clock" ""
-[ $device_only = yes ] || boot timing "$timing_clock" ob310.part=timing
+# Each mode is a list of boots. The checks boot waits out two requests' 16 x
+# 5 s: in real time that alone is 160 s.
+checks_limit=280
+[ $real_time = no ] || checks_limit=600
+if [ $wine = yes ]; then
+    # Wine under TCG: the default qemu64 CPU (with -cpu max the guest kernel
+    # oopses on Wine's iretq), 2 vCPUs and 2 GiB. No -icount: it made Wine
+    # slower, not faster, so the one refused erase waits its 80 s.
+    boot wine-boot 1500 "" ob310.part=wine -m 2048 -smp 2 \
+        -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap
+    grep -h '^wine-vm-test: \(PASS\|FAIL\)' "$work/console-wine-boot.log" | sed 's/\r$//'
+else
+    boot checks "$checks_limit" "$checks_clock" ""
+    [ $device_only = yes ] || boot timing 280 "$timing_clock" ob310.part=timing
+fi
 echo "run-vm-test: whole test $(seconds_since "$started") s"
 grep -h '^vm-test: TABLE ' "$work/console-timing.log" 2>/dev/null | sed 's/^vm-test: TABLE //' || true
 echo "run-vm-test: PASS"

@@ -13,10 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ob310 { namespace {
@@ -293,6 +295,28 @@ TEST_F(HidrawLayerTest, ReplyStartsWithReportIdAndBelongsToTheCollection) {
         EXPECT_EQ(buffer, expected);
         hid->Close(handle);
     }
+}
+
+// A report of another collection arriving during a wait does not start the
+// wait's time again: the wait still ends at its deadline (400 ms here; a wait
+// that began anew at the report, 300 ms in, would end at 700 ms or later).
+TEST_F(HidrawLayerTest, ForeignReportDuringAWaitKeepsItsDeadline) {
+    using namespace std::chrono_literals;
+    const HidHandle handle = Open("hidraw2#1", HidAccess::ReadWrite);
+    ASSERT_EQ(hid->WriteReport(handle, report.data(), 1, 5000), 1u);  // opens the node
+    Sent("hidraw2");
+    std::thread device([this] {
+        std::this_thread::sleep_for(300ms);
+        Feed("hidraw2", {0x01, 0x77});
+    });
+    Bytes buffer(65, 0);
+    std::uint32_t bytes = 0;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(Read(handle, buffer, bytes, 65, 400), HidWaitResult::TimedOut);
+    const auto took = std::chrono::steady_clock::now() - started;
+    device.join();
+    EXPECT_LT(took, 680ms);
+    hid->Close(handle);
 }
 
 // A read on a handle without a node that carries reports never starts: it

@@ -27,6 +27,12 @@ namespace ob310 {
 
 namespace {
 
+// A read buffer may be longer than the report: the class driver fills in
+// whole reports. This one holds any HID report (hidraw's limit too).
+constexpr DWORD DrainBufferBytes = 16384;
+// The most input reports a handle's queue holds (HidD_SetNumInputBuffers).
+constexpr int MaxQueuedReports = 512;
+
 HANDLE ToWin(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 HidHandle FromWin(HANDLE handle) { return reinterpret_cast<HidHandle>(handle); }
 
@@ -242,7 +248,38 @@ public:
 
     // The HID class driver keeps a queue of input reports for each handle;
     // reads take from the read handle's, so that is the one to empty.
-    void FlushInput(HidHandle readHandle) override { HidD_FlushQueue(ToWin(readHandle)); }
+    // HidD_FlushQueue does nothing under Wine (8.0 has no case for its
+    // IOCTL), so the reports still queued are then read away: each read that
+    // completes at once takes one; the first that does not is cancelled and
+    // retired, as the exchange retires its reads, and ends the drain (if it
+    // completed before the cancel took effect, it took one more).
+    void FlushInput(HidHandle readHandle) override {
+        const HANDLE file = ToWin(readHandle);
+        HidD_FlushQueue(file);
+        const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (event == nullptr) {
+            return;
+        }
+        std::vector<std::uint8_t> buffer(DrainBufferBytes);
+        for (int read = 0; read < MaxQueuedReports; ++read) {
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = event;
+            DWORD bytes = 0;
+            if (ReadFile(file, buffer.data(), DrainBufferBytes, nullptr, &overlapped)) {
+                continue;
+            }
+            if (GetLastError() != ERROR_IO_PENDING) {
+                break;  // nothing to read from
+            }
+            if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
+                CancelIo(file);
+            }
+            if (!GetOverlappedResult(file, &overlapped, &bytes, TRUE)) {
+                break;
+            }
+        }
+        CloseHandle(event);
+    }
 
     std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {
         // Automatic reset, not signalled, unnamed.

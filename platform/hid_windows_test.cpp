@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/discovery.h"
@@ -98,8 +100,26 @@ TEST(WindowsHidLayer, InvalidHandleTransfersNothing) {
 // A message pipe, both ends overlapped: the server end plays the read handle,
 // the client end the write handle. With no buffer, a write pends until the
 // server reads, like a report the device does not take.
+//
+// A layer that failed to cancel a read or a write would block the test for
+// ever; a watchdog disconnects the pipe after 10 s instead, which ends every
+// pending transfer, and the test fails. A sound layer never waits for it.
 class PipeTest : public testing::Test {
 protected:
+    PipeTest() {
+        watchdog = std::thread([this] {
+            if (WaitForSingleObject(done, 10000) == WAIT_TIMEOUT) {
+                fired = true;
+                DisconnectNamedPipe(server);
+            }
+        });
+    }
+    ~PipeTest() override {
+        SetEvent(done);
+        watchdog.join();
+        CloseHandle(done);
+    }
+
     void Open(DWORD bufferBytes) {
         const std::wstring name = L"\\\\.\\pipe\\hid-layer-test-" + std::to_wstring(GetCurrentProcessId()) +
                                   L"-" + std::to_wstring(++serial);
@@ -111,7 +131,10 @@ protected:
         reader = hid->CreateReader(reinterpret_cast<HidHandle>(server));
     }
     void SetUp() override { Open(4096); }
-    void TearDown() override { reader.reset(), CloseHandle(client), CloseHandle(server); }
+    void TearDown() override {
+        EXPECT_FALSE(fired) << "a transfer never ended: the watchdog disconnected the pipe";
+        reader.reset(), CloseHandle(client), CloseHandle(server);
+    }
 
     std::uint32_t Send(std::uint8_t first, std::uint32_t timeoutMs = 5000) {
         std::array<std::uint8_t, 65> report{};
@@ -143,6 +166,9 @@ protected:
     std::unique_ptr<HidReader> reader;
     HANDLE server = INVALID_HANDLE_VALUE;
     HANDLE client = INVALID_HANDLE_VALUE;
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> fired{false};
+    std::thread watchdog;
 };
 
 // A waiting report is read at once; a read that times out is retired and
@@ -165,6 +191,21 @@ TEST_F(PipeTest, ReadTakesWaitingReportAndRetiresWhatItGaveUp) {
     EXPECT_EQ(Send(0x10), 65u);
     EXPECT_EQ(buffer, (std::array<std::uint8_t, 65>{}));
     EXPECT_EQ(ReadNow(), 0x10);
+}
+
+// The flush reads away every report waiting (HidD_FlushQueue does nothing on
+// a pipe, nor under Wine on a HID handle), with nothing waiting it ends at
+// once, and it leaves no read in flight: the report sent afterwards is the
+// next read's, whole. No event stays open.
+TEST_F(PipeTest, FlushReadsAwayEveryWaitingReport) {
+    const std::size_t before = HandleCount();
+    for (const std::uint8_t first : {0x10, 0x20, 0x30}) EXPECT_EQ(Send(first), 65u);
+    hid->FlushInput(reinterpret_cast<HidHandle>(server));
+    EXPECT_EQ(ReadNow(), -1);
+    hid->FlushInput(reinterpret_cast<HidHandle>(server));
+    EXPECT_EQ(Send(0x40), 65u);
+    EXPECT_EQ(ReadNow(), 0x40);
+    EXPECT_EQ(HandleCount(), before);
 }
 
 // A report nobody takes: the write gives up when its time runs out, is

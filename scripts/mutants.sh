@@ -12,7 +12,10 @@
 #   scripts/mutants.sh --check    only checks that every pattern matches once
 #
 # Native mutations rebuild the native test build; "windows" ones the mingw-w64
-# build, whose tests run under Wine. Takes minutes: run on demand, not in the
+# build, whose tests run under Wine; "wine-vm" ones the mingw-w64 ob310_cli.exe,
+# which the Wine boot of linux-vm/run-vm-test.sh then runs against the virtual
+# OB310 (minutes each; that boot's own run in the test command is its
+# unmutated baseline, so none is made here). Takes minutes: run on demand, not in the
 # test command. Prints one line per mutation and "N caught, N survived".
 set -u
 cd "$(dirname "$0")/.."
@@ -145,18 +148,43 @@ mutant linux-read-error-waits native platform/hid_linux.cpp \
             continue;'
 mutant linux-report-id-filter native platform/hid_linux.cpp \
   'if (acceptedIds_ != nullptr &&' 'if (false &&'
+mutant linux-poll-whole-timeout native platform/hid_linux.cpp \
+  'static_cast<int>(std::max<std::int64_t>(left.count(), 0))' 'timeout'
+
+# --- simulator ------------------------------------------------------------------------------
+mutant sim-journal-first-entry native simulator/sim_state_file.cpp \
+  'text.rfind(SimJournalEntryEnd)' 'text.find(SimJournalEntryEnd)'
 
 # --- Windows backend (tests under Wine) ------------------------------------------------------
-# (Dropping HidD_FlushQueue is not here: Wine's HID devices send no input
-# reports, so no test under Wine can see a flush drop one; the exchange's call
-# of FlushInput is checked by flush-dropped above.)
+# (HidD_FlushQueue alone is not here: it does nothing under Wine, so no test
+# can see it dropped; the drain after it is what empties the queue there.)
+mutant windows-flush-empty windows platform/hid_windows.cpp \
+  'HidD_FlushQueue(file);' 'HidD_FlushQueue(file); return;'
+mutant windows-drain-one-report windows platform/hid_windows.cpp \
+  'for (int read = 0; read < MaxQueuedReports; ++read) {' 'for (int read = 0; read < 1; ++read) {'
+mutant windows-drain-not-cancelled windows platform/hid_windows.cpp \
+  'if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
+                CancelIo(file);
+            }' 'WaitForSingleObject(event, 0);'
 mutant windows-read-not-cancelled windows platform/hid_windows.cpp \
   'void Cancel() override { CancelIo(handle_); }' 'void Cancel() override {}'
+mutant windows-read-not-retired windows platform/hid_windows.cpp \
+  'Retire();
+        CloseHandle(event_);' 'CloseHandle(event_);'
+mutant windows-read-length windows platform/hid_windows.cpp \
+  'ReadFile(handle_, buffer, length, nullptr, &overlapped_)' 'ReadFile(handle_, buffer, length - 1, nullptr, &overlapped_)'
 mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
   'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
                 CancelIo(file);
             }' \
   'WaitForSingleObject(event, timeoutMs);'
+mutant windows-write-unbounded windows platform/hid_windows.cpp \
+  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {' \
+  'if (WaitForSingleObject(event, INFINITE) != WAIT_OBJECT_0) {'
+# Only a device tells the report lengths: caught (or not) by the Wine boot.
+mutant windows-output-length wine-vm platform/hid_windows.cpp \
+  'caps.outputReportByteLength = block.OutputReportByteLength;' \
+  'caps.outputReportByteLength = block.FeatureReportByteLength;'
 mutant windows-log-append-only windows output/messages.cpp \
   'FILE_APPEND_DATA | FILE_READ_DATA' 'FILE_WRITE_DATA | FILE_READ_DATA'
 
@@ -181,11 +209,18 @@ declare -A ready=()
 prepare() {
   local preset=$1 dir=$scratch/$1
   [ -n "${ready[$preset]+x}" ] && return 0
+  if [ "$preset" = wine-vm ]; then
+    # The device side is not mutated: the source tree's static build.
+    (cmake --preset linux-static && cmake --build --preset linux-static) >"$scratch/build.log" 2>&1 ||
+      { tail -n 30 "$scratch/build.log"; echo "build of linux-static failed"; exit 1; }
+    dir=$scratch/windows
+  fi
   local toolchain=()
-  [ "$preset" = windows ] && toolchain=(-DCMAKE_TOOLCHAIN_FILE="$scratch/src/cmake/mingw-w64-x86_64.cmake")
+  [ "$preset" = windows ] || [ "$preset" = wine-vm ] && toolchain=(-DCMAKE_TOOLCHAIN_FILE="$scratch/src/cmake/mingw-w64-x86_64.cmake")
   cmake -S "$scratch/src" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOB310_BUILD_BENCHMARKS=OFF \
     "${toolchain[@]}" >/dev/null || { echo "configure of $preset failed"; exit 1; }
   build "$preset" || { tail -n 30 "$scratch/build.log"; echo "build of $preset failed"; exit 1; }
+  [ "$preset" = wine-vm ] && { ready[$preset]=1; return 0; }
   local failing
   failing=$(first_failure "$preset")
   [ -z "$failing" ] || { echo "the unmutated $preset suites fail ($failing)"; exit 1; }
@@ -195,6 +230,7 @@ prepare() {
 # Builds a preset's unit tests, or with a second argument "e2e" the end-to-end
 # suite and the programs it runs.
 build() {
+  [ "$1" = wine-vm ] && { cmake --build "$scratch/windows" -j2 --target ob310_cli >"$scratch/build.log" 2>&1; return; }
   local targets=(ob310_tests)
   [ "${2:-}" = e2e ] && targets=(ob310_e2e_tests)
   cmake --build "$scratch/$1" -j2 --target "${targets[@]}" >"$scratch/build.log" 2>&1
@@ -202,6 +238,18 @@ build() {
 
 # Runs the suites of a build; prints the first failing test's name, or nothing.
 first_failure() {
+  if [ "$1" = wine-vm ]; then
+    local log=$scratch/wine-vm.log rc
+    "$root/linux-vm/run-vm-test.sh" --wine --exe "$scratch/windows/ob310_cli.exe" \
+      --gadget "$root/build/linux-static/linux-vm/ob310_gadget" \
+      --probe "$root/build/linux-static/linux-vm/ob310_usb_probe" --work "$root/build/linux-vm" >"$log" 2>&1
+    rc=$?
+    [ $rc = 0 ] && return
+    [ $rc = 77 ] && return  # skipped: counts as survived
+    grep -m1 '^wine-vm-test: FAIL' "$log" | sed 's/\r$//; s/^wine-vm-test: FAIL /the Wine boot: /' | cut -c1-70
+    grep -q '^wine-vm-test: FAIL' "$log" || echo "the Wine boot (exit $rc)"
+    return
+  fi
   local dir=$scratch/$1 exe=ob310_tests e2e=ob310_e2e_tests run=()
   if [ "$1" = windows ]; then exe=$exe.exe e2e=$e2e.exe run=(wine); fi
   local out t rc name

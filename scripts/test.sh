@@ -2,10 +2,11 @@
 # Runs every test suite of ob310_cli and ends with one summary line:
 #   native build, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   the Windows build under Wine, a short fuzzing run of the configuration reader,
-#   the Linux backend against a real kernel under qemu, and what ships: the .deb (lintian, the
-#   C library it needs, a Debian 11 root), the Windows zip and MSI (installed under Wine), their
-#   man pages, resources and station scripts, and that both packages build again to the same
-#   bytes (scripts/check-packages.sh).
+#   the Linux backend against a real kernel under qemu, the Windows build under Wine in such a
+#   machine against the virtual OB310, and what ships: the .deb (lintian, the C library it needs,
+#   a Debian 11 root), the Windows zip and MSI (installed under Wine), their man pages, resources
+#   and station scripts, and that both packages build again to the same bytes
+#   (scripts/check-packages.sh).
 # On Debian it installs the packages it needs when they are missing (as root).
 set -u
 cd "$(dirname "$0")/.."
@@ -97,6 +98,9 @@ run_script "package: .deb in a Debian 11 root" scripts/check-packages.sh bullsey
 run_script "package: reproducible (.deb and zip built again in another folder)" scripts/check-packages.sh reproducible
 [ -x fuzz/run-short.sh ] && run_script "fuzz (configuration reader)" fuzz/run-short.sh
 [ -x linux-vm/run-vm-test.sh ] && run_script "Linux kernel (qemu)" linux-vm/run-vm-test.sh
+# The Windows build above, under Wine inside the same kind of machine, against the virtual OB310.
+[ -x linux-vm/run-vm-test.sh ] && run_script "Windows build under Wine on a real kernel (qemu)" \
+  linux-vm/run-vm-test.sh --wine --exe build/windows/ob310_cli.exe
 
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done

@@ -503,6 +503,10 @@ std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* dat
         }
         SettleLateAnswers(itf);
         itf.answers.push_back(answer);
+        if (script.replyTwice && answer.hasReply) {
+            answer.arrived = true;
+            itf.answers.push_back(answer);
+        }
     }
 
     received_.push_back(report);

@@ -92,6 +92,8 @@ struct SimRequestScript {
                                                      // state unchanged, 65-byte reply
                                                      // [0, command, status]
     std::optional<std::size_t> replyLength{};        // the reply is cut to this many bytes
+    bool replyTwice = false;  // a copy of the reply follows it at once: one stale report
+                              // waits in the input queue once the reply is read
 };
 
 // Which reports a fault rule applies to.

@@ -43,6 +43,7 @@ SimFaultRule ToFaultRule(const SimFault& fault) {
         rule.script.refuseWithStatus = static_cast<std::uint8_t>(fault.value);
         break;
     case SimFault::Kind::Short: rule.script.replyLength = fault.value; break;
+    case SimFault::Kind::ReplyTwice: rule.script.replyTwice = true; break;
     }
     return rule;
 }

@@ -171,8 +171,10 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     fault.index = index;
 
     const std::string_view kind = words[2];
-    const std::size_t wantWords =
-        (kind == "no-reply" || kind == "write-fails" || kind == "write-hangs") ? 3 : 4;
+    const std::size_t wantWords = (kind == "no-reply" || kind == "write-fails" ||
+                                   kind == "write-hangs" || kind == "reply-twice")
+                                      ? 3
+                                      : 4;
     std::uint32_t value = 0;
     const bool hasValue = words.size() == 4;
     if (kind == "no-reply") {
@@ -181,6 +183,8 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
         fault.kind = SimFault::Kind::WriteFails;
     } else if (kind == "write-hangs") {
         fault.kind = SimFault::Kind::WriteHangs;
+    } else if (kind == "reply-twice") {
+        fault.kind = SimFault::Kind::ReplyTwice;
     } else if (kind == "reply-at-wait") {
         fault.kind = SimFault::Kind::ReplyAtWait;
         if (!hasValue || !ParseDecimal(words[3], SimMaxFaultRequest, value) || value < 1) {
@@ -201,8 +205,9 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
             return false;
         }
     } else {
-        problem = "unknown fault kind " + Quoted(kind) +
-                  " (no-reply, reply-at-wait, write-fails, write-hangs, refuse, short)";
+        problem =
+            "unknown fault kind " + Quoted(kind) +
+            " (no-reply, reply-at-wait, write-fails, write-hangs, refuse, short, reply-twice)";
         return false;
     }
     if (words.size() != wantWords) {
@@ -322,6 +327,7 @@ constexpr const char* FileHeader =
     "# fault       = keytable I KIND   at the key-table record I\n"
     "#   KIND: no-reply | reply-at-wait W | write-fails | write-hangs | refuse XX | short L "
     "(1-64)\n"
+    "#         | reply-twice\n"
     "#   then, to fire in chosen runs only: runs A,B,... | every N (runs N, 2N, ...)\n"
     "#\n";
 
@@ -371,6 +377,7 @@ std::string FormatFault(const SimFault& fault) {
         break;
     case SimFault::Kind::Refuse: text += " refuse " + HexNumber(fault.value, 2); break;
     case SimFault::Kind::Short: text += " short " + std::to_string(fault.value); break;
+    case SimFault::Kind::ReplyTwice: text += " reply-twice"; break;
     }
     for (std::size_t i = 0; i < fault.runs.size(); ++i) {
         text += (i == 0 ? " runs " : ",") + std::to_string(fault.runs[i]);

@@ -37,6 +37,8 @@
 //                             gives up after its 5000 ms (virtual time)
 //           "refuse XX"       the answer carries status byte XX (01 to FF)
 //           "short L"         the answer is only L bytes long (1 to 64)
+//           "reply-twice"     the answer comes twice: the second copy waits,
+//                             stale, for whatever reads next
 //   RUNS:   "runs A,B,..."    only in these runs (1 is the first run after the
 //                             file was written without a runs line)
 //           "every N"         only in every N-th run: N, 2N, 3N, ...
@@ -75,7 +77,7 @@ inline constexpr std::uintmax_t SimMaxFileBytes = 1024 * 1024;
 
 struct SimFault {
     enum class Target { Request, KeyTable };
-    enum class Kind { NoReply, ReplyAtWait, WriteFails, WriteHangs, Refuse, Short };
+    enum class Kind { NoReply, ReplyAtWait, WriteFails, WriteHangs, Refuse, Short, ReplyTwice };
 
     Target target = Target::Request;
     unsigned index = 1;  // request number (from 1) or key-table index

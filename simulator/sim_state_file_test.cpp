@@ -31,7 +31,7 @@ TEST(SimDeviceFileTest, ReadsEveryKeyAndFormatsBack) {
         "debounce = 05\nkeytable 247 = " + std::string(64, 'f') + "\nfault = request 5 no-reply\n"
         "fault = keytable 10 write-fails\nfault = request 1 reply-at-wait 16\nfault = keytable 247 refuse ff\n"
         "fault = request 1000000 short 64\nfault = keytable 0 short 1\nfault = request 3 no-reply runs 1,4\n"
-        "fault = keytable 0 refuse 01 every 2\n";
+        "fault = keytable 0 refuse 01 every 2\nfault = request 2 reply-twice\n";
     const SimDeviceFile device = Parsed("\xEF\xBB\xBF# comment\r\n  devices\t=  2 \r\nruns = 7\n" + lines);
     EXPECT_EQ(device.deviceCount, 2);
     EXPECT_EQ(device.state.serial, 0x12ABu);
@@ -63,7 +63,8 @@ TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
         {"fault = keytable 248 no-reply\n", "line 1: fault keytable index must be 0 to 247"},
         {"fault = erase 1 no-reply\n", "line 1: unknown fault target \"erase\" (request or keytable)"},
         {"fault = request 1 explode\n",
-         "line 1: unknown fault kind \"explode\" (no-reply, reply-at-wait, write-fails, write-hangs, refuse, short)"},
+         "line 1: unknown fault kind \"explode\" (no-reply, reply-at-wait, write-fails, write-hangs, refuse, short, "
+         "reply-twice)"},
         {"fault = request 1\n", "line 1: fault needs a target and a kind, e.g. \"request 5 no-reply\""},
         {"fault = request 1 refuse 00\n", "line 1: refuse needs a status byte of 01 to FF"},
         {"fault = request 1 short 0\n", "line 1: short needs a reply length of 1 to 64"},
@@ -74,6 +75,7 @@ TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
         {"fault = request 1 no-reply runs 1,\n", "line 1: runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\""},
         {"fault = request 1 no-reply every 0\n", "line 1: every needs a number of runs of 1 to 999999999"},
         {"runs = -1\n", "line 1: runs must be 0 to 999999999"},
+        {"fault = request 1 reply-twice 2\n", "line 1: unexpected text after the fault"},
     };
     for (const auto& c : cases) {
         SimDeviceFile device;

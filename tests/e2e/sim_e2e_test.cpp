@@ -156,9 +156,10 @@ TEST_F(SimE2eTest, UnsaveableChangeIsRefused) {
 // on a line of its own.
 TEST_F(SimE2eTest, KilledRunsJournalIsApplied) {
     WriteFileBytes(Path(DeviceFile), "erase_count = 1\n");
-    WriteFileBytes(Path("ob310_sim_device.journal"), "erase_count = 2\n# end of request\nerase_count = 3\n");
+    WriteFileBytes(Path("ob310_sim_device.journal"),
+                   "erase_count = 2\n# end of request\nlocked = yes\n# end of request\nerase_count = 3\n");
     WriteFileBytes(Path(RecordFile), "0003  request 2: era");  // torn by a full disk
-    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(std::string(32, '0'), "open", 2));
+    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(std::string(32, '0'), "locked", 2));
     EXPECT_EQ(ReadFileBytes(Path(RecordFile)).find("0003  request 2: era\n# run 1 of "), 0u);
     EXPECT_TRUE(Holds(ReadFileBytes(Path(DeviceFile)), "erase_count = 2"));
     EXPECT_FALSE(std::filesystem::exists(Path("ob310_sim_device.journal")));
@@ -204,6 +205,10 @@ TEST_F(SimE2eTest, DeviceFileScenarios) {
         {"pin = 1111111111111111\n" + late, {"-c", "-p", FactoryPinText, "-v"},
          std::string("Info: Erase Ombrel310") + Eol + RedLine("Error: OB310 can not erased.", 4), 4, 2,
          "refused, status 01, short reply of 3 bytes"},
+        // The query's answer comes twice: the stale copy would read as an
+        // accepted erase.
+        {"pin = 1111111111111111\nfault = request 1 reply-twice\n", {"-c", "-p", FactoryPinText},
+         RedLine("Error: OB310 can not erased.", 4), 4, 2, "refused, status 01, short reply of 3 bytes"},
         {late + "fault = request 251 refuse 01\n", WriteExample,
          RedLine("Error: Fail to write custom data", 4), 4, 251, "refused, status 01"},
         {late + "fault = request 255 refuse ff\n", WriteExample, RedLine("Error: Fail to write debounce", 4),

@@ -1,0 +1,260 @@
+#!/bin/sh
+# The Windows build under Wine, inside the test machine, against the virtual
+# OB310 (ob310_gadget) through dummy_hcd, usbhid, hidraw and Wine's HID stack
+# (winebus over hidraw, hidclass, hid.dll, setupapi). Wine and its prefix come
+# from the host: its root is shared read-only (9p), the prefix is seen through
+# an overlay whose upper layer is in memory, and the programs run chrooted
+# into the host's root. Every line meant for the host starts with
+# "wine-vm-test:". Exit status 0 when every check passed.
+#
+# Wine reads a device's product string where Windows reads the interface's
+# (iInterface), so the device presents itself with no manufacturer string,
+# "ConfigInterface" as its product string and the configuration interface as
+# interface 0: the first of six equally named interfaces, which is the one
+# the tool takes.
+
+. /data/wine.env  # WINE_PREFIX, WINE_EXE, EXAMPLE_HOST: paths on the host
+
+PIN_HELD=0123456789ABCDEF
+WRONG_PIN=0000000000000000
+SERIAL=12345678
+VERSION=1026
+FACTORY_PIN=5A3C19E7B2D40F86
+ESC=$(printf '\033')
+CR=$(printf '\r')
+HOST=/host
+WORK=/tmp/w  # in the host's root, a tmpfs: the programs' working folder
+
+passed=0
+failed=0
+gadget_pid=
+
+say() { echo "wine-vm-test: $*"; }
+uptime_now() { cut -d' ' -f1 /proc/uptime; }
+elapsed_since() { awk -v a="$1" -v b="$(uptime_now)" 'BEGIN { printf "%.1f", b - a }'; }
+within() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { print (v >= lo && v <= hi) ? "yes" : "no" }'; }
+
+pass() {
+    passed=$((passed + 1))
+    say "PASS $*"
+}
+fail() {
+    failed=$((failed + 1))
+    say "FAIL $*"
+}
+
+hidraw_count() { ls /sys/class/hidraw 2>/dev/null | wc -l; }
+wait_nodes() {
+    tries=0
+    while [ "$(hidraw_count)" -ne "$1" ]; do
+        tries=$((tries + 1))
+        if [ $tries -gt 200 ]; then
+            fail "waiting for $1 hidraw nodes, have $(hidraw_count)"
+            return 1
+        fi
+        usleep 100000
+    done
+}
+
+# The device as Wine must see it; options for the configuration port follow.
+start_gadget() {
+    ob310_gadget --pin "$PIN_HELD" --serial "$SERIAL" --version "$VERSION" \
+        --manufacturer "" --product ConfigInterface --config-first "$@" >>/tmp/gadget.log 2>&1 &
+    gadget_pid=$!
+    wait_nodes 6
+}
+stop_gadget() {
+    kill -TERM "$gadget_pid" 2>/dev/null
+    wait "$gadget_pid"
+    wait_nodes 0
+}
+
+# in_host COMMAND...: runs COMMAND in the host's root with Wine's environment.
+in_host() {
+    chroot "$HOST" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home \
+        WINEPREFIX="$WINE_PREFIX" WINEDEBUG=-all "$@"
+}
+
+# Wine starts with the devices present when its server starts (no udevd
+# tells it of later ones): after the device changed, the server starts anew.
+# It stays up between cases (-p), so no case pays for its start.
+restart_wine() {
+    in_host wineserver -k 2>/dev/null
+    started=$(uptime_now)
+    in_host wineserver -p
+    if in_host wine wineboot >/tmp/wineboot.log 2>&1; then
+        say "TIME Wine's server and devices started in $(elapsed_since "$started") s"
+    else
+        fail "wineboot: $(tail -n 3 /tmp/wineboot.log)"
+    fi
+}
+
+# Wine folds an exit code above 255 (a crash's, for one) to 1 for the shell
+# that started it, so where 1 is the expected code it is read inside Wine:
+# the batch file writes %ERRORLEVEL% to a file.
+printf '@echo off\r\nob310_cli.exe %%*\r\n>exit.txt echo %%ERRORLEVEL%%\r\n' >/tmp/run.bat
+
+# Each line of the standard input, after the guest time it came at.
+stamp_lines() { while IFS= read -r line; do echo "$(uptime_now) $line"; done; }
+
+# run_case NAME EXPECTED_EXIT ARGUMENT...: runs ob310_cli.exe under Wine in
+# WORK and compares its exit code and its standard output with
+# /tmp/expected byte for byte; its time goes to $took, its output lines with
+# the time they came at to /tmp/stamped.
+run_case() {
+    name=$1
+    want=$2
+    shift 2
+    rm -f "$HOST$WORK/exit.txt"
+    started=$(uptime_now)
+    if [ "$want" -eq 1 ]; then
+        in_host sh -c 'cd "$0" && exec timeout 150 wine cmd /c run.bat "$@"' "$WORK" "$@" \
+            >/tmp/actual 2>/tmp/stderr
+        got=$(tr -d '\r\n ' <"$HOST$WORK/exit.txt" 2>/dev/null)
+    else
+        { in_host sh -c 'cd "$0" && exec timeout 150 wine ob310_cli.exe "$@"' "$WORK" "$@" \
+            2>/tmp/stderr; echo $? >/tmp/code; } | tee /tmp/actual | stamp_lines >/tmp/stamped
+        got=$(cat /tmp/code)
+    fi
+    took=$(elapsed_since "$started")
+    if [ "$got" = "$want" ] && cmp -s /tmp/actual /tmp/expected; then
+        pass "$name under Wine: exit $got, $took s"
+        return 0
+    fi
+    fail "$name under Wine: exit '${got:-none}' (expected $want) after $took s"
+    echo "--- expected"; od -c /tmp/expected | head -20
+    echo "--- actual"; od -c /tmp/actual | head -20
+    echo "--- stderr"; head -5 /tmp/stderr
+    return 1
+}
+
+# Expected output: lines end in CR LF on Windows.
+crlf() { sed "s/\$/$CR/"; }
+error_line() { printf '%s[31m%s. Code=0x%04x%s[0m\n' "$ESC" "$1" "$2" "$ESC" | crlf; }
+info_lines() {
+    printf 'Custom Data = %s\nLock status = %s\nErase count = %s\nSerial = %s\nRevision = %s\n' \
+        "$1" "$2" "$3" "$4" "$5" | crlf
+}
+
+# check_log NAME FILE RECORD: one line, "dd.mm.yyyy hh:mm:ss: RECORD", ending
+# in CR LF.
+check_log() {
+    file=$HOST$WORK/$2
+    stamp='[0-3][0-9]\.[01][0-9]\.[12][0-9][0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
+    if [ "$(wc -l <"$file")" -eq 1 ] && [ "$(tail -c 2 "$file" | od -An -c | tr -d ' ')" = '\r\n' ] &&
+        tr -d '\r' <"$file" | grep -qx "$stamp: $3"; then
+        pass "$1 under Wine"
+    else
+        fail "$1 under Wine: '$(od -c "$file" | head -5)'"
+    fi
+}
+
+say "kernel $(uname -r), starts at $(uptime_now) s"
+
+# --- The host's root and Wine's prefix ----------------------------------------
+mkdir -p "$HOST"
+if ! mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=262144 hostroot "$HOST"; then
+    fail "cannot mount the host's root"
+    exit 1
+fi
+mount -t proc none "$HOST/proc"
+mount -t sysfs none "$HOST/sys"
+mount -t devtmpfs none "$HOST/dev"
+mkdir -p "$HOST/dev/shm"
+mount -t tmpfs none "$HOST/dev/shm"
+mount -t tmpfs none "$HOST/tmp"
+mount -t tmpfs none "$HOST/run"
+mkdir -p /tmp/prefix-upper /tmp/prefix-work "$HOST$WORK" "$HOST/tmp/home"
+if ! mount -t overlay overlay \
+    -o "lowerdir=$HOST$WINE_PREFIX,upperdir=/tmp/prefix-upper,workdir=/tmp/prefix-work" \
+    "$HOST$WINE_PREFIX"; then
+    fail "cannot lay the overlay over Wine's prefix"
+    exit 1
+fi
+# The program runs from memory: under a loaded host a lookup through 9p has
+# been seen to fail.
+cp "$HOST$WINE_EXE" "$HOST$WORK/ob310_cli.exe"
+cp /tmp/run.bat "$HOST$WORK/run.bat"
+cp "$HOST$EXAMPLE_HOST" "$HOST$WORK/example.ob310"
+
+# --- No device ----------------------------------------------------------------
+# Wine starts without a device first: a device that left stays in its list
+# until its server starts anew, so this costs no extra start.
+restart_wine
+error_line "Error: No OB310 found on system" 1 >/tmp/expected
+run_case "-i without a device" 1 -i
+run_case "-f without a device" 1 -f example.ob310 -p "$FACTORY_PIN"
+
+# --- The device, with the reply to its first request sent twice ---------------
+# It leaves the bus at request 361: the 100th of the last -f below (the cases
+# before it make 261 requests).
+start_gadget --reply-twice 1 --leave-at 361 || exit 1
+restart_wine
+
+# The device refuses the erase with a reply shorter than its input report; the
+# kernel drops it ("Event data for report 0 was too short"), so the tool waits
+# out its 16 x 5 s, cancelling each read. Its query's reply came twice: the
+# stale second one, taken as the erase's reply, would read as an accepted
+# erase. The flush must discard it.
+error_line "Error: OB310 can not erased." 4 >/tmp/expected
+run_case "-c with a wrong PIN and a stale reply queued (16 x 5 s)" 4 -c -p "$WRONG_PIN" -l refused.log
+# 80 s and the start of Wine's process, which a loaded host can make long.
+if [ "$(within "$took" 80 140)" = yes ] && [ ! -s "$HOST$WORK/refused.log" ]; then
+    pass "the refused erase under Wine waited out 16 x 5 s ($took s) and logged nothing"
+else
+    fail "the refused erase under Wine: $took s, log '$(cat "$HOST$WORK/refused.log")'"
+fi
+
+info_lines 00000000000000000000000000000000 open 0 "$SERIAL" "$VERSION" >/tmp/expected
+run_case "-i" 0 -i
+
+# Where an accepted erase's time goes: the verbose line comes after the
+# process start, discovery and the query, the last one after the erase.
+printf '%s\n' "Info: Erase Ombrel310" "Success: OB310 successful erased.. Code=0x0000" | crlf >/tmp/expected
+run_case "-c with the PIN held" 0 -c -p "$PIN_HELD" -l erase.log -v
+queried=$(awk -v a="$started" 'NR == 1 { printf "%.1f", $1 - a }' /tmp/stamped)
+erased=$(awk 'NR == 1 { a = $1 } NR == 2 { printf "%.1f", $1 - a }' /tmp/stamped)
+say "TIME the accepted erase took $took s: start, discovery and query $queried s, erase $erased s"
+check_log "-l records the erase (CR LF)" erase.log "CMD=erase;STATE=success;SN=$SERIAL;REV=$VERSION;"
+
+printf '%s\n' "Start programming OB310. Code=0x0000" "Erase OB310. Code=0x0000" \
+    "Success: Write complete. Code=0x0000" | crlf >/tmp/expected
+run_case "-f with the example" 0 -f example.ob310 -p "$FACTORY_PIN" -l write.log -v
+check_log "-l records the write (CR LF)" write.log \
+    "CMD=write;STATE=success;SN=$SERIAL;REV=$VERSION;FILE=example.ob310;"
+
+# data_line N: data line N of the example (comments and empty lines do not count).
+data_line() {
+    tr -d '\r' <"$HOST$WORK/example.ob310" | awk -v want="$1" '/^[#:;]/ || length($0) == 0 { next }
+        { if (n++ == want) { print; exit } }'
+}
+# The erases so far: the one with the PIN held and the one of -f.
+info_lines "$(data_line 1 | tr 'A-F' 'a-f')" open 2 "$SERIAL" "$VERSION" >/tmp/expected
+run_case "-i shows the custom data -f wrote" 0 -i
+
+# --- The device leaves the bus in the middle of -f ----------------------------
+# When the device left: a watcher notes the guest time its nodes went.
+rm -f /tmp/left-at
+(while [ "$(hidraw_count)" -ne 0 ]; do usleep 100000; done; uptime_now >/tmp/left-at) &
+watcher=$!
+error_line "Error: Fail to write keytables" 4 >/tmp/expected
+run_case "-f on a device unplugged at its request 100" 4 -f example.ob310 -p "$(data_line 0)"
+ended=$(uptime_now)
+stop_gadget || exit 1
+wait "$watcher"
+after=$(awk -v a="$(cat /tmp/left-at)" -v b="$ended" 'BEGIN { printf "%.1f", b - a }')
+say "TIME the unplugged device failed the write $after s after it left ($took s in all)"
+# The bound after the device left: the request's write (5 s) and its 16 reads
+# of 5 s, and a few seconds for Wine.
+if [ "$(within "$after" 0 95)" = yes ]; then
+    pass "the unplugged device under Wine ended the write within its bound ($after s after it left)"
+else
+    fail "the unplugged device under Wine ended the write $after s after it left"
+fi
+
+in_host wineserver -k 2>/dev/null
+
+echo "--- gadget log"
+cat /tmp/gadget.log
+say "$passed passed, $failed failed, guest time $(uptime_now) s"
+[ "$failed" -eq 0 ]
