@@ -44,7 +44,7 @@ mutant help-exit native cli/entry.cpp \
 # --- messages and log --------------------------------------------------------------
 mutant error-code-digits native output/messages.cpp '"%04x"' '"%04X"'
 mutant verbose-always native output/messages.cpp \
-  'if (!verboseMode) {' 'if (false) {'
+  'if (!verboseMode) {' 'if (!verboseMode && false) {'
 mutant log-crlf native output/messages.cpp 'const std::string bytes = line + "\r\n";' 'const std::string bytes = line + "\n";'
 mutant log-separator native output/messages.cpp \
   'FormatLogTimeStamp(std::time(nullptr)) + ": " + text' 'FormatLogTimeStamp(std::time(nullptr)) + " " + text'
@@ -77,7 +77,7 @@ mutant mouse-data-order native cli/write_flow.cpp \
 mutant hex-upper-case native config/hex.cpp "if (c >= 'A' && c <= 'F') {" "if (c >= 'A' && c <= 'E') {"
 mutant input-bound native config/config_file.cpp \
   'constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024;' 'constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024 + 1;'
-mutant too-many-pairs-shown native config/config_file.cpp 'console.WriteLine("error StringToBytes");' ';'
+mutant too-many-pairs-shown native config/config_file.cpp 'console.WriteLine("error StringToBytes");' '(void)console;'
 mutant reader-data-lines native config/config_file.cpp \
   'constexpr std::size_t MinimumDataLines = 255;' 'constexpr std::size_t MinimumDataLines = 254;'
 
