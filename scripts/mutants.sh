@@ -180,7 +180,7 @@ mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
   'WaitForSingleObject(event, timeoutMs);'
 mutant windows-write-unbounded windows platform/hid_windows.cpp \
   'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {' \
-  'if (WaitForSingleObject(event, INFINITE) != WAIT_OBJECT_0) {'
+  'if (WaitForSingleObject(event, timeoutMs | INFINITE) != WAIT_OBJECT_0) {'
 # Only a device tells the report lengths: caught (or not) by the Wine boot.
 mutant windows-output-length wine-vm platform/hid_windows.cpp \
   'caps.outputReportByteLength = block.OutputReportByteLength;' \
