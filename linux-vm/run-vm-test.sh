@@ -5,10 +5,11 @@
 # The guest hands its verdict back through qemu's isa-debug-exit device.
 #
 # Usage: run-vm-test.sh [--cli FILE] [--gadget FILE] [--probe FILE]
-#                       [--device-only] [--real-time] [--work DIR]
+#                       [--device-only] [--real-time] [--power-cut] [--work DIR]
 #   Without the three files the linux-static preset is built and used.
 #   --device-only  checks the virtual device alone (no ob310_cli in the image)
 #   --real-time    guest time follows the host clock (see "Guest time" below)
+#   --power-cut    only the power-cut boots (see "Power cut" below)
 #   --work DIR     cache and scratch folder (default: build/linux-vm)
 # Exit status: 0 all checks passed, 1 a check failed, 77 skipped because qemu
 # or the kernel package cannot be had.
@@ -23,6 +24,7 @@ gadget=
 probe=
 device_only=no
 real_time=no
+power_cut_only=no
 
 while [ $# -gt 0 ]; do
     case $1 in
@@ -32,6 +34,7 @@ while [ $# -gt 0 ]; do
     --work) work=$2; shift 2 ;;
     --device-only) device_only=yes; shift ;;
     --real-time) real_time=yes; shift ;;
+    --power-cut) power_cut_only=yes; shift ;;
     *) echo "run-vm-test: unknown argument $1"; exit 2 ;;
     esac
 done
@@ -127,19 +130,22 @@ for old in "$work/cache"/linux-image-*; do
 done
 
 modules="usb-common usbcore hid hid-generic usbhid udc-core configfs libcomposite usb_f_fs dummy_hcd"
+# The power-cut boot's virtio disk and ext4 (guest/power-cut.sh loads them).
+disk_modules="virtio virtio_ring virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk
+              crc16 crc32c_generic libcrc32c mbcache jbd2 ext4"
 kernel_dir=$work/cache/${package}
-if [ ! -f "$kernel_dir/complete" ]; then
+if [ ! -f "$kernel_dir/complete-with-disk" ]; then
     rm -rf "$kernel_dir"
     mkdir -p "$kernel_dir"
     dpkg-deb --fsys-tarfile "$deb" | tar -t >"$kernel_dir/contents"
     paths=$(grep -E '^\./boot/vmlinuz-' "$kernel_dir/contents")
-    for module in $modules; do
+    for module in $modules $disk_modules; do
         path=$(grep -E "/kernel/.*/$module\\.ko(\\.xz)?\$" "$kernel_dir/contents" | head -n 1)
         [ -n "$path" ] || fail "$package has no module $module"
         paths="$paths $path"
     done
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir" $paths
-    touch "$kernel_dir/complete"
+    touch "$kernel_dir/complete-with-disk"
 fi
 vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-* | head -n 1)
 
@@ -186,11 +192,12 @@ for library in $peer_libraries; do
     mkdir -p "$root$(dirname "$library")"
     cp -L "$library" "$root$library"
 done
-for module in $modules; do
+for module in $modules $disk_modules; do
     cp "$(find "$kernel_dir/lib/modules" -name "$module.ko*" | head -n 1)" "$root/lib/modules/"
 done
 cp "$here/guest/init" "$root/init"
 cp "$here/guest/scenario.sh" "$root/scenario.sh"
+cp "$here/guest/power-cut.sh" "$root/power-cut.sh"
 chmod 755 "$root/init"
 cp "$example" "$root/data/example.ob310"
 cp "$work/pin-lock.ob310" "$root/data/pin-lock.ob310"
@@ -234,9 +241,72 @@ boot() {
     esac
 }
 
+# --- Power cut --------------------------------------------------------------------------
+# The log of a run that exited 0 must survive a power cut. The guest logs to
+# an ext4 image on a virtio disk with cache=none: qemu writes through to the
+# image, so what the guest has not flushed lives only in the guest's memory.
+# Host time here (no -icount): an idle guest must not leap over ext4's 5 s
+# commit before the host reacts. One boot erases, one writes; after each exit
+# 0 the guest says so on the console and the host kills qemu (SIGKILL) at
+# once. The host then replays the journal, as the next mount would, and reads
+# the log from the image: both records, whole.
+power_cut() {
+    console=$work/console-power-cut-$1.log
+    : >"$console"
+    echo "run-vm-test: power-cut boot: $1"
+    qemu-system-x86_64 -machine pc -accel tcg -m 512 -no-reboot -net none -display none \
+        -monitor none -serial file:"$console" -kernel "$vmlinuz" -initrd "$work/initramfs.cpio" \
+        -append "console=ttyS0 quiet panic=-1 ob310.part=power-cut ob310.step=$1" \
+        -drive file="$disk",format=raw,if=virtio,cache=none \
+        -device isa-debug-exit,iobase=0xf4,iosize=0x04 </dev/null >/dev/null 2>&1 &
+    qemu=$!
+    polls=0
+    until grep -q '^vm-test: POWER-CUT' "$console"; do
+        if ! kill -0 $qemu 2>/dev/null || [ $polls -ge 5600 ]; then
+            kill -9 $qemu 2>/dev/null || true
+            cat "$console"
+            fail "the power-cut boot ($1) gave no exit 0 within 280 s"
+        fi
+        sleep 0.05
+        polls=$((polls + 1))
+    done
+    kill -9 $qemu
+    wait $qemu 2>/dev/null || true
+    grep -h '^vm-test: ' "$console"
+    echo "run-vm-test: power cut (qemu killed) right after it"
+}
+
+power_cut_test() {
+    command -v mkfs.ext4 >/dev/null && command -v debugfs >/dev/null ||
+        skip "no mkfs.ext4 or debugfs (e2fsprogs)"
+    disk=$work/power-cut.img
+    rm -f "$disk"
+    truncate -s 32M "$disk"
+    mkfs.ext4 -q -F "$disk" || fail "mkfs.ext4 failed"
+    power_cut erase
+    power_cut write
+    e2fsck -fy "$disk" >"$work/e2fsck.log" 2>&1 || [ $? -le 1 ] || fail "e2fsck: $(cat "$work/e2fsck.log")"
+    log=$(debugfs -R 'cat /station.log' "$disk" 2>/dev/null | tr -d '\r')
+    echo "run-vm-test: the log on the disk after the power cuts:"
+    echo "$log"
+    stamp='[0-3][0-9]\.[01][0-9]\.[12][0-9]\{3\} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
+    expected="$stamp: CMD=erase;STATE=success;SN=12345678;REV=1026;
+$stamp: CMD=write;STATE=success;SN=12345678;REV=1026;FILE=/data/example.ob310;"
+    [ "$(echo "$log" | wc -l)" -eq 2 ] && echo "$log" | sed -n 1p | grep -qx "$(echo "$expected" | sed -n 1p)" &&
+        echo "$log" | sed -n 2p | grep -qx "$(echo "$expected" | sed -n 2p)" ||
+        fail "a record of a run that exited 0 did not survive the power cut"
+    echo "run-vm-test: both records survived the power cuts whole"
+}
+
 echo "run-vm-test: image prepared in $prepared s"
+if [ $power_cut_only = yes ]; then
+    power_cut_test
+    echo "run-vm-test: PASS"
+    exit 0
+fi
 boot checks "$checks_clock" ""
 [ $device_only = yes ] || boot timing "$timing_clock" ob310.part=timing
+[ $device_only = yes ] || power_cut_test
 echo "run-vm-test: whole test $(seconds_since "$started") s"
 grep -h '^vm-test: TABLE ' "$work/console-timing.log" 2>/dev/null | sed 's/^vm-test: TABLE //' || true
 echo "run-vm-test: PASS"

@@ -11,8 +11,10 @@
 #   scripts/mutants.sh NAME...    only these (by name)
 #   scripts/mutants.sh --check    only checks that every pattern matches once
 #
-# Native mutations rebuild the native test build; "windows" ones the mingw-w64
-# build, whose tests run under Wine. Takes minutes: run on demand, not in the
+# Native mutations rebuild the native test build (its suites, then
+# scripts/check-log.sh on its programs); "windows" ones the mingw-w64 build,
+# whose tests run under Wine; "vm" ones run the qemu test's power-cut boots
+# (linux-vm/run-vm-test.sh --power-cut) on the mutated tool. Takes minutes: run on demand, not in the
 # test command. Prints one line per mutation and "N caught, N survived".
 set -u
 cd "$(dirname "$0")/.."
@@ -42,12 +44,25 @@ mutant help-exit native cli/entry.cpp \
 mutant error-code-digits native output/messages.cpp '"%04x"' '"%04X"'
 mutant verbose-always native output/messages.cpp \
   'if (!settings.verboseMode) {' 'if (false) {'
-mutant log-crlf native output/messages.cpp 'const std::string bytes = line + "\r\n";' 'const std::string bytes = line + "\n";'
+mutant log-crlf native output/messages.cpp 'line + "\r\n", lockWaitMs' 'line + "\n", lockWaitMs'
 mutant log-separator native output/messages.cpp \
   'FormatLogTimeStamp(std::time(nullptr)) + ": " + text' 'FormatLogTimeStamp(std::time(nullptr)) + " " + text'
-mutant name-escape native cli/flows.cpp \
-  'if (byte < 0x20 || byte == 0x7F) {' 'if (byte < 0x1F || byte == 0x7F) {'
+mutant name-escape native cli/flows.cpp 'lead < 0x20 || lead == 0x7F' 'lead < 0x1F || lead == 0x7F'
+mutant name-escape-semicolon native cli/flows.cpp "lead == 0x7F || lead == ';'" 'lead == 0x7F'
+mutant name-escape-c1 native cli/flows.cpp 'const bool c1Control = lead == 0xC2' 'const bool c1Control = lead == 0xC3'
+mutant name-escape-invalid native cli/flows.cpp 'const bool escaped = length == 0 || c1Control' 'const bool escaped = c1Control'
 mutant sigpipe-kills native output/console.cpp 'std::signal(SIGPIPE, SIG_IGN);' ';'
+mutant sigxfsz-kills native output/console.cpp 'std::signal(SIGXFSZ, SIG_IGN);' ';'
+mutant descriptors-left-closed native output/console.cpp 'open("/dev/null", O_RDWR);' ';'
+mutant log-open-blocks native output/messages.cpp 'O_CLOEXEC | O_NONBLOCK, 0666' 'O_CLOEXEC, 0666'
+mutant config-open-blocks native config/config_file.cpp 'O_RDONLY | O_CLOEXEC | O_NONBLOCK' 'O_RDONLY | O_CLOEXEC'
+mutant log-fragment-kept native output/messages.cpp 'LeaveNoFragment(file, start, bytes.size(), write);' ';'
+mutant log-lock-unbounded native output/messages.cpp \
+  'if (std::chrono::steady_clock::now() >= deadline) {' 'if (false) {'
+mutant log-close-unchecked native cli/flows.cpp 'const bool closed = logFile.Close();' 'const bool closed = (logFile.Close(), true);'
+# The flush dropped: only a power cut shows it (the machine of the qemu test,
+# killed right after the run's exit 0; see linux-vm/run-vm-test.sh).
+mutant log-no-flush vm output/messages.cpp 'return whole && Flush(file);' 'return whole;'
 mutant timestamp-format native output/messages.cpp '"%d.%m.%Y %H:%M:%S"' '"%m.%d.%Y %H:%M:%S"'
 
 # --- flows ----------------------------------------------------------------------------
@@ -131,6 +146,11 @@ mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
   'WaitForSingleObject(event, timeoutMs);'
 mutant windows-log-append-only windows output/messages.cpp \
   'FILE_APPEND_DATA | FILE_READ_DATA' 'FILE_WRITE_DATA | FILE_READ_DATA'
+mutant windows-log-shared-for-deleting windows output/messages.cpp \
+  'FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS' 'FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS'
+mutant windows-log-fragment-kept windows output/messages.cpp 'LeaveNoFragment(file, start, bytes.size(), write);' ';'
+mutant windows-log-lock-unbounded windows output/messages.cpp \
+  'if (std::chrono::steady_clock::now() >= deadline) {' 'if (false) {'
 
 # ------------------------------------------------------------------------------------------
 
@@ -153,6 +173,18 @@ declare -A ready=()
 prepare() {
   local preset=$1 dir=$scratch/$1
   [ -n "${ready[$preset]+x}" ] && return 0
+  if [ "$preset" = vm ]; then
+    # The qemu test builds the scratch copy's linux-static preset itself; the
+    # kernel package comes from the main tree's cache when it has one.
+    mkdir -p "$scratch/linux-vm"
+    [ -d "$root/build/linux-vm/cache" ] && [ ! -d "$scratch/linux-vm/cache" ] &&
+      cp -r "$root/build/linux-vm/cache" "$scratch/linux-vm/"
+    local failing
+    failing=$(first_failure vm)
+    [ -z "$failing" ] || { echo "the unmutated power-cut test fails ($failing)"; exit 1; }
+    ready[$preset]=1
+    return 0
+  fi
   local toolchain=()
   [ "$preset" = windows ] && toolchain=(-DCMAKE_TOOLCHAIN_FILE="$scratch/src/cmake/mingw-w64-x86_64.cmake")
   cmake -S "$scratch/src" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOB310_BUILD_BENCHMARKS=OFF \
@@ -167,6 +199,7 @@ prepare() {
 # Builds a preset's unit tests, or with a second argument "e2e" the end-to-end
 # suite and the programs it runs.
 build() {
+  [ "$1" = vm ] && return 0  # run-vm-test.sh builds what it boots
   local targets=(ob310_tests)
   [ "${2:-}" = e2e ] && targets=(ob310_e2e_tests)
   cmake --build "$scratch/$1" -j2 --target "${targets[@]}" >"$scratch/build.log" 2>&1
@@ -174,6 +207,11 @@ build() {
 
 # Runs the suites of a build; prints the first failing test's name, or nothing.
 first_failure() {
+  if [ "$1" = vm ]; then
+    "$scratch/src/linux-vm/run-vm-test.sh" --power-cut --work "$scratch/linux-vm" >"$scratch/vm.log" 2>&1 ||
+      echo "run-vm-test.sh --power-cut (exit $?)"
+    return
+  fi
   local dir=$scratch/$1 exe=ob310_tests e2e=ob310_e2e_tests run=()
   if [ "$1" = windows ]; then exe=$exe.exe e2e=$e2e.exe run=(wine); fi
   local out t rc name
@@ -193,6 +231,11 @@ first_failure() {
       return
     fi
   done
+  # The log file against the real system (flush and close errors, a full disk,
+  # a file size limit): real processes of the native build.
+  if [ "$1" = native ] && ! (cd "$scratch/src" && scripts/check-log.sh "$dir") >"$scratch/check-log.log" 2>&1; then
+    grep -m1 'FAIL' "$scratch/check-log.log" | sed 's/^check-log: FAIL /check-log.sh: /'
+  fi
 }
 
 caught=0 survived=0 broken=0
