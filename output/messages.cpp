@@ -115,7 +115,11 @@ bool TruncateTo(std::intptr_t file, long long size) {
     return CloseHandle(writer) != 0 && cut;
 }
 
-bool Flush(std::intptr_t file) { return FlushFileBuffers(Handle(file)) != 0; }
+// Only a disk file has storage to flush; a pipe or a device (NUL) has its
+// line once it is written.
+bool Flush(std::intptr_t file) {
+    return GetFileType(Handle(file)) != FILE_TYPE_DISK || FlushFileBuffers(Handle(file)) != 0;
+}
 #else
 int Descriptor(std::intptr_t file) { return static_cast<int>(file); }
 
