@@ -176,16 +176,17 @@ bool TakeLock(std::intptr_t file, int waitMs, bool& locked) {
     }
 }
 
-// After a write that did not take the whole line, with the lock held: what
-// reached the file lies between `start` and the end, and the next line would
-// join it. A part of the line alone is cut off again; anything else there
-// (another writer's bytes, which did not take the lock) is ended with CR LF.
-void LeaveNoFragment(std::intptr_t file, long long start, std::size_t lineSize, LogWriteCall write) {
+// After a write that did not take the whole line: what reached the file lies
+// between `start` and the end, and the next line would join it. A part of the
+// line alone is cut off again, under the lock only (without it another
+// station's line may follow); anything else there (bytes of a writer that
+// does not take the lock) is ended with CR LF.
+void LeaveNoFragment(std::intptr_t file, long long start, std::size_t lineSize, bool locked, LogWriteCall write) {
     const long long end = FileSize(file);
     if (start < 0 || end <= start) {
         return;
     }
-    if (end - start < static_cast<long long>(lineSize) && TruncateTo(file, start)) {
+    if (locked && end - start < static_cast<long long>(lineSize) && TruncateTo(file, start)) {
         return;
     }
     write(file, "\r\n", 2);
@@ -218,7 +219,7 @@ bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs,
     const long long start = FileSize(file);
     const bool whole = write(file, bytes.data(), bytes.size()) == bytes.size();
     if (!whole) {
-        LeaveNoFragment(file, start, bytes.size(), write);
+        LeaveNoFragment(file, start, bytes.size(), locked, write);
     }
     if (locked) {
         Unlock(file);
