@@ -56,7 +56,7 @@ mutant sigxfsz-kills native output/console.cpp 'std::signal(SIGXFSZ, SIG_IGN);' 
 mutant descriptors-left-closed native output/console.cpp 'open("/dev/null", O_RDWR);' ';'
 mutant log-open-blocks native output/messages.cpp 'O_CLOEXEC | O_NONBLOCK, 0666' 'O_CLOEXEC, 0666'
 mutant config-open-blocks native config/config_file.cpp 'O_RDONLY | O_CLOEXEC | O_NONBLOCK' 'O_RDONLY | O_CLOEXEC'
-mutant log-fragment-kept native output/messages.cpp 'LeaveNoFragment(file, start, bytes.size(), locked, write);' ';'
+mutant log-fragment-kept native output/messages.cpp 'if (!whole) {' 'if (false) {'
 mutant log-lock-unbounded native output/messages.cpp \
   'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
 mutant log-close-unchecked native cli/flows.cpp 'const bool closed = logFile.Close();' 'const bool closed = (logFile.Close(), true);'
@@ -148,7 +148,7 @@ mutant windows-log-append-only windows output/messages.cpp \
   'FILE_APPEND_DATA | FILE_READ_DATA' 'FILE_WRITE_DATA | FILE_READ_DATA'
 mutant windows-log-shared-for-deleting windows output/messages.cpp \
   'FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS' 'FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS'
-mutant windows-log-fragment-kept windows output/messages.cpp 'LeaveNoFragment(file, start, bytes.size(), locked, write);' ';'
+mutant windows-log-fragment-kept windows output/messages.cpp 'if (!whole) {' 'if (false) {'
 mutant windows-log-lock-unbounded windows output/messages.cpp \
   'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
 
