@@ -15,15 +15,17 @@
 #include <vector>
 
 #include "bench/peak_memory.h"
-#include "output/console.h"
-#include "output/messages.h"
 #include "cli/entry.h"
 #include "config/config_file.h"
 #include "device/discovery.h"
 #include "device/exchange.h"
+#include "output/console.h"
+#include "output/messages.h"
 #include "protocol/pin.h"
 #include "simulator/sim_hid_layer.h"
 #include "simulator/sim_persistent.h"
+
+namespace ob310 {
 
 namespace {
 
@@ -38,7 +40,7 @@ void BM_WholeWrite(benchmark::State& state) {
     const char* argv[] = {"ob310_cli", "-f", ExampleFile.c_str(), "-p", "5A3C19E7B2D40F86"};
     ConsoleCapture console;
     for (auto _ : state) {
-        const int exitCode = Ob310Main(5, argv, layer);
+        const int exitCode = Ob310Main(5, argv, layer, console);
         if (exitCode != 0) {
             state.SkipWithError("the write failed");
             break;
@@ -66,17 +68,15 @@ void BM_OneExchange(benchmark::State& state) {
         benchmark::DoNotOptimize(ExchangeReport(table, request, reply));
         layer.ClearRecord();
     }
-    for (auto& record : table.records) {
-        if (record.readHandle != InvalidHidHandle) layer.Close(record.readHandle);
-        if (record.writeHandle != InvalidHidHandle) layer.Close(record.writeHandle);
-    }
 }
 BENCHMARK(BM_OneExchange)->Unit(benchmark::kMicrosecond);
 
 // ReadConfigFile on the 256 data lines (and comments) of the example file.
 void BM_ReadConfigFile(benchmark::State& state) {
+    ConfigImage image;
+    ConsoleCapture console;
     for (auto _ : state) {
-        if (ReadConfigFile(ExampleFile) != 0) {
+        if (ReadConfigFile(ExampleFile, image, console) != ConfigReadResult::Success) {
             state.SkipWithError("the example file did not read");
             break;
         }
@@ -96,7 +96,7 @@ void BM_PersistentWrite(benchmark::State& state) {
     const char* argv[] = {"ob310_cli_sim", "-f", ExampleFile.c_str(), "-p", "5A3C19E7B2D40F86"};
     ConsoleCapture console;
     for (auto _ : state) {
-        if (RunPersistentSimulator(5, argv, Ob310Main) != 0) {
+        if (RunPersistentSimulator(5, argv, Ob310Main, console) != 0) {
             state.SkipWithError("the write failed");
             break;
         }
@@ -115,8 +115,9 @@ void BM_LogRecord(benchmark::State& state) {
     const std::string path = "ob310_bench.log";
     const std::string record = "CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=example.ob310;";
     CLogFile log;
+    ConsoleCapture console;
     for (auto _ : state) {
-        const bool written = log.LogfileOpen(path) && log.WriteLine(record);
+        const bool written = log.LogfileOpen(path, console) && log.WriteLine(record);
         if (!log.Close() || !written) {
             state.SkipWithError("the record was not written");
             break;
@@ -136,9 +137,8 @@ void BM_PeakMemoryOfWriteRun(benchmark::State& state) {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         int exitStatus = -1;
-        peakKiB = PeakResidentKiB(OB310_CLI_SIM_PATH,
-                                  {"-f", ExampleFile, "-p", "5A3C19E7B2D40F86"}, dir.string(),
-                                  exitStatus);
+        peakKiB = PeakResidentKiB(OB310_CLI_SIM_PATH, {"-f", ExampleFile, "-p", "5A3C19E7B2D40F86"},
+                                  dir.string(), exitStatus);
         if (peakKiB < 0 || exitStatus != 0) {
             state.SkipWithError("the write run could not be measured");
             break;
@@ -152,5 +152,6 @@ void BM_PeakMemoryOfWriteRun(benchmark::State& state) {
 BENCHMARK(BM_PeakMemoryOfWriteRun)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
+}  // namespace ob310
 
 BENCHMARK_MAIN();

@@ -4,12 +4,11 @@
 #include <string>
 #include <string_view>
 
-#include "output/console.h"
-#include "output/exit_code.h"
 #include "cli/flows.h"
-#include "output/messages.h"
-#include "cli/process_state.h"
 #include "config/hex.h"
+#include "output/exit_code.h"
+
+namespace ob310 {
 
 namespace {
 
@@ -43,15 +42,15 @@ constexpr std::array<std::string_view, 24> HelpLines = {
 constexpr std::size_t PinTextLength = 16;
 constexpr std::size_t MinimumNameLength = 2;
 
-void PrintHelp() {
+void PrintHelp(OutputSink& console) {
     for (std::string_view line : HelpLines) {
-        ConsoleWriteLine(line);
+        console.WriteLine(line);
     }
 }
 
 // Turns on the setting of a recognised option. "-p" has none; any other
 // dash argument is ignored here but still counts as the previous option.
-void TakeOption(const std::string& option) {
+void TakeOption(const std::string& option, Settings& settings) {
     if (option == "-h") {
         settings.helpRequested = true;
     } else if (option == "-v") {
@@ -69,21 +68,22 @@ void TakeOption(const std::string& option) {
 
 // A value that does not fit the option before it is ignored without a word;
 // only the checks after parsing report what is missing.
-void TakeValue(const std::string& previousOption, const std::string& value) {
+void TakeValue(const std::string& previousOption, const std::string& value, RunContext& context) {
+    Settings& settings = context.settings;
     if (previousOption == "-l" && value.size() >= MinimumNameLength) {
         settings.logRequested = true;
         settings.logFileName = value;
-        logFile.LogfileOpen(settings.logFileName);
+        context.logFile.LogfileOpen(settings.logFileName, context.console);
     } else if (previousOption == "-f" && value.size() >= MinimumNameLength) {
         settings.configFileName = value;
         settings.fileRequested = true;
     } else if (previousOption == "-p" && value.size() == PinTextLength) {
         // Convert aside, so that a PIN that fails halfway never leaves
         // workingPin half overwritten.
-        Pin converted = workingPin;
+        Pin converted = context.workingPin;
         if (StringToBytes(value, converted.data(), converted.size()) ==
             static_cast<int>(converted.size())) {
-            workingPin = converted;
+            context.workingPin = converted;
             settings.pinValid = true;
         }
     }
@@ -91,56 +91,62 @@ void TakeValue(const std::string& previousOption, const std::string& value) {
 
 }  // namespace
 
-int Ob310Main(int argc, const char* const* argv, HidLayer& hid) {
-    ResetProcessState(hid);
+int Ob310Main(int argc, const char* const* argv, HidLayer& hid, OutputSink& console) {
+    RunContext context(hid, console);
+    return RunCommandLine(argc, argv, context);
+}
 
+int RunCommandLine(int argc, const char* const* argv, RunContext& context) {
     if (argc < 2) {
-        PrintHelp();
+        PrintHelp(context.console);
         return ExitArgumentError;
     }
 
+    Settings& settings = context.settings;
     std::string previousOption;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i] != nullptr ? argv[i] : "";
         if (!argument.empty() && argument.front() == '-') {
             previousOption = argument;
-            TakeOption(argument);
+            TakeOption(argument, settings);
         } else {
-            TakeValue(previousOption, argument);
+            TakeValue(previousOption, argument, context);
         }
     }
 
     if (settings.helpRequested) {
-        PrintHelp();
+        PrintHelp(context.console);
         return ExitSuccess;
     }
     if (settings.logRequested && settings.logFileName.empty()) {
-        PrintError("Error: No logfile selected", ExitArgumentError);
+        context.PrintError("Error: No logfile selected", ExitArgumentError);
         return ExitArgumentError;
     }
     // A log that cannot be opened would silently lose the result line of a
     // successful run, so the run stops before any device is touched.
-    if (settings.logRequested && !logFile.IsUsable()) {
-        PrintError("Error: Can not open logfile", ExitArgumentError);
+    if (settings.logRequested && !context.logFile.IsOpen()) {
+        context.PrintError("Error: Can not open logfile", ExitArgumentError);
         return ExitArgumentError;
     }
 
     if (settings.infoRequested && !settings.fileRequested) {
-        return RunInformationFlow();
+        return RunInformationFlow(context);
     }
     if (!settings.pinValid) {
-        PrintError(
+        context.PrintError(
             "PIN code is not given, incorrect (only hex values) or out of range "
             "(16 characters required).",
             ExitPinError);
         return ExitPinError;
     }
     if (settings.clearRequested) {
-        return RunEraseFlow();
+        return RunEraseFlow(context);
     }
     if (settings.fileRequested) {
-        return RunWriteFlow();
+        return RunWriteFlow(context);
     }
-    logFile.Close();
+    context.logFile.Close();
     return ExitSuccess;
 }
+
+}  // namespace ob310

@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/process_state.h"
-#include "output/console.h"
-#include "output/messages.h"
 #include "simulator/sim_hid_layer.h"
 #include "tests/support/temp_dir.h"
 
-namespace {
+namespace ob310 { namespace {
 
 const std::string Pin1 = "5a3c19e7b2d40f86", Pin2 = "0123456789ABCDEF";
 const Pin Pin2Bytes = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
@@ -24,8 +21,6 @@ const std::string NoDevice = Red("Error: No OB310 found on system", "0001");
 
 class EntryTest : public testing::Test {
 protected:
-    void TearDown() override { logFile.Reset(); }
-
     // "<name>" stands for a file of the test's folder, "<bad>" for one in a
     // folder that does not exist.
     int Run(std::vector<std::string> arguments) {
@@ -36,12 +31,14 @@ protected:
             argv.push_back(a.c_str());
         }
         console.Clear();
-        return Ob310Main(static_cast<int>(argv.size()), argv.data(), hid);
+        context.emplace(hid, console);  // each run from a fresh context, kept to look at
+        return RunCommandLine(static_cast<int>(argv.size()), argv.data(), *context);
     }
 
     TempDir dir;
     SimHidLayer hid;  // no device attached: a run that looks for one says so
     ConsoleCapture console;
+    std::optional<RunContext> context;
 };
 
 TEST_F(EntryTest, ExitCodeOutputAndFlowOfEachCommandLine) {
@@ -87,13 +84,13 @@ TEST_F(EntryTest, LastValueOfAnOptionWins) {
     };
     for (const auto& [arguments, pin] : pins) {
         EXPECT_EQ(Run(arguments), 0);
-        EXPECT_EQ(workingPin, pin);
+        EXPECT_EQ(context->workingPin, pin);
     }
     EXPECT_EQ(Run({"-f", "first.ob310", "second.ob310", "x", "-l", "<a.log>", "<b.log>", "-h"}), 0);
-    EXPECT_EQ(settings.configFileName, "second.ob310");
-    EXPECT_TRUE(WriteLogLine("CMD=erase;STATE=success;;"));
+    EXPECT_EQ(context->settings.configFileName, "second.ob310");
+    EXPECT_TRUE(WriteLogLine(context->logFile, true, "CMD=erase;STATE=success;;"));
     EXPECT_EQ(ReadFileBytes(dir.File("a.log")), "");
     EXPECT_EQ(ReadFileBytes(dir.File("b.log")).substr(19), ": CMD=erase;STATE=success;;\r\n");
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -1,13 +1,13 @@
 #include "cli/flows.h"
 
 #include <cstdint>
+#include <optional>
 
-#include "output/console.h"
 #include "output/exit_code.h"
-#include "output/messages.h"
-#include "cli/process_state.h"
 #include "protocol/device_info.h"
 #include "protocol/requests.h"
+
+namespace ob310 {
 
 namespace {
 
@@ -56,7 +56,8 @@ std::string LogText(const std::string& name) {
     for (std::size_t at = 0; at < name.size();) {
         const std::size_t length = Utf8SequenceLength(name, at);
         const auto lead = static_cast<unsigned char>(name[at]);
-        const bool c1Control = lead == 0xC2 && length == 2 && static_cast<unsigned char>(name[at + 1]) <= 0x9F;
+        const bool c1Control =
+            lead == 0xC2 && length == 2 && static_cast<unsigned char>(name[at + 1]) <= 0x9F;
         const bool escaped = length == 0 || c1Control || lead < 0x20 || lead == 0x7F || lead == ';';
         const std::size_t end = at + (length == 0 ? 1 : length);
         for (; at < end; ++at) {
@@ -71,86 +72,80 @@ std::string LogText(const std::string& name) {
     return text;
 }
 
-}  // namespace
-
-void CloseDeviceHandles(DeviceInterfaceTable& table) {
-    for (DeviceInterface& record : table.records) {
-        for (HidHandle* handle : {&record.readHandle, &record.writeHandle}) {
-            if (*handle != InvalidHidHandle) {
-                table.hid->Close(*handle);
-                // A handle closed here is gone from the table, so a second
-                // call can never close it again.
-                *handle = InvalidHidHandle;
-            }
-        }
-    }
-}
-
+// The log line of a successful erase: "CMD=erase;STATE=success;", the
+// identity and ";".
 std::string BuildEraseResultRecord(const std::string& deviceIdentity) {
     return "CMD=erase;STATE=success;" + deviceIdentity + ";";
 }
+
+}  // namespace
 
 std::string BuildWriteResultRecord(const std::string& deviceIdentity,
                                    const std::string& configFileName) {
     return "CMD=write;STATE=success;" + deviceIdentity + ";FILE=" + LogText(configFileName) + ";";
 }
 
-int FinishWithResultRecord(const std::string& record) {
-    const bool written = !settings.logRequested || WriteLogLine(record);
+int FinishWithResultRecord(RunContext& context, const std::string& record) {
+    const bool written = !context.settings.logRequested ||
+                         WriteLogLine(context.logFile, context.settings.logRequested, record);
     // A close can report what the flush could not (a network share's delayed
     // write error): the record may then be missing.
-    const bool closed = logFile.Close();
+    const bool closed = context.logFile.Close();
     if (!written || !closed) {
         // The device work is done; only its record is missing.
-        PrintError("Error: Can not write logfile", ExitArgumentError);
+        context.PrintError("Error: Can not write logfile", ExitArgumentError);
         return ExitArgumentError;
     }
     return ExitSuccess;
 }
 
-int RunInformationFlow() {
-    DeviceInterfaceTable table{deviceLayer};
+int RunInformationFlow(RunContext& context) {
+    DeviceInterfaceTable table{&context.deviceLayer};
     if (DiscoverDevices(table) < 1) {
-        CloseDeviceHandles(table);
-        PrintError(NoDeviceMessage, ExitNoDevice);
+        table.CloseHandles();
+        context.PrintError(NoDeviceMessage, ExitNoDevice);
         return ExitNoDevice;
     }
     // With more than one device attached this is the first one listed: its
     // configuration interface is among the first six records.
-    if (PrintDeviceInfo(table) == 0) {
-        CloseDeviceHandles(table);
-        return ExitSuccess;
+    const std::optional<DeviceInfoLines> info = GetDeviceInfo(table);
+    if (!info) {
+        context.PrintError("Error: Can not get device information of OB310", ExitReadWriteError);
+        return ExitReadWriteError;
     }
-    PrintError("Error: Can not get device information of OB310", ExitReadWriteError);
-    CloseDeviceHandles(table);
-    return ExitReadWriteError;
+    for (const std::string& line : *info) {
+        context.console.WriteLine(line);
+    }
+    return ExitSuccess;
 }
 
-int RunEraseFlow() {
-    DeviceInterfaceTable table{deviceLayer};
+int RunEraseFlow(RunContext& context) {
+    DeviceInterfaceTable table{&context.deviceLayer};
     if (DiscoverDevices(table) < 1) {
-        CloseDeviceHandles(table);
-        PrintError(NoDeviceMessage, ExitNoDevice);
+        table.CloseHandles();
+        context.PrintError(NoDeviceMessage, ExitNoDevice);
         return ExitNoDevice;
     }
     // Taken before the erase: the record names the device as it was found.
     const std::string deviceIdentity = GetDeviceIdentity(table);
-    if (settings.verboseMode) {
-        ConsoleWriteLine("Info: Erase Ombrel310");
+    if (context.settings.verboseMode) {
+        context.console.WriteLine("Info: Erase Ombrel310");
     }
     std::uint8_t status = 0;
     // A full reply means erased, whatever its status byte; a device that
     // refuses the erase answers short.
-    if (EraseDevice(table, workingPin, status) != static_cast<int>(ReportBufferSize)) {
-        PrintError("Error: OB310 can not erased.", ExitReadWriteError);
-        CloseDeviceHandles(table);
+    if (EraseDevice(table, context.workingPin, status) != static_cast<int>(ReportBufferSize)) {
+        context.PrintError("Error: OB310 can not erased.", ExitReadWriteError);
         return ExitReadWriteError;
     }
-    CloseDeviceHandles(table);
-    const int code = FinishWithResultRecord(BuildEraseResultRecord(deviceIdentity));
+    // The device is left before the record is written.
+    table.CloseHandles();
+    const int code = FinishWithResultRecord(context, BuildEraseResultRecord(deviceIdentity));
     if (code != ExitSuccess) {
         return code;
     }
-    PrintVerbose("Success: OB310 successful erased.");
+    context.PrintVerbose("Success: OB310 successful erased.");
     return ExitSuccess;
 }
+
+}  // namespace ob310

@@ -1,19 +1,20 @@
-// The information, erase and write flows, and what they share.
+// The information, erase and write flows, and what they share. Each takes the
+// run's context and returns the run's ExitCode.
 #pragma once
 
 #include <string>
 
-#include "device/discovery.h"
+#include "cli/run_context.h"
 
-int RunInformationFlow();
-int RunEraseFlow();
-int RunWriteFlow();
+namespace ob310 {
 
-// The log lines of a successful erase or write: "CMD=erase;STATE=success;"
-// and the identity and ";"; for a write also "FILE=", the file name as given
-// with its control bytes, ';' and bytes that are not UTF-8 written as \xNN,
-// and ";".
-std::string BuildEraseResultRecord(const std::string& deviceIdentity);
+int RunInformationFlow(RunContext& context);
+int RunEraseFlow(RunContext& context);
+int RunWriteFlow(RunContext& context);
+
+// The log line of a successful write: "CMD=write;STATE=success;", the
+// identity, ";FILE=", the file name as given with its control bytes, ';'
+// and bytes that are not UTF-8 written as \xNN, and ";".
 std::string BuildWriteResultRecord(const std::string& deviceIdentity,
                                    const std::string& configFileName);
 
@@ -21,7 +22,6 @@ std::string BuildWriteResultRecord(const std::string& deviceIdentity,
 // is on, then closes the log stream. Returns 0, or 16 after reporting "Error:
 // Can not write logfile" when the line could not be written and flushed, or
 // the close failed.
-int FinishWithResultRecord(const std::string& record);
+int FinishWithResultRecord(RunContext& context, const std::string& record);
 
-// Closes each valid handle of the driver's table once (read, then write).
-void CloseDeviceHandles(DeviceInterfaceTable& table);
+}  // namespace ob310

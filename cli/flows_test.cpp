@@ -4,7 +4,7 @@
 
 #include "tests/support/sim_run.h"
 
-namespace {
+namespace ob310 { namespace {
 
 // An erase of the first of two devices, the second run's erase answered as
 // scripted. SimRunTest checks every handle closed once, and no misuse.
@@ -71,4 +71,4 @@ TEST(WriteRecord, NameCannotForgeAFieldOrAControl) {
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -2,13 +2,13 @@
 #include <cstdint>
 #include <string>
 
-#include "output/exit_code.h"
 #include "cli/flows.h"
-#include "output/messages.h"
-#include "cli/process_state.h"
 #include "config/config_file.h"
+#include "output/exit_code.h"
 #include "protocol/device_info.h"
 #include "protocol/requests.h"
+
+namespace ob310 {
 
 namespace {
 
@@ -37,22 +37,23 @@ MouseDataBlock MouseRequestData(const ConfigImage& image) {
 // the device's acceptance.
 bool Accepted(int result, std::uint8_t status) { return result >= 1 && status == 0; }
 
-int FailWith(DeviceInterfaceTable& table, const char* message, ExitCode code) {
-    PrintError(message, code);
-    CloseDeviceHandles(table);
+// Reports the failed step; the table closes its handles when it goes.
+int FailWith(RunContext& context, const char* message, ExitCode code) {
+    context.PrintError(message, code);
     return code;
 }
 
 // Everything after a successful discovery of exactly one device. Returns the
-// exit code; the handles are still open when it returns 0.
-int ProgramDevice(DeviceInterfaceTable& table) {
-    const ConfigImage& image = configImage;
+// exit code.
+int ProgramDevice(RunContext& context, const DeviceInterfaceTable& table) {
+    const ConfigImage& image = context.configImage;
+    Pin& workingPin = context.workingPin;
     std::uint8_t status = 0;
 
-    PrintVerbose("Start programming OB310");
-    PrintVerbose("Erase OB310");
+    context.PrintVerbose("Start programming OB310");
+    context.PrintVerbose("Erase OB310");
     if (EraseDevice(table, workingPin, status) != static_cast<int>(ReportBufferSize)) {
-        return FailWith(table, "Error: Can not erase Ombrel310", ExitReadWriteError);
+        return FailWith(context, "Error: Can not erase Ombrel310", ExitReadWriteError);
     }
     // The erased device holds the factory-default PIN; everything from here on
     // carries it, except the lock, which carries the new PIN.
@@ -64,31 +65,31 @@ int ProgramDevice(DeviceInterfaceTable& table) {
     for (std::size_t index = 0; index < KeyTableRecordCount; ++index) {
         if (WriteKeyTableRecord(table, static_cast<std::uint8_t>(index), workingPin,
                                 image.keyTables[index], status) < 1) {
-            return FailWith(table, "Error: Fail to write keytables", ExitReadWriteError);
+            return FailWith(context, "Error: Fail to write keytables", ExitReadWriteError);
         }
     }
 
     int result = WriteCustomData(table, workingPin, image.customData, status);
     if (!Accepted(result, status)) {
-        return FailWith(table, "Error: Fail to write custom data", ExitReadWriteError);
+        return FailWith(context, "Error: Fail to write custom data", ExitReadWriteError);
     }
     result = WriteLedData(table, workingPin, image.ledMode, image.ledParams, LedRequestData(image),
                           status);
     if (!Accepted(result, status)) {
-        return FailWith(table, "Error: Fail to write LED data", ExitReadWriteError);
+        return FailWith(context, "Error: Fail to write LED data", ExitReadWriteError);
     }
     result = WriteMouseData(table, workingPin, MouseRequestData(image), status);
     if (!Accepted(result, status)) {
-        return FailWith(table, "Error: Fail to write mouse data", ExitReadWriteError);
+        return FailWith(context, "Error: Fail to write mouse data", ExitReadWriteError);
     }
     result = WriteNewPin(table, image.newPin, status);
     if (!Accepted(result, status)) {
-        return FailWith(table, "Error: Fail to write new PIN", ExitReadWriteError);
+        return FailWith(context, "Error: Fail to write new PIN", ExitReadWriteError);
     }
     if (image.lockFlag == 1) {
         result = WriteLock(table, image.newPin, status);
         if (!Accepted(result, status)) {
-            return FailWith(table, "Error: Fail to write LOCK", ExitReadWriteError);
+            return FailWith(context, "Error: Fail to write LOCK", ExitReadWriteError);
         }
     }
     // Older firmware does not know the debounce request. A version that cannot
@@ -96,45 +97,51 @@ int ProgramDevice(DeviceInterfaceTable& table) {
     if (ReadDeviceVersion(table) >= FirstVersionWithDebounce) {
         result = WriteDebounce(table, workingPin, image.debounce, status);
         if (!Accepted(result, status)) {
-            return FailWith(table, "Error: Fail to write debounce", ExitReadWriteError);
+            return FailWith(context, "Error: Fail to write debounce", ExitReadWriteError);
         }
     }
 
-    PrintVerbose("Success: Write complete");
+    context.PrintVerbose("Success: Write complete");
     return ExitSuccess;
 }
 
 }  // namespace
 
-int RunWriteFlow() {
+int RunWriteFlow(RunContext& context) {
+    const Settings& settings = context.settings;
     if (settings.configFileName.empty()) {
-        PrintError("Error: No ob310 file selected", ExitFileNotFound);
+        context.PrintError("Error: No ob310 file selected", ExitFileNotFound);
         return ExitFileNotFound;
     }
     // The whole file is read and checked before any device is touched.
-    const int readResult = ReadConfigFile(settings.configFileName);
-    if (readResult == ExitFileNotFound) {
-        PrintError("Error: No file to programm", ExitFileNotFound);
+    const ConfigReadResult readResult =
+        ReadConfigFile(settings.configFileName, context.configImage, context.console);
+    if (readResult == ConfigReadResult::CannotOpen) {
+        context.PrintError("Error: No file to programm", ExitFileNotFound);
         return ExitFileNotFound;
     }
-    if (readResult == ExitFileContentError) {
-        PrintError("Error: File content not correct", ExitFileContentError);
+    if (readResult == ConfigReadResult::ContentError) {
+        context.PrintError("Error: File content not correct", ExitFileContentError);
         return ExitFileContentError;
     }
 
-    DeviceInterfaceTable table{deviceLayer};
+    DeviceInterfaceTable table{&context.deviceLayer};
     const int devices = DiscoverDevices(table);
     if (devices < 1) {
-        return FailWith(table, "Error: No OB310 found on system", ExitNoDevice);
+        return FailWith(context, "Error: No OB310 found on system", ExitNoDevice);
     }
     if (devices > 1) {
-        return FailWith(table, "Error: More than on OB310 detected.", ExitTooManyDevices);
+        return FailWith(context, "Error: More than on OB310 detected.", ExitTooManyDevices);
     }
     const std::string deviceIdentity = GetDeviceIdentity(table);
-    const int code = ProgramDevice(table);
+    const int code = ProgramDevice(context, table);
     if (code != ExitSuccess) {
         return code;
     }
-    CloseDeviceHandles(table);
-    return FinishWithResultRecord(BuildWriteResultRecord(deviceIdentity, settings.configFileName));
+    // The device is left before the record is written.
+    table.CloseHandles();
+    return FinishWithResultRecord(context,
+                                  BuildWriteResultRecord(deviceIdentity, settings.configFileName));
 }
+
+}  // namespace ob310

@@ -6,7 +6,7 @@
 #include "tests/support/config_lines.h"
 #include "tests/support/sim_run.h"
 
-namespace {
+namespace ob310 { namespace {
 
 constexpr std::uint8_t Led = 0x08, Mouse = 0x0A, NewPin = 0x04, Lock = 0x06, Debounce = 0x0D;
 
@@ -68,4 +68,4 @@ const WriteCase Cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, WriteFlow, testing::ValuesIn(Cases));
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

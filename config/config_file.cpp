@@ -13,12 +13,11 @@
 #include <unistd.h>
 #endif
 
-#include "output/exit_code.h"
+#include "config/hex.h"
 #include "output/messages.h"
 #include "output/native_text.h"
-#include "config/hex.h"
 
-ConfigImage configImage;
+namespace ob310 {
 
 namespace {
 
@@ -127,8 +126,8 @@ private:
             filled_ = 0;
             return false;
         }
-        filled_ = std::fread(block_.data(), 1, std::min(block_.size(), MaxInputBytes - consumed_),
-                             file_);
+        filled_ =
+            std::fread(block_.data(), 1, std::min(block_.size(), MaxInputBytes - consumed_), file_);
         ended_ = filled_ == 0;
         return !ended_;
     }
@@ -201,8 +200,8 @@ bool ReadBase16Number(const std::string& text, std::uint8_t& lowByte) {
     if (magnitude > (negative ? 0x8000'0000u : 0x7FFF'FFFFu)) {
         return false;
     }
-    const std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
-                                        : static_cast<std::int64_t>(magnitude);
+    const std::int64_t value =
+        negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     lowByte = static_cast<std::uint8_t>(value & 0xFF);
     return true;
 }
@@ -220,7 +219,8 @@ bool ConvertNumberField(const std::string& line, std::uint8_t& out) {
 
 // Builds the whole image from the data lines; false at the first field that
 // is not acceptable.
-bool ConvertDataLines(const std::vector<std::string>& lines, ConfigImage& image) {
+bool ConvertDataLines(const std::vector<std::string>& lines, ConfigImage& image,
+                      OutputSink& console) {
     if (!ConvertHexField(lines[0], 16, image.newPin.data(), image.newPin.size()) ||
         !ConvertHexField(lines[1], 32, image.customData.data(), image.customData.size()) ||
         !ConvertNumberField(lines[2], image.ledMode) ||
@@ -236,8 +236,12 @@ bool ConvertDataLines(const std::vector<std::string>& lines, ConfigImage& image)
     // programmed with zeros the file did not hold.
     for (std::size_t r = 0; r < image.keyTables.size(); ++r) {
         KeyTableRecord record{};
-        if (StringToBytes(lines[FirstKeyTableLine + r], record.data(), record.size()) !=
-            static_cast<int>(record.size())) {
+        const int converted =
+            StringToBytes(lines[FirstKeyTableLine + r], record.data(), record.size());
+        if (converted == StringToBytesTooManyPairs) {
+            console.WriteLine("error StringToBytes");
+        }
+        if (converted != static_cast<int>(record.size())) {
             return false;
         }
         image.keyTables[r] = record;
@@ -276,7 +280,8 @@ std::FILE* OpenWithoutBlocking(const std::string& fileName) {
 }
 #endif
 
-int ReadConfigFileUnguarded(const std::string& fileName) {
+ConfigReadResult ReadConfigFileUnguarded(const std::string& fileName, ConfigImage& target,
+                                         OutputSink& console) {
     std::vector<std::string> lines;
     {
 #ifdef _WIN32
@@ -285,38 +290,42 @@ int ReadConfigFileUnguarded(const std::string& fileName) {
         const FileHandle file(OpenWithoutBlocking(fileName));
 #endif
         if (file == nullptr || IsDirectory(file.get())) {
-            return ExitFileNotFound;
+            return ConfigReadResult::CannotOpen;
         }
         if (!ReadDataLines(file.get(), lines)) {
-            return ExitFileContentError;
+            return ConfigReadResult::ContentError;
         }
     }
     if (lines.size() < MinimumDataLines) {
-        PrintError("Error in .ob310 file.", static_cast<std::uint16_t>(ExitFileContentError));
-        return ExitFileContentError;
+        // The code of the line is that of the file content error (256).
+        PrintError(console, "Error in .ob310 file.", 0x0100);
+        return ConfigReadResult::ContentError;
     }
     if (lines.size() != DataLineCapacity) {
         // 255 lines lack the debounce line; more than 256 hold lines that
         // would never be programmed.
-        return ExitFileContentError;
+        return ConfigReadResult::ContentError;
     }
     // The image changes only when the whole file was acceptable.
     auto image = std::make_unique<ConfigImage>();
-    if (!ConvertDataLines(lines, *image)) {
-        return ExitFileContentError;
+    if (!ConvertDataLines(lines, *image, console)) {
+        return ConfigReadResult::ContentError;
     }
-    configImage = *image;
-    return ExitSuccess;
+    target = *image;
+    return ConfigReadResult::Success;
 }
 
 }  // namespace
 
-int ReadConfigFile(std::string fileName) {
+ConfigReadResult ReadConfigFile(const std::string& fileName, ConfigImage& image,
+                                OutputSink& console) {
     try {
-        return ReadConfigFileUnguarded(fileName);
+        return ReadConfigFileUnguarded(fileName, image, console);
     } catch (...) {
         // Only an allocation can fail here; the run ends as for a file that
         // cannot be taken.
-        return ExitFileContentError;
+        return ConfigReadResult::ContentError;
     }
 }
+
+}  // namespace ob310

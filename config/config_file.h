@@ -1,4 +1,4 @@
-// Reading an .ob310 configuration file into the process-wide ConfigImage.
+// Reading an .ob310 configuration file into a ConfigImage.
 #pragma once
 
 #include <array>
@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "output/console.h"
 #include "protocol/pin.h"
 #include "protocol/requests.h"
+
+namespace ob310 {
 
 struct ConfigImage {
     std::array<KeyTableRecord, KeyTableRecordCount> keyTables{};
@@ -21,10 +24,17 @@ struct ConfigImage {
     std::uint8_t debounce = 0;
 };
 
-// The one image of this run, all zero at start; written only by ReadConfigFile.
-extern ConfigImage configImage;
+enum class ConfigReadResult {
+    Success,       // `image` holds the file
+    CannotOpen,    // the file cannot be opened (or is a directory)
+    ContentError,  // not acceptable, or more than 16 MiB before its end
+};
 
-// 0: read and `configImage` filled; 8: the file cannot be opened; 256: its
-// content is not acceptable, or it holds more than 16 MiB before its end.
-// `fileName` is UTF-8 on Windows.
-int ReadConfigFile(std::string fileName);
+// Reads `fileName` (UTF-8 on Windows) into `image`, which changes only when
+// the whole file was acceptable. The reader's own lines go to `console`: the
+// red "Error in .ob310 file." (code 0x0100) for fewer than 255 data lines, and
+// "error StringToBytes" for a key-table line of more than 32 pairs.
+ConfigReadResult ReadConfigFile(const std::string& fileName, ConfigImage& image,
+                                OutputSink& console);
+
+}  // namespace ob310

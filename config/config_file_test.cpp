@@ -10,14 +10,16 @@
 #include "tests/support/config_lines.h"
 #include "tests/support/temp_dir.h"
 
-namespace {
+namespace ob310 { namespace {
 
+using enum ConfigReadResult;
+ConfigImage configImage;  // the target of every read
 const std::vector<std::string> Sample = ConfigDataLines(SampleConfigImage());
 const std::string FileError = "\x1b[31mError in .ob310 file.. Code=0x0100\x1b[0m\n";
 
 // Reads `text` as a file into an image of 0xEE bytes; prints only `output`,
 // and closes the file (Windows: only then can TempDir remove it).
-int Read(const std::string& text, const std::string& output = "") {
+ConfigReadResult Read(const std::string& text, const std::string& output = "") {
     const auto descriptors = [] {  // Linux: this process's open files; elsewhere 0
         std::error_code error;
 #ifndef __linux__
@@ -31,7 +33,7 @@ int Read(const std::string& text, const std::string& output = "") {
     std::memset(static_cast<void*>(&configImage), 0xEE, sizeof configImage);
     const auto before = descriptors();
     ConsoleCapture console;
-    const int result = ReadConfigFile(dir.File("t.ob310"));
+    const ConfigReadResult result = ReadConfigFile(dir.File("t.ob310"), configImage, console);
     EXPECT_EQ(descriptors(), before);
     EXPECT_EQ(console.Text(), output);
     return result;
@@ -73,7 +75,7 @@ TEST(ConfigFile, AcceptedFilesReadIntoTheImage) {
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         ConfigImage expected = SampleConfigImage();
         if (cases[i].second) cases[i].second(expected);
-        EXPECT_EQ(Read(cases[i].first), 0) << "case " << i;
+        EXPECT_EQ(Read(cases[i].first), Success) << "case " << i;
         EXPECT_TRUE(ImageIs(expected)) << "case " << i;
     }
 }
@@ -92,7 +94,7 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
         {With(255, "-80000001"), ""}, {With(255, "FFFFFFFFFFFFFFFFFFFF"), ""}, {With(255, "- 1"), ""},
     };
     for (const auto& [text, output] : cases) {
-        EXPECT_EQ(Read(text, output), 256) << text.substr(0, 80);
+        EXPECT_EQ(Read(text, output), ContentError) << text.substr(0, 80);
         EXPECT_TRUE(ImageIs(untouched));
     }
     // Each header line: one character too many, one too few, a non-digit first.
@@ -100,7 +102,7 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
         std::string nonDigit = Sample[line];
         nonDigit[0] = 'G';
         for (const std::string& text : {Sample[line] + "0", Sample[line].substr(1), nonDigit}) {
-            EXPECT_EQ(Read(With(line, text)), 256) << line << " " << text;
+            EXPECT_EQ(Read(With(line, text)), ContentError) << line << " " << text;
         }
     }
 }
@@ -110,10 +112,11 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
 TEST(ConfigFile, InputBeyond16MiBIsRefused) {
     std::string text = ConfigFileText(Sample);
     text.insert(0, (16u << 20) - text.size(), '\n');
-    EXPECT_EQ(Read(text), 0);
-    ASSERT_EQ(Read(text + "#"), 256);
+    EXPECT_EQ(Read(text), Success);
+    ASSERT_EQ(Read(text + "#"), ContentError);
 #ifndef _WIN32
-    EXPECT_EQ(ReadConfigFile("/dev/zero"), 256);
+    ConsoleCapture console;
+    EXPECT_EQ(ReadConfigFile("/dev/zero", configImage, console), ContentError);
 #endif
 }
 
@@ -121,9 +124,9 @@ TEST(ConfigFile, UnopenableFileGives8Silently) {
     TempDir dir;
     ConsoleCapture console;
     for (const std::string& name : {dir.File("missing.ob310"), dir.Path().string(), std::string()}) {
-        EXPECT_EQ(ReadConfigFile(name), 8) << name;
+        EXPECT_EQ(ReadConfigFile(name, configImage, console), CannotOpen) << name;
     }
     EXPECT_EQ(console.Text(), "");
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

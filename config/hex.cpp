@@ -1,6 +1,6 @@
 #include "config/hex.h"
 
-#include "output/console.h"
+namespace ob310 {
 
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -19,8 +19,7 @@ int StringToBytes(std::string text, std::uint8_t* out, std::size_t n) {
     // More pairs than `out` can take: refused before any digit is looked at.
     // A 2n + 1 character text still passes; its last character is never read.
     if (n < text.size() / 2) {
-        ConsoleWriteLine("error StringToBytes");
-        return 0;
+        return StringToBytesTooManyPairs;
     }
     if (n == 0) {
         return 0;
@@ -47,3 +46,5 @@ int StringToBytes(std::string text, std::uint8_t* out, std::size_t n) {
     }
     return static_cast<int>(n);
 }
+
+}  // namespace ob310

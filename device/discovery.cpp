@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ob310 {
+
 namespace {
 
 // Fills `record` from an interface that matched: the two handles with the
@@ -30,7 +32,21 @@ void FillRecord(HidLayer& hid, const std::string& path, HidAccess access, Device
 
 }  // namespace
 
+void DeviceInterfaceTable::CloseHandles() {
+    for (DeviceInterface& record : records) {
+        for (HidHandle* handle : {&record.readHandle, &record.writeHandle}) {
+            if (*handle != InvalidHidHandle) {
+                hid->Close(*handle);
+                // A handle closed here is gone from the table, so a second
+                // call can never close it again.
+                *handle = InvalidHidHandle;
+            }
+        }
+    }
+}
+
 int DiscoverDevices(DeviceInterfaceTable& table) {
+    table.CloseHandles();
     for (DeviceInterface& record : table.records) {
         record = DeviceInterface{};
     }
@@ -79,3 +95,5 @@ int FindInterfaceByProduct(const DeviceInterfaceTable& table, const std::u16stri
     }
     return 0;
 }
+
+}  // namespace ob310

@@ -7,6 +7,8 @@
 
 #include "device/hid_layer.h"
 
+namespace ob310 {
+
 inline constexpr int MaxDeviceInterfaces = 16;
 inline constexpr int InterfacesPerDevice = 6;
 
@@ -21,8 +23,8 @@ inline constexpr std::uint32_t ProductStringLengthGiven = 255;
 
 inline const std::u16string ConfigInterfaceName = u"ConfigInterface";
 
-// One opened HID interface. Copying or destroying a record never opens or
-// closes a handle: copies share the driver's handles.
+// One opened HID interface. A record is plain data: its handles belong to the
+// table that holds it.
 struct DeviceInterface {
     std::u16string productString;
     HidCaps caps{};
@@ -30,18 +32,31 @@ struct DeviceInterface {
     HidHandle writeHandle = InvalidHidHandle;  // synchronous: output reports, caps, strings
 };
 
-// The driver's table of matching interfaces, handed by value into every
-// request. It carries the HID layer its handles belong to.
+// The table of matching interfaces of one discovery, with the HID layer its
+// handles belong to. It owns the handles of its records: each valid one is
+// closed exactly once, by CloseHandles() or when the table goes. It cannot be
+// copied; requests take it by reference.
 struct DeviceInterfaceTable {
+    explicit DeviceInterfaceTable(HidLayer* layer = nullptr) : hid(layer) {}
+    ~DeviceInterfaceTable() { CloseHandles(); }
+    DeviceInterfaceTable(const DeviceInterfaceTable&) = delete;
+    DeviceInterfaceTable& operator=(const DeviceInterfaceTable&) = delete;
+
+    // Closes each valid handle (read, then write, record by record) and marks
+    // it invalid, so a second call closes nothing.
+    void CloseHandles();
+
     HidLayer* hid = nullptr;
     std::array<DeviceInterface, MaxDeviceInterfaces> records{};
 };
 
-// Resets every handle of `table` to invalid, fills it with the matching
-// interfaces in enumeration order and returns the number of whole devices
-// (matching interfaces / InterfacesPerDevice). Prints nothing.
+// Closes the handles `table` holds and clears its records, fills it with the
+// matching interfaces in enumeration order and returns the number of whole
+// devices (matching interfaces / InterfacesPerDevice).
 int DiscoverDevices(DeviceInterfaceTable& table);
 
 // Index (0 to 5) of the first of records 0..5 whose product string equals
 // `name` exactly; 0 when none does.
 int FindInterfaceByProduct(const DeviceInterfaceTable& table, const std::u16string& name);
+
+}  // namespace ob310

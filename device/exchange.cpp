@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ob310 {
+
 namespace {
 
 // The output report length of the interface behind `handle`, at most the
@@ -47,7 +49,7 @@ int ReadInputReport(HidLayer& hid, HidReader& reader, HidHandle readHandle, std:
 
 }  // namespace
 
-int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& reply) {
+int ExchangeReport(const DeviceInterfaceTable& table, const Report& request, Report& reply) {
     reply.fill(0);
     if (table.hid == nullptr) {
         return 0;
@@ -83,3 +85,5 @@ int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& re
     }
     return ReadInputReport(hid, *reader, record.readHandle, reply.data());
 }
+
+}  // namespace ob310

@@ -6,6 +6,8 @@
 
 #include "device/discovery.h"
 
+namespace ob310 {
+
 inline constexpr std::size_t ReportBufferSize = 65;  // report ID + 64 data bytes
 inline constexpr std::uint32_t ReadTimeoutMs = 5000;
 inline constexpr int ReadAttempts = 16;
@@ -19,6 +21,7 @@ using Report = std::array<std::uint8_t, ReportBufferSize>;
 // 65; the write waits at most WriteTimeoutMs) and, when the write delivered
 // bytes, reads one reply into `reply`. Returns the reply's byte count, or 0;
 // 0 at once, with nothing sent, when none of records 0 to 5 is named
-// "ConfigInterface". `table` is the request's own copy; no handle is opened
-// or closed.
-int ExchangeReport(DeviceInterfaceTable table, const Report& request, Report& reply);
+// "ConfigInterface". No handle of `table` is opened or closed.
+int ExchangeReport(const DeviceInterfaceTable& table, const Report& request, Report& reply);
+
+}  // namespace ob310

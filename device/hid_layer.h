@@ -2,14 +2,16 @@
 //
 // Every platform (Windows hid.dll/setupapi, Linux hidraw, the simulated OB310)
 // implements this interface; nothing above it knows which one is in use.
-// Handles are plain values: the driver's DeviceInterfaceTable is copied by value
-// into every request, and only the driver closes what discovery opened.
+// Handles are plain values; the DeviceInterfaceTable of a discovery owns the
+// ones discovery opened for it and closes them.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace ob310 {
 
 // A platform handle value. InvalidHidHandle has all bits set, like Windows'
 // INVALID_HANDLE_VALUE.
@@ -96,14 +98,15 @@ public:
     virtual bool ReadCaps(HidHandle handle, HidCaps& caps) = 0;
     // Copies the product string (UTF-16, NUL-terminated when it fits) into
     // `buffer` of `bufferBytes` bytes, like HidD_GetProductString.
-    virtual bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) = 0;
+    virtual bool ReadProductString(HidHandle handle, char16_t* buffer,
+                                   std::uint32_t bufferBytes) = 0;
 
     // One output-report write that waits at most `timeoutMs` for the device
     // to take the report. The number of bytes written; 0 on failure and when
     // the time ran out, in which case the write has been cancelled and retired
     // (it can no longer deliver anything) before this returns.
-    virtual std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
-                                      std::uint32_t timeoutMs) = 0;
+    virtual std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data,
+                                      std::uint32_t length, std::uint32_t timeoutMs) = 0;
 
     // Discards the input reports already waiting on the interface behind
     // `readHandle` without waiting for more (HidD_FlushQueue). A reply that
@@ -117,3 +120,5 @@ public:
 
 // The HID layer of the platform the tool was built for (Windows or Linux).
 std::unique_ptr<HidLayer> CreatePlatformHidLayer();
+
+}  // namespace ob310

@@ -11,8 +11,10 @@
 #include <string>
 #include <type_traits>
 
-#include "output/console.h"
 #include "config/config_file.h"
+#include "output/console.h"
+
+using namespace ob310;
 
 namespace {
 
@@ -51,16 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    configImage = ConfigImage{};
-    int result = 0;
-    {
-        ConsoleCapture quiet;  // the reader's messages are not the fuzzer's output
-        result = ReadConfigFile(scratch.Get());
-    }
-    if (result != 0 && result != 256) {
+    ConfigImage image{};
+    ConsoleCapture quiet;  // the reader's messages are not the fuzzer's output
+    const ConfigReadResult result = ReadConfigFile(scratch.Get(), image, quiet);
+    if (result == ConfigReadResult::CannotOpen) {
         __builtin_trap();
     }
-    if (result == 256 && !IsAllZero(configImage)) {
+    if (result == ConfigReadResult::ContentError && !IsAllZero(image)) {
         __builtin_trap();
     }
     return 0;

@@ -17,6 +17,8 @@
 #include <cstring>
 #include <fstream>
 
+namespace ob310 {
+
 namespace {
 
 void Log(const std::string& text) {
@@ -31,22 +33,30 @@ bool Fail(const std::string& what) {
 
 bool WriteText(const std::string& path, const std::string& text) {
     const int fd = ::open(path.c_str(), O_WRONLY);
-    if (fd < 0) return Fail("cannot open " + path);
+    if (fd < 0) {
+        return Fail("cannot open " + path);
+    }
     const ssize_t written = ::write(fd, text.data(), text.size());
     const bool ok = written == static_cast<ssize_t>(text.size());
-    if (!ok) Fail("cannot write '" + text + "' to " + path);
+    if (!ok) {
+        Fail("cannot write '" + text + "' to " + path);
+    }
     ::close(fd);
     return ok;
 }
 
 bool MakeDir(const std::string& path) {
-    if (::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return true;
+    if (::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) {
+        return true;
+    }
     return Fail("cannot create " + path);
 }
 
 bool WriteAll(int fd, const Bytes& bytes, const std::string& what) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written == static_cast<ssize_t>(bytes.size())) return true;
+    if (written == static_cast<ssize_t>(bytes.size())) {
+        return true;
+    }
     return Fail("cannot write " + what);
 }
 
@@ -63,7 +73,7 @@ constexpr int WakeSignal = SIGUSR1;
 void IgnoreWake(int) {}
 
 void InstallWakeHandler() {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = IgnoreWake;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: the blocked call must return
@@ -71,7 +81,9 @@ void InstallWakeHandler() {
 }
 
 void JoinWaking(std::thread& thread) {
-    if (!thread.joinable()) return;
+    if (!thread.joinable()) {
+        return;
+    }
     // The thread may be just about to block again, so keep waking it until it
     // has seen the stop flag and left.
     const pthread_t handle = thread.native_handle();
@@ -102,20 +114,26 @@ FfsGadget::FfsGadget(const GadgetOptions& options, ConfigPort& port)
         function.functionDir = gadgetDir_ + "/functions/ffs." + function.instance;
         function.linkPath = gadgetDir_ + "/configs/c.1/ffs." + function.instance;
         function.mountDir = options_.ffsDir + "/" + function.instance;
-        if (function.iface->kind == GadgetInterfaceKind::Config) configFunction_ = &function;
+        if (function.iface->kind == GadgetInterfaceKind::Config) {
+            configFunction_ = &function;
+        }
     }
 }
 
 FfsGadget::~FfsGadget() { Stop(); }
 
 std::string FfsGadget::Udc() const {
-    if (!options_.udc.empty()) return options_.udc;
+    if (!options_.udc.empty()) {
+        return options_.udc;
+    }
     // The first by name: directory order says nothing (dummy_hcd num=2 gives
     // dummy_udc.0 and dummy_udc.1).
     std::string name;
     if (DIR* dir = ::opendir("/sys/class/udc")) {
         while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] != '.' && (name.empty() || entry->d_name < name)) name = entry->d_name;
+            if (entry->d_name[0] != '.' && (name.empty() || entry->d_name < name)) {
+                name = entry->d_name;
+            }
         }
         ::closedir(dir);
     }
@@ -123,18 +141,19 @@ std::string FfsGadget::Udc() const {
 }
 
 bool FfsGadget::BuildGadgetTree() {
-    struct stat info{};
+    struct stat info {};
     if (::stat(gadgetDir_.c_str(), &info) == 0) {
         Log(gadgetDir_ + " already exists; is another instance running?");
         return false;
     }
-    if (!MakeDir(gadgetDir_)) return false;
+    if (!MakeDir(gadgetDir_)) {
+        return false;
+    }
     gadgetMade_ = true;
     return WriteText(gadgetDir_ + "/idVendor", "0x" + Hex(DeviceVendorId, 4)) &&
            WriteText(gadgetDir_ + "/idProduct", "0x" + Hex(DeviceProductId, 4)) &&
            WriteText(gadgetDir_ + "/bcdDevice", "0x" + Hex(options_.version, 4)) &&
-           WriteText(gadgetDir_ + "/bcdUSB", "0x0200") &&
-           MakeDir(gadgetDir_ + "/strings/0x409") &&
+           WriteText(gadgetDir_ + "/bcdUSB", "0x0200") && MakeDir(gadgetDir_ + "/strings/0x409") &&
            WriteText(gadgetDir_ + "/strings/0x409/manufacturer", "Virtual") &&
            WriteText(gadgetDir_ + "/strings/0x409/product", "OB310") &&
            WriteText(gadgetDir_ + "/strings/0x409/serialnumber", Hex(options_.serial, 8)) &&
@@ -146,17 +165,23 @@ bool FfsGadget::BuildGadgetTree() {
 
 bool FfsGadget::AddFunction(Function& function) {
     const std::string& instance = function.instance;
-    if (!MakeDir(function.functionDir) || !MakeDir(function.mountDir)) return false;
+    if (!MakeDir(function.functionDir) || !MakeDir(function.mountDir)) {
+        return false;
+    }
     // The mount source names the FunctionFS instance made by the mkdir above.
     if (::mount(instance.c_str(), function.mountDir.c_str(), "functionfs", 0, nullptr) != 0) {
         return Fail("cannot mount functionfs " + instance);
     }
     function.mounted = true;
     function.ep0 = ::open((function.mountDir + "/ep0").c_str(), O_RDWR);
-    if (function.ep0 < 0) return Fail("cannot open ep0 of " + instance);
+    if (function.ep0 < 0) {
+        return Fail("cannot open ep0 of " + instance);
+    }
     const Bytes report = GadgetReportDescriptor(function.iface->kind);
-    if (!WriteAll(function.ep0, FunctionFsDescriptors(report.size()), "descriptors of " + instance) ||
-        !WriteAll(function.ep0, FunctionFsStrings(function.iface->name), "strings of " + instance)) {
+    if (!WriteAll(function.ep0, FunctionFsDescriptors(report.size()),
+                  "descriptors of " + instance) ||
+        !WriteAll(function.ep0, FunctionFsStrings(function.iface->name),
+                  "strings of " + instance)) {
         return false;
     }
     // Linking in interface order fixes the interface numbers.
@@ -215,21 +240,29 @@ bool FfsGadget::Start() {
 
 void FfsGadget::ServeControl(int signalFd) {
     std::vector<pollfd> fds;
-    for (const Function& function : functions_) fds.push_back({function.ep0, POLLIN, 0});
+    for (const Function& function : functions_) {
+        fds.push_back({function.ep0, POLLIN, 0});
+    }
     fds.push_back({signalFd, POLLIN, 0});
     for (;;) {
         if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR) {
+                continue;
+            }
             Fail("poll");
             return;
         }
-        if (fds.back().revents != 0) return;
+        if (fds.back().revents != 0) {
+            return;
+        }
         for (std::size_t i = 0; i < functions_.size(); ++i) {
             if (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) {
                 Log("ep0 of " + functions_[i].iface->instance + " failed");
                 return;
             }
-            if (fds[i].revents & POLLIN) HandleEvent(functions_[i]);
+            if (fds[i].revents & POLLIN) {
+                HandleEvent(functions_[i]);
+            }
         }
     }
 }
@@ -237,8 +270,10 @@ void FfsGadget::ServeControl(int signalFd) {
 void FfsGadget::HandleEvent(Function& function) {
     usb_functionfs_event event{};
     const ssize_t got = ::read(function.ep0, &event, sizeof event);
-    if (got != static_cast<ssize_t>(sizeof event)) return;
-    static const char* const names[] = {"bind", "unbind", "enable", "disable",
+    if (got != static_cast<ssize_t>(sizeof event)) {
+        return;
+    }
+    static const char* const names[] = {"bind",  "unbind",  "enable", "disable",
                                         "setup", "suspend", "resume"};
     if (event.type == FUNCTIONFS_SETUP) {
         ControlSetup setup;
@@ -274,9 +309,7 @@ void FfsGadget::HandleSetup(Function& function, const ControlSetup& setup) {
             [[maybe_unused]] const ssize_t ignored = ::write(function.ep0, nullptr, 0);
         }
         break;
-    case ControlAnswer::Kind::SendData:
-        WriteAll(function.ep0, answer.data, "control data");
-        break;
+    case ControlAnswer::Kind::SendData: WriteAll(function.ep0, answer.data, "control data"); break;
     case ControlAnswer::Kind::Acknowledge: {
         [[maybe_unused]] const ssize_t ignored = ::read(function.ep0, nullptr, 0);
         break;
@@ -303,12 +336,16 @@ void FfsGadget::ReadOutReports(Function& function) {
             // EINTR: woken to stop; ESHUTDOWN: the host side went away, and
             // the next read waits until the function is enabled again.
             if (errno != EINTR && errno != ESHUTDOWN) {
-                if (options_.verbose) Fail(function.iface->instance + " OUT endpoint");
+                if (options_.verbose) {
+                    Fail(function.iface->instance + " OUT endpoint");
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             continue;
         }
-        if (&function != configFunction_) continue;  // the other interfaces take no requests
+        if (&function != configFunction_) {
+            continue;  // the other interfaces take no requests
+        }
         if (auto reply = port_.Answer(buffer, static_cast<std::size_t>(got))) {
             QueueReply(function, *reply);
         } else if (options_.verbose) {
@@ -342,14 +379,18 @@ void FfsGadget::WriteReplies() {
         {
             std::unique_lock lock(replyMutex_);
             replyReady_.wait(lock, [this] { return stopping_.load() || !replies_.empty(); });
-            if (stopping_.load()) return;
+            if (stopping_.load()) {
+                return;
+            }
             reply = std::move(replies_.front());
             replies_.pop_front();
         }
         // Completes once the host has taken the report off the interrupt IN
         // endpoint; a short reply goes out as one short packet.
         while (!stopping_.load()) {
-            if (::write(configFunction_->epIn, reply.data(), reply.size()) >= 0) break;
+            if (::write(configFunction_->epIn, reply.data(), reply.size()) >= 0) {
+                break;
+            }
             if (errno != EINTR && errno != ESHUTDOWN) {
                 Fail("config IN endpoint");
                 break;
@@ -362,7 +403,9 @@ void FfsGadget::StopThreads() {
     stopping_ = true;
     replyReady_.notify_all();
     JoinWaking(replyWriter_);
-    for (Function& function : functions_) JoinWaking(function.outReader);
+    for (Function& function : functions_) {
+        JoinWaking(function.outReader);
+    }
 }
 
 void FfsGadget::Stop() {
@@ -373,19 +416,28 @@ void FfsGadget::Stop() {
     StopThreads();
     for (Function& function : functions_) {
         for (int* fd : {&function.epIn, &function.epOut, &function.ep0}) {
-            if (*fd >= 0) ::close(*fd);
+            if (*fd >= 0) {
+                ::close(*fd);
+            }
             *fd = -1;
         }
-        if (function.linked && ::unlink(function.linkPath.c_str()) == 0) function.linked = false;
-        if (function.mounted && ::umount(function.mountDir.c_str()) == 0) function.mounted = false;
+        if (function.linked && ::unlink(function.linkPath.c_str()) == 0) {
+            function.linked = false;
+        }
+        if (function.mounted && ::umount(function.mountDir.c_str()) == 0) {
+            function.mounted = false;
+        }
         ::rmdir(function.mountDir.c_str());
         ::rmdir(function.functionDir.c_str());
     }
     if (gadgetMade_) {
-        for (const char* dir : {"/configs/c.1/strings/0x409", "/configs/c.1", "/strings/0x409", ""}) {
+        for (const char* dir :
+             {"/configs/c.1/strings/0x409", "/configs/c.1", "/strings/0x409", ""}) {
             ::rmdir((gadgetDir_ + dir).c_str());
         }
         gadgetMade_ = false;
     }
     ::rmdir(options_.ffsDir.c_str());
 }
+
+}  // namespace ob310

@@ -15,6 +15,8 @@
 #include "linux-vm/gadget_control.h"
 #include "linux-vm/gadget_options.h"
 
+namespace ob310 {
+
 class FfsGadget {
 public:
     FfsGadget(const GadgetOptions& options, ConfigPort& port);
@@ -76,3 +78,5 @@ private:
     std::deque<Bytes> replies_;
     Function* configFunction_ = nullptr;
 };
+
+}  // namespace ob310

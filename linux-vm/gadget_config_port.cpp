@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ob310 {
+
 ConfigPort::ConfigPort(Ob310Model& model, unsigned silentRequest, unsigned leaveAt)
     : model_(model), silentRequest_(silentRequest), leaveAt_(leaveAt) {}
 
@@ -9,15 +11,19 @@ std::optional<Bytes> ConfigPort::Answer(const std::uint8_t* data, std::size_t le
     std::lock_guard lock(mutex_);
     ++requestsSeen_;
     // A lost request: the device takes the report and acts as if it never came.
-    if (requestsSeen_ == silentRequest_ || (leaveAt_ != 0 && requestsSeen_ >= leaveAt_)) return std::nullopt;
+    if (requestsSeen_ == silentRequest_ || (leaveAt_ != 0 && requestsSeen_ >= leaveAt_)) {
+        return std::nullopt;
+    }
 
     Report request{};
     const std::size_t dataBytes = std::min(length, request.size() - 1);
     std::copy_n(data, dataBytes, request.begin() + 1);
     Report reply{};
-    const std::size_t replyLength = std::min(model_.HandleReport(request.data(), dataBytes + 1, reply),
-                                             reply.size());
-    if (replyLength <= 1) return Bytes{};
+    const std::size_t replyLength =
+        std::min(model_.HandleReport(request.data(), dataBytes + 1, reply), reply.size());
+    if (replyLength <= 1) {
+        return Bytes{};
+    }
     return Bytes(reply.begin() + 1, reply.begin() + static_cast<std::ptrdiff_t>(replyLength));
 }
 
@@ -30,3 +36,5 @@ bool ConfigPort::Leaving() const {
     std::lock_guard lock(mutex_);
     return leaveAt_ != 0 && requestsSeen_ >= leaveAt_;
 }
+
+}  // namespace ob310

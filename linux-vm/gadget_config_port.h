@@ -10,6 +10,8 @@
 #include "linux-vm/gadget_descriptors.h"
 #include "simulator/ob310_model.h"
 
+namespace ob310 {
+
 class ConfigPort {
 public:
     // `silentRequest`: the number (from 1, counted from the start) of the one
@@ -34,3 +36,5 @@ private:
     mutable std::mutex mutex_;
     unsigned requestsSeen_ = 0;
 };
+
+}  // namespace ob310

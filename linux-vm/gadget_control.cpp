@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ob310 {
+
 namespace {
 
 constexpr std::uint8_t DirectionIn = 0x80;
@@ -15,7 +17,9 @@ ControlAnswer Stall() { return {}; }
 
 ControlAnswer Send(Bytes data, std::uint16_t wLength) {
     // The host asks for wLength bytes at most; a longer answer is cut.
-    if (data.size() > wLength) data.resize(wLength);
+    if (data.size() > wLength) {
+        data.resize(wLength);
+    }
     ControlAnswer answer;
     answer.kind = ControlAnswer::Kind::SendData;
     answer.data = std::move(data);
@@ -47,41 +51,50 @@ std::uint8_t HidControlState::IdleRate() const {
 ControlAnswer HidControlState::Answer(const ControlSetup& setup) {
     const bool in = (setup.requestType & DirectionIn) != 0;
     const std::uint8_t type = setup.requestType & TypeMask;
-    if ((setup.requestType & RecipientMask) != RecipientInterface) return Stall();
+    if ((setup.requestType & RecipientMask) != RecipientInterface) {
+        return Stall();
+    }
     const auto high = static_cast<std::uint8_t>(setup.value >> 8);
     const auto low = static_cast<std::uint8_t>(setup.value & 0xFF);
 
     if (type == TypeStandard && in && setup.request == UsbRequestGetDescriptor) {
-        if (high == HidDescriptorReport && low == 0) return Send(reportDescriptor_, setup.length);
+        if (high == HidDescriptorReport && low == 0) {
+            return Send(reportDescriptor_, setup.length);
+        }
         if (high == HidDescriptorHid && low == 0) {
             return Send(HidClassDescriptor(reportDescriptor_.size()), setup.length);
         }
         return Stall();
     }
-    if (type != TypeClass) return Stall();
+    if (type != TypeClass) {
+        return Stall();
+    }
 
     std::lock_guard lock(mutex_);
     if (in) {
         switch (setup.request) {
         case HidRequestGetReport:
             // Only input reports without an ID exist; give the last one sent.
-            if (high != HidReportTypeInput || low != 0 || lastInputReport_.empty()) return Stall();
+            if (high != HidReportTypeInput || low != 0 || lastInputReport_.empty()) {
+                return Stall();
+            }
             return Send(lastInputReport_, setup.length);
-        case HidRequestGetIdle:
-            return Send({idleRate_}, setup.length);
-        case HidRequestGetProtocol:
-            return Send({protocol_}, setup.length);
-        default:
-            return Stall();
+        case HidRequestGetIdle: return Send({idleRate_}, setup.length);
+        case HidRequestGetProtocol: return Send({protocol_}, setup.length);
+        default: return Stall();
         }
     }
     switch (setup.request) {
     case HidRequestSetIdle:
-        if (setup.length != 0) return Stall();
+        if (setup.length != 0) {
+            return Stall();
+        }
         idleRate_ = high;
         return Acknowledge();
     case HidRequestSetProtocol:
-        if (setup.length != 0 || setup.value > 1) return Stall();
+        if (setup.length != 0 || setup.value > 1) {
+            return Stall();
+        }
         protocol_ = low;
         return Acknowledge();
     case HidRequestSetReport: {
@@ -95,7 +108,8 @@ ControlAnswer HidControlState::Answer(const ControlSetup& setup) {
         answer.isOutputReport = true;
         return answer;
     }
-    default:
-        return Stall();
+    default: return Stall();
     }
 }
+
+}  // namespace ob310

@@ -7,6 +7,8 @@
 
 #include "linux-vm/gadget_descriptors.h"
 
+namespace ob310 {
+
 // The 8-byte SETUP packet, in host byte order.
 struct ControlSetup {
     std::uint8_t requestType = 0;
@@ -61,3 +63,5 @@ private:
     std::uint8_t idleRate_ = 0;  // HID default for non-keyboards: report on change only
     std::uint8_t protocol_ = 1;  // report protocol
 };
+
+}  // namespace ob310

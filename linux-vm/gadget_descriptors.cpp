@@ -1,5 +1,7 @@
 #include "linux-vm/gadget_descriptors.h"
 
+namespace ob310 {
+
 namespace {
 
 constexpr std::uint32_t FfsDescriptorsMagicV2 = 3;  // FUNCTIONFS_DESCRIPTORS_MAGIC_V2
@@ -55,6 +57,9 @@ const std::vector<GadgetInterface>& GadgetInterfaces() {
     return interfaces;
 }
 
+// The descriptors are laid out item by item, as the HID specification lists
+// them.
+// clang-format off
 Bytes GadgetReportDescriptor(GadgetInterfaceKind kind) {
     switch (kind) {
     case GadgetInterfaceKind::Keyboard:
@@ -114,6 +119,7 @@ Bytes GadgetReportDescriptor(GadgetInterfaceKind kind) {
         0xC0,
     };
 }
+// clang-format on
 
 Bytes HidClassDescriptor(std::size_t reportDescriptorLength) {
     Bytes out = {9, HidDescriptorHid, 0x11, 0x01, 0x00, 1, HidDescriptorReport};
@@ -149,3 +155,5 @@ Bytes FunctionFsStrings(const std::string& interfaceName) {
     SetLe32(out, 4, static_cast<std::uint32_t>(out.size()));
     return out;
 }
+
+}  // namespace ob310

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace ob310 {
+
 using Bytes = std::vector<std::uint8_t>;
 
 // Reports of every interface carry no report ID; the configuration
@@ -48,3 +50,5 @@ Bytes FunctionFsDescriptors(std::size_t reportDescriptorLength);
 // What it writes second: one string (the iInterface string, index 1) in US
 // English.
 Bytes FunctionFsStrings(const std::string& interfaceName);
+
+}  // namespace ob310

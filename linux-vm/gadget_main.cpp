@@ -14,6 +14,8 @@
 #include "linux-vm/gadget_options.h"
 #include "simulator/ob310_model.h"
 
+using namespace ob310;
+
 int main(int argc, char** argv) {
     std::string error;
     const auto options = ParseGadgetOptions(std::vector<std::string>(argv + 1, argv + argc), error);
@@ -45,7 +47,9 @@ int main(int argc, char** argv) {
     model.state.pin = options->pin;
     ConfigPort port(model, options->silentRequest, options->leaveAt);
     FfsGadget gadget(*options, port);
-    if (!gadget.Start()) return 1;
+    if (!gadget.Start()) {
+        return 1;
+    }
     gadget.ServeControl(signalFd);
     gadget.Stop();
     std::printf("ob310_gadget: stopped after %u configuration requests\n", port.RequestsSeen());

@@ -5,6 +5,8 @@
 
 #include "simulator/ob310_model.h"
 
+namespace ob310 {
+
 const char* const GadgetUsage =
     "Usage: ob310_gadget [options]\n"
     "Presents a virtual OB310 to this machine's USB host side through\n"
@@ -26,18 +28,26 @@ namespace {
 
 template <typename T>
 bool ParseNumber(const std::string& text, int base, std::size_t maxDigits, T& out) {
-    if (text.empty() || text.size() > maxDigits) return false;
+    if (text.empty() || text.size() > maxDigits) {
+        return false;
+    }
     T value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (ec != std::errc{} || end != text.data() + text.size()) return false;
+    if (ec != std::errc{} || end != text.data() + text.size()) {
+        return false;
+    }
     out = value;
     return true;
 }
 
 bool ParsePin(const std::string& text, Pin& pin) {
-    if (text.size() != 2 * pin.size()) return false;
+    if (text.size() != 2 * pin.size()) {
+        return false;
+    }
     for (std::size_t i = 0; i < pin.size(); ++i) {
-        if (!ParseNumber(text.substr(2 * i, 2), 16, 2, pin[i])) return false;
+        if (!ParseNumber(text.substr(2 * i, 2), 16, 2, pin[i])) {
+            return false;
+        }
     }
     return true;
 }
@@ -87,8 +97,11 @@ std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& 
             options.ffsDir = value;
         } else if (option == "--name") {
             // FunctionFS takes instance names of up to 40 bytes.
-            ok = !value.empty() && value.size() <= 16 && value.find_first_of("/. ") == std::string::npos;
-            if (ok) options.gadgetName = value;
+            ok = !value.empty() && value.size() <= 16 &&
+                 value.find_first_of("/. ") == std::string::npos;
+            if (ok) {
+                options.gadgetName = value;
+            }
         } else {
             error = "unknown option " + option;
             return std::nullopt;
@@ -100,3 +113,5 @@ std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& 
     }
     return options;
 }
+
+}  // namespace ob310

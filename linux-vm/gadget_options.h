@@ -8,6 +8,8 @@
 
 #include "protocol/pin.h"
 
+namespace ob310 {
+
 struct GadgetOptions {
     std::uint16_t version = 0;  // bcdDevice, and the model's version number
     std::uint32_t serial = 0;
@@ -29,3 +31,5 @@ extern const char* const GadgetUsage;
 // that does not parse.
 std::optional<GadgetOptions> ParseGadgetOptions(const std::vector<std::string>& args,
                                                 std::string& error);
+
+}  // namespace ob310

@@ -47,9 +47,13 @@ std::vector<Node> FindNodes() {
         std::ifstream uevent(device / "uevent");
         bool match = false;
         for (std::string line; std::getline(uevent, line);) {
-            if (line == "HID_ID=0003:00001209:0000B310") match = true;
+            if (line == "HID_ID=0003:00001209:0000B310") {
+                match = true;
+            }
         }
-        if (!match) continue;
+        if (!match) {
+            continue;
+        }
         nodes.push_back({entry.path().filename().string(), ReadLine(device / ".." / "interface"),
                          ReadLine(device / ".." / ".." / "bcdDevice")});
     }
@@ -71,8 +75,8 @@ int List() {
 
 int Time(int count) {
     const auto nodes = FindNodes();
-    const auto config = std::find_if(nodes.begin(), nodes.end(),
-                                     [](const Node& n) { return n.interface == "ConfigInterface"; });
+    const auto config = std::find_if(
+        nodes.begin(), nodes.end(), [](const Node& n) { return n.interface == "ConfigInterface"; });
     if (config == nodes.end()) {
         std::printf("no ConfigInterface node\n");
         return 1;
@@ -108,10 +112,13 @@ int Time(int count) {
     ::close(fd);
     std::sort(micros.begin(), micros.end());
     double sum = 0;
-    for (double m : micros) sum += m;
-    std::printf("round trip over %d exchanges: average %.0f us, median %.0f us, min %.0f us, "
-                "max %.0f us\n",
-                count, sum / count, micros[micros.size() / 2], micros.front(), micros.back());
+    for (double m : micros) {
+        sum += m;
+    }
+    std::printf(
+        "round trip over %d exchanges: average %.0f us, median %.0f us, min %.0f us, "
+        "max %.0f us\n",
+        count, sum / count, micros[micros.size() / 2], micros.front(), micros.back());
     return 0;
 }
 
@@ -126,7 +133,8 @@ int Run(int count, char** command) {
             ::_exit(127);
         }
         int status = 0;
-        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
             std::printf("run %d of %s failed\n", i + 1, command[0]);
             return 1;
         }
@@ -140,9 +148,15 @@ int Run(int count, char** command) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "--list") return List();
-    if (mode == "--time" && argc > 2 && std::atoi(argv[2]) > 0) return Time(std::atoi(argv[2]));
-    if (mode == "--run" && argc > 3 && std::atoi(argv[2]) > 0) return Run(std::atoi(argv[2]), argv + 3);
+    if (mode == "--list") {
+        return List();
+    }
+    if (mode == "--time" && argc > 2 && std::atoi(argv[2]) > 0) {
+        return Time(std::atoi(argv[2]));
+    }
+    if (mode == "--run" && argc > 3 && std::atoi(argv[2]) > 0) {
+        return Run(std::atoi(argv[2]), argv + 3);
+    }
     std::printf("Usage: ob310_usb_probe --list | --time N | --run N CMD [ARG...]\n");
     return 2;
 }

@@ -1,33 +1,31 @@
-// Standard output, the tool's only console stream. Every write is flushed.
+// Where console lines go. Lower layers that have a line to show write it
+// through a sink their caller gives them; only the programs' entry points
+// connect a sink to standard output (cli/standard_output.h).
 #pragma once
 
 #include <string>
 #include <string_view>
 
-// Writes `text` to standard output and flushes. Line ends are written as "\n";
-// on Windows the runtime's text mode turns them into CR LF. Output that cannot
-// be written (a closed pipe) is dropped: the console never decides a run.
-void ConsoleWrite(std::string_view text);
-void ConsoleWriteLine(std::string_view text);
+namespace ob310 {
 
-// Called first by the programs. On a Windows console, switches on ANSI escape
-// processing so error lines are red. On POSIX, ignores SIGPIPE and SIGXFSZ so
-// a closed standard output only loses output and a file size limit only fails
-// the write, and opens descriptors 0 to 2 on /dev/null when they are closed.
-// Runs before the program opens anything.
-void PrepareConsole();
-
-// While alive, console output is appended to a string instead of stdout.
-class ConsoleCapture {
+class OutputSink {
 public:
-    ConsoleCapture();
-    ~ConsoleCapture();
-    ConsoleCapture(const ConsoleCapture&) = delete;
-    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+    virtual ~OutputSink() = default;
+    // Writes `text` as it is; line ends are "\n".
+    virtual void Write(std::string_view text) = 0;
+    // Writes `text` and "\n" in one write.
+    void WriteLine(std::string_view text);
+};
+
+// A sink that keeps what is written as text (tests, benchmarks, the fuzzer).
+class ConsoleCapture : public OutputSink {
+public:
+    void Write(std::string_view text) override { text_.append(text); }
     const std::string& Text() const { return text_; }
     void Clear() { text_.clear(); }
 
 private:
     std::string text_;
-    std::string* previous_;
 };
+
+}  // namespace ob310

@@ -1,5 +1,7 @@
 #include "output/exit_code.h"
 
+namespace ob310 {
+
 int ProcessExitStatus(std::int32_t exitCode) {
 #ifdef _WIN32
     return exitCode;
@@ -7,3 +9,5 @@ int ProcessExitStatus(std::int32_t exitCode) {
     return exitCode > 255 ? 255 : exitCode;
 #endif
 }
+
+}  // namespace ob310

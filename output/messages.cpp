@@ -5,22 +5,19 @@
 #include <cstdio>
 #include <thread>
 
-#include "output/console.h"
 #include "output/native_text.h"
-#include "output/settings.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 #endif
 
-Settings settings;
-CLogFile logFile;
+namespace ob310 {
 
 namespace {
 
@@ -33,15 +30,15 @@ std::string CodeSuffix(std::uint16_t code) {
 
 }  // namespace
 
-void PrintError(const std::string& text, std::uint16_t code) {
-    ConsoleWriteLine("\x1b[31m" + text + CodeSuffix(code) + "\x1b[0m");
+void PrintError(OutputSink& console, const std::string& text, std::uint16_t code) {
+    console.WriteLine("\x1b[31m" + text + CodeSuffix(code) + "\x1b[0m");
 }
 
-void PrintVerbose(const std::string& text) {
-    if (!settings.verboseMode) {
+void PrintVerbose(OutputSink& console, bool verboseMode, const std::string& text) {
+    if (!verboseMode) {
         return;
     }
-    ConsoleWriteLine(text + CodeSuffix(0));
+    console.WriteLine(text + CodeSuffix(0));
 }
 
 std::string FormatLogTimeStamp(std::time_t when) {
@@ -60,8 +57,8 @@ std::string FormatLogTimeStamp(std::time_t when) {
     return std::string(text.data(), length);
 }
 
-bool WriteLogLine(const std::string& text) {
-    if (!settings.logRequested || text.empty() || !logFile.IsOpen()) {
+bool WriteLogLine(CLogFile& logFile, bool logRequested, const std::string& text) {
+    if (!logRequested || text.empty() || !logFile.IsNamed()) {
         return true;
     }
     return logFile.WriteLine(FormatLogTimeStamp(std::time(nullptr)) + ": " + text);
@@ -85,7 +82,8 @@ OVERLAPPED LockByte() {
 
 LockResult TryLock(std::intptr_t file) {
     OVERLAPPED byte = LockByte();
-    if (LockFileEx(Handle(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &byte) != 0) {
+    if (LockFileEx(Handle(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                   &byte) != 0) {
         return LockResult::Taken;
     }
     return GetLastError() == ERROR_LOCK_VIOLATION ? LockResult::Busy : LockResult::Unsupported;
@@ -105,7 +103,8 @@ long long FileSize(std::intptr_t file) {
 // (with it, writes would no longer go to the end by themselves): a second
 // handle on the same file asks for it only here.
 bool TruncateTo(std::intptr_t file, long long size) {
-    const HANDLE writer = ReOpenFile(Handle(file), FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+    const HANDLE writer =
+        ReOpenFile(Handle(file), FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
     if (writer == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -181,7 +180,8 @@ bool TakeLock(std::intptr_t file, int waitMs, bool& locked) {
 // line alone is cut off again, under the lock only (without it another
 // station's line may follow); anything else there (bytes of a writer that
 // does not take the lock) is ended with CR LF.
-void LeaveNoFragment(std::intptr_t file, long long start, std::size_t lineSize, bool locked, LogWriteCall write) {
+void LeaveNoFragment(std::intptr_t file, long long start, std::size_t lineSize, bool locked,
+                     LogWriteCall write) {
     const long long end = FileSize(file);
     if (start < 0 || end <= start) {
         return;
@@ -208,7 +208,8 @@ std::size_t SystemLogWrite(std::intptr_t file, const char* data, std::size_t siz
 #endif
 }
 
-bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs, LogWriteCall write) {
+bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs,
+                   LogWriteCall write) {
     // The append alone puts a line at the end in one piece (Windows: except
     // under Wine, which emulates it with a seek and a write); the lock adds
     // that no station writes while another one takes back a part of its line.
@@ -231,9 +232,9 @@ bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs,
 
 CLogFile::~CLogFile() { Close(); }
 
-bool CLogFile::LogfileOpen(std::string name) {
+bool CLogFile::LogfileOpen(std::string name, OutputSink& console) {
     if (name.empty()) {
-        ConsoleWriteLine("\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m");
+        console.WriteLine("\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m");
         return false;
     }
     // A second name replaces the first: close the first file so the result
@@ -245,25 +246,25 @@ bool CLogFile::LogfileOpen(std::string name) {
     // to the end of the file at the moment it happens. FILE_READ_DATA because
     // Windows grants the lock of AppendLogLine only to a handle with read or
     // write access. Not shared for deleting: the log cannot vanish under a run.
-    const HANDLE handle = CreateFileW(WideFromUtf8(fileName).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(
+        WideFromUtf8(fileName).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     file = handle == INVALID_HANDLE_VALUE ? ClosedFile : reinterpret_cast<std::intptr_t>(handle);
 #else
     // Opened without blocking: a FIFO that nobody reads fails (ENXIO) rather
     // than holding the run; the writes themselves block as usual.
-    const int descriptor = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    const int descriptor =
+        open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (descriptor >= 0) {
         fcntl(descriptor, F_SETFL, O_APPEND);
     }
     file = descriptor < 0 ? ClosedFile : descriptor;
 #endif
-    isOpen = true;
     return true;
 }
 
 bool CLogFile::WriteLine(const std::string& line) {
-    return IsUsable() && AppendLogLine(file, line + "\r\n", lockWaitMs, writeCall);
+    return IsOpen() && AppendLogLine(file, line + "\r\n", lockWaitMs, writeCall);
 }
 
 bool CLogFile::Close() {
@@ -279,10 +280,4 @@ bool CLogFile::Close() {
     return closed;
 }
 
-void CLogFile::Reset() {
-    Close();
-    fileName.clear();
-    isOpen = false;
-    lockWaitMs = LogLockWaitMs;
-    writeCall = SystemLogWrite;
-}
+}  // namespace ob310

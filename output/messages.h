@@ -6,17 +6,24 @@
 #include <ctime>
 #include <string>
 
+#include "output/console.h"
+
+namespace ob310 {
+
 // Writes ESC "[31m", text, ". Code=0x", the code as four lower-case hex digits,
-// ESC "[0m" and a line end. Always written.
-void PrintError(const std::string& text, std::uint16_t code);
+// ESC "[0m" and a line end to `console`. Always written.
+void PrintError(OutputSink& console, const std::string& text, std::uint16_t code);
 
-// Writes text, ". Code=0x0000" and a line end, only in verbose mode.
-void PrintVerbose(const std::string& text);
+// Writes text, ". Code=0x0000" and a line end to `console`, only in verbose
+// mode.
+void PrintVerbose(OutputSink& console, bool verboseMode, const std::string& text);
 
-// Appends "<dd.mm.yyyy HH:MM:SS>: text" CR LF to the log file when logging is
-// on, the text is not empty and the log is open. Returns false only when such
-// a line was due and could not be written.
-bool WriteLogLine(const std::string& text);
+class CLogFile;
+
+// Appends "<dd.mm.yyyy HH:MM:SS>: text" CR LF to `logFile` when logging is
+// on, the text is not empty and a log file was named. Returns false only when
+// such a line was due and could not be written.
+bool WriteLogLine(CLogFile& logFile, bool logRequested, const std::string& text);
 
 // "%d.%m.%Y %H:%M:%S" of `when` in local time; empty when formatting fails.
 std::string FormatLogTimeStamp(std::time_t when);
@@ -34,9 +41,10 @@ std::size_t SystemLogWrite(std::intptr_t file, const char* data, std::size_t siz
 // it to stable storage. True only when the whole line is there. A line the
 // system takes only in part leaves nothing that can join the next record: the
 // part is taken back when nothing came after it, else it is ended with CR LF.
-bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs, LogWriteCall write);
+bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs,
+                   LogWriteCall write);
 
-// The log file. One process-wide instance, `logFile`. It is opened for
+// The log file of a run (the run context's `logFile`). It is opened for
 // appending only (POSIX O_APPEND; Windows FILE_APPEND_DATA without
 // FILE_WRITE_DATA), without blocking (a FIFO nobody reads fails to open),
 // shared for reading and writing, and every line goes out in one write under
@@ -49,20 +57,21 @@ public:
     virtual ~CLogFile();
 
     // Opens `fileName` (UTF-8) for appending, created when missing. An empty
-    // name prints the red "Error: LogfileOpen - No filename specified." line
-    // and returns false. A log already open is closed first, so the last name
-    // wins.
-    bool LogfileOpen(std::string fileName);
-    // True when the file is open.
-    bool IsUsable() const { return file != ClosedFile; }
-    bool IsOpen() const { return isOpen; }
+    // name writes the red "Error: LogfileOpen - No filename specified." line
+    // to `console` and returns false. A log already open is closed first, so
+    // the last name wins. True when a name was taken, even when the file
+    // could not be opened (then IsNamed() but not IsOpen()).
+    bool LogfileOpen(std::string fileName, OutputSink& console);
+    // True while the file is open for writing.
+    bool IsOpen() const { return file != ClosedFile; }
+    // True once a name was taken: from then on a due line that cannot be
+    // written (the file never opened, or already closed) is a lost line.
+    bool IsNamed() const { return !fileName.empty(); }
     // Appends one line and CR LF, on stable storage when it returns true.
     bool WriteLine(const std::string& line);
     // False when the system reports an error on closing (a delayed write
     // error of a network share): the last line may not have reached the file.
     bool Close();
-    // Back to the state at process start (file closed, no name).
-    void Reset();
 
     std::string fileName;
     // How WriteLine waits and writes; tests put a shorter wait or a full disk here.
@@ -72,7 +81,6 @@ public:
 private:
     static constexpr std::intptr_t ClosedFile = -1;
     std::intptr_t file = ClosedFile;  // a POSIX descriptor or a Windows HANDLE
-    bool isOpen = false;
 };
 
-extern CLogFile logFile;
+}  // namespace ob310

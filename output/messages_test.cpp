@@ -2,22 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include "output/console.h"
-#include "output/settings.h"
 #include "tests/support/temp_dir.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
+namespace ob310 {
 TEST(Messages, ErrorLinesAlwaysVerboseLinesOnlyInVerboseModeAndTimeStamps) {
     ConsoleCapture console;
     for (bool verbose : {false, true}) {
-        settings.verboseMode = verbose;
-        PrintError("x", 0xABCD);
-        PrintVerbose("Success: Write complete");
+        PrintError(console, "x", 0xABCD);
+        PrintVerbose(console, verbose, "Success: Write complete");
     }
-    settings = Settings{};
     EXPECT_EQ(console.Text(), "\x1b[31mx. Code=0xabcd\x1b[0m\n\x1b[31mx. Code=0xabcd\x1b[0m\nSuccess: Write complete. Code=0x0000\n");
     std::tm local{};  // the log's time stamp: day, month, year, 24-hour clock
     local.tm_year = 2027 - 1900, local.tm_mday = 9, local.tm_hour = 18, local.tm_min = 5, local.tm_isdst = -1;
@@ -30,27 +27,23 @@ TEST(Messages, LogFileAppendsDueLinesAndReportsLostOnes) {
     TempDir dir;
     WriteFileBytes(dir.File("run.log"), "earlier\r\n");
     ConsoleCapture console;
-    settings.logRequested = true;
-    EXPECT_TRUE(WriteLogLine("never opened"));
-    ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log")));
+    CLogFile logFile, missing;
+    EXPECT_TRUE(WriteLogLine(logFile, true, "never opened"));
+    ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log"), console));
 #ifdef _WIN32
     // Not shared for deleting: the record cannot go with the file while a run has it open.
     EXPECT_FALSE(DeleteFileW(dir.Path().wstring().append(L"\\run.log").c_str()));
 #endif
-    EXPECT_FALSE(logFile.LogfileOpen(""));
+    EXPECT_FALSE(logFile.LogfileOpen("", console));
     EXPECT_EQ(console.Text(), "\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m\n");
-    EXPECT_TRUE(WriteLogLine(""));
+    EXPECT_TRUE(WriteLogLine(logFile, true, ""));
     const std::string stamp = FormatLogTimeStamp(std::time(nullptr));
-    EXPECT_TRUE(WriteLogLine("CMD=erase;STATE=success;;"));
-    settings.logRequested = false;
-    EXPECT_TRUE(WriteLogLine("logging off"));
+    EXPECT_TRUE(WriteLogLine(logFile, true, "CMD=erase;STATE=success;;"));
+    EXPECT_TRUE(WriteLogLine(logFile, false, "logging off"));
     const std::string log = ReadFileBytes(dir.File("run.log"));
     EXPECT_EQ(log.substr(0, 20) + log.substr(28), std::string("earlier\r\n") + stamp.substr(0, 11) + ": CMD=erase;STATE=success;;\r\n");
-    settings.logRequested = true;
-    ASSERT_TRUE(logFile.LogfileOpen(dir.File("missing_folder/run.log")));
-    EXPECT_FALSE(WriteLogLine("CMD=write;"));
-    settings = Settings{};
-    logFile.Reset();
+    ASSERT_TRUE(missing.LogfileOpen(dir.File("missing_folder/run.log"), console));
+    EXPECT_FALSE(WriteLogLine(missing, true, "CMD=write;"));
 }
 
 namespace {
@@ -69,18 +62,20 @@ std::size_t FullDiskWrite(std::intptr_t file, const char* data, std::size_t size
 // station's line could join; a whole line counts.
 TEST(Messages, LineThatDoesNotFitLeavesNoFragment) {
     TempDir dir;
+    ConsoleCapture console;
     const std::string record = "CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=t.ob310;";
     const std::size_t lineSize = 21 + record.size() + 2;
-    settings.logRequested = true;
     for (const std::size_t space : {std::size_t{0}, std::size_t{40}, lineSize - 1, lineSize}) {
         WriteFileBytes(dir.File("run.log"), "earlier\r\n");
-        ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log")));
-        logFile.writeCall = FullDiskWrite;
-        spaceLeft = space;
-        EXPECT_EQ(WriteLogLine(record), space == lineSize) << space;
-        logFile.Reset();
+        {
+            CLogFile logFile;
+            ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log"), console));
+            logFile.writeCall = FullDiskWrite;
+            spaceLeft = space;
+            EXPECT_EQ(WriteLogLine(logFile, true, record), space == lineSize) << space;
+        }
         const std::string log = ReadFileBytes(dir.File("run.log"));
         EXPECT_EQ(log.size() > 9 ? log.substr(0, 9) + log.substr(28) : log, "earlier\r\n" + (space == lineSize ? ": " + record + "\r\n" : "")) << space;
     }
-    settings = Settings{};
 }
+}  // namespace ob310

@@ -2,8 +2,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// after windows.h, whose types it uses
 #include <shellapi.h>
 #endif
+
+namespace ob310 {
 
 ProgramArguments::ProgramArguments(int argc, char** argv) {
 #ifdef _WIN32
@@ -48,3 +51,5 @@ std::wstring WideFromUtf8(std::string_view text) {
     return wide;
 }
 #endif
+
+}  // namespace ob310

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace ob310 {
+
 // The program's arguments, argv[0] first. POSIX: argv as given. Windows: the
 // UTF-16 command line converted to UTF-8 (the runtime's narrow argv holds
 // only what the ANSI code page can show, "?" for the rest).
@@ -29,3 +31,5 @@ std::wstring WideFromUtf8(std::string_view text);
 // UTF-16 from the system (a NUL-terminated text) to UTF-8.
 std::string Utf8FromWide(const wchar_t* text);
 #endif
+
+}  // namespace ob310

@@ -34,6 +34,8 @@
 
 #include "platform/hid_report_descriptor.h"
 
+namespace ob310 {
+
 namespace {
 
 // Larger than any sysfs text attribute and than HID_MAX_DESCRIPTOR_SIZE.
@@ -41,21 +43,29 @@ constexpr std::size_t MaxSysfsFileBytes = 65536;
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) {
+        return std::nullopt;
+    }
     std::string text;
     char chunk[4096];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n < 0) {
             ::close(fd);
             return std::nullopt;
         }
-        if (n == 0 || text.size() + static_cast<std::size_t>(n) > MaxSysfsFileBytes) break;
+        if (n == 0 || text.size() + static_cast<std::size_t>(n) > MaxSysfsFileBytes) {
+            break;
+        }
         text.append(chunk, static_cast<std::size_t>(n));
         // A short read is the end of the file (sysfs hands over an attribute
         // in one read); it saves a system call per file.
-        if (static_cast<std::size_t>(n) < sizeof chunk) break;
+        if (static_cast<std::size_t>(n) < sizeof chunk) {
+            break;
+        }
     }
     ::close(fd);
     return text;
@@ -64,7 +74,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 // A sysfs text attribute without its line end.
 std::optional<std::string> ReadAttribute(const std::string& path) {
     auto text = ReadWholeFile(path);
-    if (text && !text->empty() && text->back() == '\n') text->pop_back();
+    if (text && !text->empty() && text->back() == '\n') {
+        text->pop_back();
+    }
     return text;
 }
 
@@ -73,7 +85,9 @@ std::optional<std::string> UeventValue(const std::string& uevent, std::string_vi
     std::size_t start = 0;
     while (start < uevent.size()) {
         std::size_t end = uevent.find('\n', start);
-        if (end == std::string::npos) end = uevent.size();
+        if (end == std::string::npos) {
+            end = uevent.size();
+        }
         const std::string_view line(uevent.data() + start, end - start);
         if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=')
             return std::string(line.substr(key.size() + 1));
@@ -83,7 +97,9 @@ std::optional<std::string> UeventValue(const std::string& uevent, std::string_vi
 }
 
 bool ParseHex(std::string_view text, std::uint32_t& value) {
-    if (text.empty()) return false;
+    if (text.empty()) {
+        return false;
+    }
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
     return error == std::errc() && end == text.data() + text.size();
 }
@@ -137,20 +153,34 @@ bool NaturalLess(std::string_view a, std::string_view b) {
     std::size_t j = 0;
     while (i < a.size() && j < b.size()) {
         if (!isDigit(a[i]) || !isDigit(b[j])) {
-            if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+            if (a[i] != b[j]) {
+                return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+            }
             ++i, ++j;
             continue;
         }
         std::size_t endA = i;
         std::size_t endB = j;
-        while (endA < a.size() && isDigit(a[endA])) ++endA;
-        while (endB < b.size() && isDigit(b[endB])) ++endB;
-        while (i + 1 < endA && a[i] == '0') ++i;
-        while (j + 1 < endB && b[j] == '0') ++j;
+        while (endA < a.size() && isDigit(a[endA])) {
+            ++endA;
+        }
+        while (endB < b.size() && isDigit(b[endB])) {
+            ++endB;
+        }
+        while (i + 1 < endA && a[i] == '0') {
+            ++i;
+        }
+        while (j + 1 < endB && b[j] == '0') {
+            ++j;
+        }
         const std::string_view x = a.substr(i, endA - i);
         const std::string_view y = b.substr(j, endB - j);
-        if (x.size() != y.size()) return x.size() < y.size();
-        if (x != y) return x < y;
+        if (x.size() != y.size()) {
+            return x.size() < y.size();
+        }
+        if (x != y) {
+            return x < y;
+        }
         i = endA, j = endB;
     }
     return a.size() - i < b.size() - j;
@@ -158,8 +188,11 @@ bool NaturalLess(std::string_view a, std::string_view b) {
 
 HidReportDescriptorInfo ReadDescriptor(const std::string& sysDir) {
     const auto bytes = ReadWholeFile(sysDir + "/device/report_descriptor");
-    if (!bytes) return {};
-    return ParseReportDescriptor(std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
+    if (!bytes) {
+        return {};
+    }
+    return ParseReportDescriptor(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
 }
 
 // Where a node sits: the USB device it belongs to and its interface number
@@ -177,9 +210,13 @@ struct NodePlace {
 std::string FollowLink(const std::string& path) {
     char target[PATH_MAX];
     const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
-    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return path;
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) {
+        return path;
+    }
     const std::string link(target, static_cast<std::size_t>(n));
-    if (link.starts_with("/")) return std::filesystem::path(link).lexically_normal().string();
+    if (link.starts_with("/")) {
+        return std::filesystem::path(link).lexically_normal().string();
+    }
     return (std::filesystem::path(path).parent_path() / link).lexically_normal().string();
 }
 
@@ -202,8 +239,12 @@ NodePlace PlaceOf(const std::string& classDir, const std::string& name) {
 
 // Grouped by device (USB path), then by interface number, then by node.
 bool PlaceOrder(const NodePlace& a, const NodePlace& b) {
-    if (a.device != b.device) return NaturalLess(a.device, b.device);
-    if (a.interfaceNumber != b.interfaceNumber) return a.interfaceNumber < b.interfaceNumber;
+    if (a.device != b.device) {
+        return NaturalLess(a.device, b.device);
+    }
+    if (a.interfaceNumber != b.interfaceNumber) {
+        return a.interfaceNumber < b.interfaceNumber;
+    }
     return NaturalLess(a.name, b.name);
 }
 
@@ -256,14 +297,18 @@ public:
 
     ~HidrawLayer() override {
         for (const auto& [name, node] : nodes_)
-            if (node.fd >= 0) ::close(node.fd);
+            if (node.fd >= 0) {
+                ::close(node.fd);
+            }
     }
 
     std::vector<std::string> EnumerateInterfaces() override {
         std::vector<NodePlace> places;
         if (DIR* dir = ::opendir(classDir_.c_str())) {
             while (const dirent* entry = ::readdir(dir))
-                if (entry->d_name[0] != '.') places.push_back(PlaceOf(classDir_, entry->d_name));
+                if (entry->d_name[0] != '.') {
+                    places.push_back(PlaceOf(classDir_, entry->d_name));
+                }
             ::closedir(dir);
         }
         // hidraw numbers are reused after a replug, so they say nothing about
@@ -275,7 +320,8 @@ public:
         for (const NodePlace& place : places) {
             // A node whose descriptor cannot be read still is one interface,
             // one without capabilities.
-            const std::size_t count = std::max<std::size_t>(Descriptor(place.name).collections.size(), 1);
+            const std::size_t count =
+                std::max<std::size_t>(Descriptor(place.name).collections.size(), 1);
             const std::string path = devDir_ + "/" + place.name;
             paths.push_back(path);
             for (std::size_t collection = 1; collection < count; ++collection)
@@ -291,12 +337,17 @@ public:
     HidHandle Open(const std::string& path, HidAccess access, HidIoMode /*mode*/) override {
         std::string name;
         std::size_t collection = 0;
-        if (!SplitPath(path, name, collection)) return InvalidHidHandle;
+        if (!SplitPath(path, name, collection)) {
+            return InvalidHidHandle;
+        }
         const NodeInfo& node = Info(name);
-        if (!node.present || collection >= std::max<std::size_t>(node.descriptor.collections.size(), 1))
+        if (!node.present ||
+            collection >= std::max<std::size_t>(node.descriptor.collections.size(), 1))
             return InvalidHidHandle;
         const bool reports = access == HidAccess::ReadWrite;
-        if (reports && !node.readWrite) return InvalidHidHandle;
+        if (reports && !node.readWrite) {
+            return InvalidHidHandle;
+        }
 
         OpenInterface entry{name, collection, reports};
         ++nodes_[name].handles;
@@ -307,11 +358,17 @@ public:
 
     void Close(HidHandle handle) override {
         const auto it = open_.find(handle);
-        if (it == open_.end()) return;
+        if (it == open_.end()) {
+            return;
+        }
         const auto node = nodes_.find(it->second.node);
         open_.erase(it);
-        if (--node->second.handles > 0) return;
-        if (node->second.fd >= 0) ::close(node->second.fd);
+        if (--node->second.handles > 0) {
+            return;
+        }
+        if (node->second.fd >= 0) {
+            ::close(node->second.fd);
+        }
         nodes_.erase(node);
     }
 
@@ -319,22 +376,29 @@ public:
     // HIDIOCGRAWINFO gives, without opening the node.
     bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
         const OpenInterface* entry = Find(handle);
-        if (entry == nullptr) return false;
+        if (entry == nullptr) {
+            return false;
+        }
         const std::string sysDir = classDir_ + "/" + entry->node;
         // HID_ID=BBBB:VVVVVVVV:PPPPPPPP
         const auto uevent = ReadWholeFile(sysDir + "/device/uevent");
         const auto id = uevent ? UeventValue(*uevent, "HID_ID") : std::nullopt;
-        if (!id || id->size() != 22 || (*id)[4] != ':' || (*id)[13] != ':') return false;
+        if (!id || id->size() != 22 || (*id)[4] != ':' || (*id)[13] != ':') {
+            return false;
+        }
         std::uint32_t bus = 0;
         std::uint32_t vendor = 0;
         std::uint32_t product = 0;
         if (!ParseHex(std::string_view(*id).substr(0, 4), bus) ||
             !ParseHex(std::string_view(*id).substr(5, 8), vendor) ||
-            !ParseHex(std::string_view(*id).substr(14, 8), product) || vendor > 0xFFFF || product > 0xFFFF)
+            !ParseHex(std::string_view(*id).substr(14, 8), product) || vendor > 0xFFFF ||
+            product > 0xFFFF)
             return false;
         std::uint32_t version = 0;
         const auto bcd = ReadAttribute(sysDir + "/device/../../bcdDevice");
-        if (!bcd || !ParseHex(*bcd, version) || version > 0xFFFF) version = 0;
+        if (!bcd || !ParseHex(*bcd, version) || version > 0xFFFF) {
+            version = 0;
+        }
         attributes.vendorId = static_cast<std::uint16_t>(vendor);
         attributes.productId = static_cast<std::uint16_t>(product);
         attributes.versionNumber = static_cast<std::uint16_t>(version);
@@ -343,9 +407,13 @@ public:
 
     bool ReadCaps(HidHandle handle, HidCaps& caps) override {
         const OpenInterface* entry = Find(handle);
-        if (entry == nullptr) return false;
+        if (entry == nullptr) {
+            return false;
+        }
         const HidReportDescriptorInfo& info = Descriptor(entry->node);
-        if (info.collections.empty()) return false;
+        if (info.collections.empty()) {
+            return false;
+        }
         const HidTopLevelCollection& c = info.collections[entry->collection];
         caps = HidCaps{};
         caps.usagePage = c.usagePage;
@@ -361,18 +429,26 @@ public:
     bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) override {
         const OpenInterface* entry = Find(handle);
         const std::uint32_t room = bufferBytes / sizeof(char16_t);
-        if (entry == nullptr || buffer == nullptr || room == 0) return false;
+        if (entry == nullptr || buffer == nullptr || room == 0) {
+            return false;
+        }
         const std::string sysDir = classDir_ + "/" + entry->node;
         auto text = ReadAttribute(sysDir + "/device/../interface");
         if (!text) {
             const auto uevent = ReadWholeFile(sysDir + "/device/uevent");
-            if (uevent) text = UeventValue(*uevent, "HID_NAME");
+            if (uevent) {
+                text = UeventValue(*uevent, "HID_NAME");
+            }
         }
-        if (!text) return false;
+        if (!text) {
+            return false;
+        }
         const std::u16string wide = Utf8ToUtf16(*text);
         const std::size_t copied = std::min<std::size_t>(wide.size(), room);
         std::copy_n(wide.begin(), copied, buffer);
-        if (copied < room) buffer[copied] = u'\0';
+        if (copied < room) {
+            buffer[copied] = u'\0';
+        }
         return true;
     }
 
@@ -388,11 +464,17 @@ public:
     std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
                               std::uint32_t /*timeoutMs*/) override {
         const int fd = Fd(handle);
-        if (fd < 0 || data == nullptr || length == 0) return 0;
+        if (fd < 0 || data == nullptr || length == 0) {
+            return 0;
+        }
         for (;;) {
             const ssize_t n = ::write(fd, data, length);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return 0;
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return 0;
+            }
             return std::min<std::uint32_t>(static_cast<std::uint32_t>(n), length);
         }
     }
@@ -402,14 +484,22 @@ public:
     // queued for this process (hidraw keeps a queue per open file).
     void FlushInput(HidHandle readHandle) override {
         const OpenInterface* entry = Find(readHandle);
-        if (entry == nullptr || !entry->reports) return;
+        if (entry == nullptr || !entry->reports) {
+            return;
+        }
         const int fd = nodes_[entry->node].fd;
-        if (fd < 0) return;
+        if (fd < 0) {
+            return;
+        }
         std::uint8_t discard[MaxReportBytes];
         for (;;) {
             const ssize_t n = ::read(fd, discard, sizeof discard);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return;
+            }
         }
     }
 
@@ -432,16 +522,21 @@ public:
 
     ReadTarget Target(HidHandle handle) {
         const OpenInterface* entry = Find(handle);
-        if (entry == nullptr || !entry->reports) return {};
+        if (entry == nullptr || !entry->reports) {
+            return {};
+        }
         const HidReportDescriptorInfo& info = Descriptor(entry->node);
         const HidTopLevelCollection* collection =
             info.collections.empty() ? nullptr : &info.collections[entry->collection];
-        return {true, Fd(handle), info.usesReportIds, collection ? &collection->inputReportIds : nullptr};
+        return {true, Fd(handle), info.usesReportIds,
+                collection ? &collection->inputReportIds : nullptr};
     }
 
     // After a hang-up or an I/O error the node is gone: later I/O fails at once.
     void MarkFailed(HidHandle handle) {
-        if (const OpenInterface* entry = Find(handle)) nodes_[entry->node].failed = true;
+        if (const OpenInterface* entry = Find(handle)) {
+            nodes_[entry->node].failed = true;
+        }
     }
 
 private:
@@ -467,12 +562,15 @@ private:
 
     int Fd(HidHandle handle) {
         const OpenInterface* entry = Find(handle);
-        if (entry == nullptr || !entry->reports) return -1;
+        if (entry == nullptr || !entry->reports) {
+            return -1;
+        }
         Node& node = nodes_[entry->node];
         if (node.fd < 0 && !node.failed) {
             // Never blocking in read(): a report that poll() announced may
             // have been taken by another reader meanwhile.
-            node.fd = ::open((devDir_ + "/" + entry->node).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+            node.fd =
+                ::open((devDir_ + "/" + entry->node).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
             node.failed = node.fd < 0;
         }
         return node.failed ? -1 : node.fd;
@@ -487,33 +585,47 @@ private:
 
     const NodeInfo& Info(const std::string& name) {
         const auto it = infos_.find(name);
-        if (it != infos_.end()) return it->second;
+        if (it != infos_.end()) {
+            return it->second;
+        }
         NodeInfo info;
         struct stat status {};
         info.present = ::stat((classDir_ + "/" + name).c_str(), &status) == 0;
         if (info.present) {
-            info.readWrite = ::faccessat(AT_FDCWD, (devDir_ + "/" + name).c_str(), R_OK | W_OK, AT_EACCESS) == 0;
+            info.readWrite =
+                ::faccessat(AT_FDCWD, (devDir_ + "/" + name).c_str(), R_OK | W_OK, AT_EACCESS) == 0;
             info.descriptor = ReadDescriptor(classDir_ + "/" + name);
         }
         return infos_.emplace(name, std::move(info)).first->second;
     }
 
-    const HidReportDescriptorInfo& Descriptor(const std::string& name) { return Info(name).descriptor; }
+    const HidReportDescriptorInfo& Descriptor(const std::string& name) {
+        return Info(name).descriptor;
+    }
 
     // devDir/NODE or devDir/NODE#N with N from 1, as EnumerateInterfaces
     // writes them.
     bool SplitPath(const std::string& path, std::string& node, std::size_t& collection) const {
         const std::string prefix = devDir_ + "/";
-        if (!path.starts_with(prefix)) return false;
+        if (!path.starts_with(prefix)) {
+            return false;
+        }
         const std::string rest = path.substr(prefix.size());
         const std::size_t mark = rest.find('#');
         node = rest.substr(0, mark);
-        if (node.empty() || node == "." || node == ".." || node.find('/') != std::string::npos) return false;
+        if (node.empty() || node == "." || node == ".." || node.find('/') != std::string::npos) {
+            return false;
+        }
         collection = 0;
-        if (mark == std::string::npos) return true;
+        if (mark == std::string::npos) {
+            return true;
+        }
         const std::string_view number = std::string_view(rest).substr(mark + 1);
-        if (number.empty() || number.size() > 4 || number[0] == '0') return false;
-        const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), collection);
+        if (number.empty() || number.size() > 4 || number[0] == '0') {
+            return false;
+        }
+        const auto [end, error] =
+            std::from_chars(number.data(), number.data() + number.size(), collection);
         return error == std::errc() && end == number.data() + number.size();
     }
 
@@ -546,7 +658,9 @@ void HidrawReader::Start(std::uint8_t* buffer, std::uint32_t length) {
 
 HidWaitResult HidrawReader::Wait(std::uint32_t timeoutMs) {
     const int timeout = static_cast<int>(std::min<std::uint32_t>(timeoutMs, INT_MAX));
-    if (state_ == State::Failed) return HidWaitResult::Signalled;
+    if (state_ == State::Failed) {
+        return HidWaitResult::Signalled;
+    }
     if (state_ != State::Pending) {
         // No read in flight: nothing will signal, the whole time passes.
         ::poll(nullptr, 0, timeout);
@@ -570,25 +684,43 @@ HidWaitResult HidrawReader::Wait(std::uint32_t timeoutMs) {
     // Ends by the deadline also when the node keeps reporting input that is
     // not this read's (reports of another collection).
     for (bool first = true;; first = false) {
-        if (!first && std::chrono::steady_clock::now() >= deadline) return HidWaitResult::TimedOut;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!first && std::chrono::steady_clock::now() >= deadline) {
+            return HidWaitResult::TimedOut;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd entry{fd_, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return fail();
-        if (ready == 0) return HidWaitResult::TimedOut;
+        const int ready =
+            ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0) {
+            return fail();
+        }
+        if (ready == 0) {
+            return HidWaitResult::TimedOut;
+        }
         // Reports queued before a hang-up are still read.
-        if ((entry.revents & POLLIN) == 0) return fail();
+        if ((entry.revents & POLLIN) == 0) {
+            return fail();
+        }
         const ssize_t n = ::read(fd_, scratch_.data(), scratch_.size());
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;  // taken by another reader
-        if (n <= 0) return fail();
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;  // taken by another reader
+        }
+        if (n <= 0) {
+            return fail();
+        }
         // One node carries the reports of all its collections: a report whose
         // ID belongs to another collection is not this read's and is dropped.
         if (acceptedIds_ != nullptr &&
             !std::binary_search(acceptedIds_->begin(), acceptedIds_->end(), scratch_[0]))
             continue;
         std::copy_n(scratch_.begin(), n, target);
-        if (prependReportId_) buffer_[0] = 0;
+        if (prependReportId_) {
+            buffer_[0] = 0;
+        }
         bytes_ = static_cast<std::uint32_t>(n) + (prependReportId_ ? 1 : 0);
         state_ = State::Done;
         return HidWaitResult::Signalled;
@@ -597,10 +729,13 @@ HidWaitResult HidrawReader::Wait(std::uint32_t timeoutMs) {
 
 }  // namespace
 
-std::unique_ptr<HidLayer> CreateHidrawLayer(const std::string& classDir, const std::string& devDir) {
+std::unique_ptr<HidLayer> CreateHidrawLayer(const std::string& classDir,
+                                            const std::string& devDir) {
     return std::make_unique<HidrawLayer>(classDir, devDir);
 }
 
 std::unique_ptr<HidLayer> CreatePlatformHidLayer() {
     return CreateHidrawLayer("/sys/class/hidraw", "/dev");
 }
+
+}  // namespace ob310

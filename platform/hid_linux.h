@@ -22,7 +22,11 @@
 
 #include "device/hid_layer.h"
 
+namespace ob310 {
+
 // A hidraw layer over `classDir` (the hidraw class directory of sysfs,
 // normally /sys/class/hidraw) and `devDir` (where the device nodes are,
 // normally /dev). Tests point both at a tree of their own.
 std::unique_ptr<HidLayer> CreateHidrawLayer(const std::string& classDir, const std::string& devDir);
+
+}  // namespace ob310

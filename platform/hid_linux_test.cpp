@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace ob310 { namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -335,4 +335,4 @@ TEST_F(HidrawLayerTest, ReadsFailAtOnceOnAGoneNodeAndNeverStartWithoutOne) {
     EXPECT_EQ(buffer, Bytes(65, 0));
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <map>
 
+namespace ob310 {
+
 namespace {
 
 // Item prefix: bits 0-1 data size (3 means 4 bytes), bits 2-3 type, bits 4-7 tag.
@@ -54,9 +56,13 @@ struct CollectionReports {
 };
 
 std::uint16_t ByteLength(const std::map<std::uint32_t, std::uint64_t>& bitsPerReport) {
-    if (bitsPerReport.empty()) return 0;
+    if (bitsPerReport.empty()) {
+        return 0;
+    }
     std::uint64_t longest = 0;
-    for (const auto& [id, bits] : bitsPerReport) longest = std::max(longest, bits);
+    for (const auto& [id, bits] : bitsPerReport) {
+        longest = std::max(longest, bits);
+    }
     return static_cast<std::uint16_t>((longest + 7) / 8 + 1);  // + the report-ID byte
 }
 
@@ -79,14 +85,20 @@ HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> desc
         if (prefix == LongItemPrefix) {
             // Long item: prefix, data size, tag, data. No long items are
             // defined; skip them.
-            if (descriptor.size() - pos < 3) return {};
+            if (descriptor.size() - pos < 3) {
+                return {};
+            }
             const std::size_t dataSize = descriptor[pos + 1];
-            if (descriptor.size() - pos - 3 < dataSize) return {};
+            if (descriptor.size() - pos - 3 < dataSize) {
+                return {};
+            }
             pos += 3 + dataSize;
             continue;
         }
         const std::size_t dataSize = (prefix & 0x3) == 3 ? 4 : (prefix & 0x3);
-        if (descriptor.size() - pos - 1 < dataSize) return {};
+        if (descriptor.size() - pos - 1 < dataSize) {
+            return {};
+        }
         std::uint32_t data = 0;
         for (std::size_t i = 0; i < dataSize; ++i)
             data |= static_cast<std::uint32_t>(descriptor[pos + 1 + i]) << (8 * i);
@@ -110,7 +122,9 @@ HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> desc
                 }
                 ++depth;
             } else if (tag == EndCollectionTag) {
-                if (depth == 0) return {};
+                if (depth == 0) {
+                    return {};
+                }
                 --depth;
             } else if (tag == InputTag || tag == OutputTag || tag == FeatureTag) {
                 // A report field outside every collection belongs to no
@@ -123,7 +137,9 @@ HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> desc
                     // nor the bounded sum can wrap.
                     std::uint64_t& bits = found.back().bits[kind][global.reportId];
                     bits += static_cast<std::uint64_t>(global.reportSize) * global.reportCount;
-                    if (bits > MaxReportBits) return {};
+                    if (bits > MaxReportBits) {
+                        return {};
+                    }
                 }
             }
             // Local items describe one main item only.
@@ -132,21 +148,29 @@ HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> desc
             switch (tag) {
             case UsagePageTag: global.usagePage = data; break;
             case ReportSizeTag:
-                if (data > MaxReportSize) return {};
+                if (data > MaxReportSize) {
+                    return {};
+                }
                 global.reportSize = data;
                 break;
             case ReportCountTag:
-                if (data > MaxReportCount) return {};
+                if (data > MaxReportCount) {
+                    return {};
+                }
                 global.reportCount = data;
                 break;
             case ReportIdTag:
-                if (data == 0 || data > MaxReportId) return {};
+                if (data == 0 || data > MaxReportId) {
+                    return {};
+                }
                 global.reportId = data;
                 info.usesReportIds = true;
                 break;
             case PushTag: pushed.push_back(global); break;
             case PopTag:
-                if (pushed.empty()) return {};
+                if (pushed.empty()) {
+                    return {};
+                }
                 global = pushed.back();
                 pushed.pop_back();
                 break;
@@ -160,7 +184,9 @@ HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> desc
             }
         }
     }
-    if (depth != 0) return {};
+    if (depth != 0) {
+        return {};
+    }
 
     info.valid = true;
     for (const CollectionReports& reports : found) {
@@ -175,3 +201,5 @@ HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> desc
     }
     return info;
 }
+
+}  // namespace ob310

@@ -11,6 +11,8 @@
 #include <span>
 #include <vector>
 
+namespace ob310 {
+
 // One top-level collection and the lengths of its reports, in bytes. Like
 // HIDP_CAPS, each length is that of the longest report of its kind in the
 // collection plus the report-ID byte, which is counted also when the device
@@ -45,3 +47,5 @@ struct HidReportDescriptorInfo {
 };
 
 HidReportDescriptorInfo ParseReportDescriptor(std::span<const std::uint8_t> descriptor);
+
+}  // namespace ob310

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+namespace ob310 {
 void PrintTo(const HidTopLevelCollection& c, std::ostream* os) {
     *os << "{page 0x" << std::hex << c.usagePage << " usage 0x" << c.usage << std::dec << " in "
         << c.inputReportByteLength << " out " << c.outputReportByteLength << " feature "
         << c.featureReportByteLength << " ids " << c.inputReportIds.size() << "}";
 }
-
 namespace {
 
 struct DescriptorCase {
@@ -81,4 +81,4 @@ TEST(ParseReportDescriptorTest, GivesCollectionsAndLengths) {
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

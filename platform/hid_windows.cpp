@@ -8,6 +8,7 @@
 // device, HidD_GetProductString gives that interface's iInterface string: the
 // generic parent driver puts it in place of the device's iProduct.
 #include <windows.h>
+// after windows.h, whose types it uses
 #include <setupapi.h>
 
 // The HID headers of mingw-w64 declare their functions without C linkage.
@@ -21,6 +22,8 @@ extern "C" {
 
 #include "device/hid_layer.h"
 #include "output/native_text.h"
+
+namespace ob310 {
 
 namespace {
 
@@ -71,9 +74,12 @@ public:
         bytes = 0;
         // GetOverlappedResult on a control block that no read is using would
         // wait for an event that never comes.
-        if (!started_) return false;
+        if (!started_) {
+            return false;
+        }
         DWORD transferred = 0;
-        const BOOL ok = GetOverlappedResult(handle_, &overlapped_, &transferred, wait ? TRUE : FALSE);
+        const BOOL ok =
+            GetOverlappedResult(handle_, &overlapped_, &transferred, wait ? TRUE : FALSE);
         bytes = transferred;
         return ok != FALSE;
     }
@@ -81,7 +87,9 @@ public:
 private:
     // Waits out a read that is still in flight, cancelling it first.
     void Retire() {
-        if (!started_) return;
+        if (!started_) {
+            return;
+        }
         DWORD transferred = 0;
         if (!GetOverlappedResult(handle_, &overlapped_, &transferred, FALSE) &&
             GetLastError() == ERROR_IO_INCOMPLETE) {
@@ -102,25 +110,35 @@ public:
         std::vector<std::string> paths;
         GUID hidClass;
         HidD_GetHidGuid(&hidClass);
-        const HDEVINFO list = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-        if (list == INVALID_HANDLE_VALUE) return paths;
+        const HDEVINFO list = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr,
+                                                   DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        if (list == INVALID_HANDLE_VALUE) {
+            return paths;
+        }
 
         for (DWORD index = 0;; ++index) {
             SP_DEVICE_INTERFACE_DATA interfaceData{};
             interfaceData.cbSize = sizeof interfaceData;
-            if (!SetupDiEnumDeviceInterfaces(list, nullptr, &hidClass, index, &interfaceData)) break;
+            if (!SetupDiEnumDeviceInterfaces(list, nullptr, &hidClass, index, &interfaceData)) {
+                break;
+            }
 
             // The first call fails with ERROR_INSUFFICIENT_BUFFER and gives the size.
             DWORD required = 0;
             SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, nullptr, 0, &required, nullptr);
-            if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+            if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+                continue;
+            }
             // DWORD elements keep the block aligned for its cbSize field.
             std::vector<DWORD> block((required + sizeof(DWORD) - 1) / sizeof(DWORD));
             auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.data());
             // cbSize is the size of the fixed part: 8 on 64-bit Windows, 6 on
             // 32-bit (packed), not the size of the whole block.
             detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-            if (!SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, required, nullptr, nullptr)) continue;
+            if (!SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, required, nullptr,
+                                                  nullptr)) {
+                continue;
+            }
             paths.push_back(Utf8FromWide(detail->DevicePath));
         }
         SetupDiDestroyDeviceInfoList(list);
@@ -129,7 +147,9 @@ public:
 
     HidHandle Open(const std::string& path, HidAccess access, HidIoMode /*mode*/) override {
         const std::wstring widePath = WideFromUtf8(path);
-        if (widePath.empty()) return InvalidHidHandle;
+        if (widePath.empty()) {
+            return InvalidHidHandle;
+        }
         // Access 0 opens even interfaces that the system holds exclusively
         // (keyboards, mice): enough for attributes, capabilities and strings.
         const DWORD desired = access == HidAccess::ReadWrite ? GENERIC_READ | GENERIC_WRITE : 0;
@@ -138,19 +158,24 @@ public:
         // WriteReport waits for its write itself, with a time limit. The
         // HidD_ queries are control requests that the HID class driver
         // completes at once; they work on overlapped handles alike.
-        const HANDLE handle = CreateFileW(widePath.c_str(), desired, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        const HANDLE handle =
+            CreateFileW(widePath.c_str(), desired, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         return FromWin(handle);  // INVALID_HANDLE_VALUE is InvalidHidHandle
     }
 
     void Close(HidHandle handle) override {
-        if (handle != InvalidHidHandle) CloseHandle(ToWin(handle));
+        if (handle != InvalidHidHandle) {
+            CloseHandle(ToWin(handle));
+        }
     }
 
     bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
         HIDD_ATTRIBUTES block{};
         block.Size = sizeof block;
-        if (!HidD_GetAttributes(ToWin(handle), &block)) return false;
+        if (!HidD_GetAttributes(ToWin(handle), &block)) {
+            return false;
+        }
         attributes.vendorId = block.VendorID;
         attributes.productId = block.ProductID;
         attributes.versionNumber = block.VersionNumber;
@@ -159,11 +184,15 @@ public:
 
     bool ReadCaps(HidHandle handle, HidCaps& caps) override {
         PHIDP_PREPARSED_DATA preparsed = nullptr;
-        if (!HidD_GetPreparsedData(ToWin(handle), &preparsed)) return false;
+        if (!HidD_GetPreparsedData(ToWin(handle), &preparsed)) {
+            return false;
+        }
         HIDP_CAPS block{};
         const NTSTATUS status = HidP_GetCaps(preparsed, &block);
         HidD_FreePreparsedData(preparsed);
-        if (status != HIDP_STATUS_SUCCESS) return false;
+        if (status != HIDP_STATUS_SUCCESS) {
+            return false;
+        }
         caps.usage = block.Usage;
         caps.usagePage = block.UsagePage;
         caps.inputReportByteLength = block.InputReportByteLength;
@@ -190,7 +219,9 @@ public:
                               std::uint32_t timeoutMs) override {
         // Manual reset: GetOverlappedResult waits on it when it must.
         const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (event == nullptr) return 0;
+        if (event == nullptr) {
+            return 0;
+        }
         OVERLAPPED overlapped{};
         overlapped.hEvent = event;
         const HANDLE file = ToWin(handle);
@@ -200,7 +231,9 @@ public:
             // Out of time: cancel, then retire the write before `overlapped`
             // goes. A write that finished before the cancel took effect has
             // delivered its report and counts.
-            if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(file);
+            if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
+                CancelIo(file);
+            }
             ok = GetOverlappedResult(file, &overlapped, &written, TRUE) != FALSE;
         }
         CloseHandle(event);
@@ -214,7 +247,9 @@ public:
     std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {
         // Automatic reset, not signalled, unnamed.
         const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (event == nullptr) return nullptr;
+        if (event == nullptr) {
+            return nullptr;
+        }
         return std::make_unique<OverlappedReader>(ToWin(readHandle), event);
     }
 };
@@ -222,3 +257,5 @@ public:
 }  // namespace
 
 std::unique_ptr<HidLayer> CreatePlatformHidLayer() { return std::make_unique<WindowsHidLayer>(); }
+
+}  // namespace ob310

@@ -14,7 +14,7 @@
 #include "device/discovery.h"
 #include "device/hid_layer.h"
 
-namespace {
+namespace ob310 { namespace {
 
 // The number of handles this process holds, from the system's handle table
 // (GetProcessHandleCount always gives 0 under Wine).
@@ -178,4 +178,4 @@ TEST_F(PipeTest, WriteNotTakenGivesUpAfterItsBound) {
     EXPECT_EQ(ReadNow(), -1);
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -1,9 +1,8 @@
 #include "protocol/device_info.h"
 
 #include <cstdio>
-#include <utility>
 
-#include "output/console.h"
+namespace ob310 {
 
 namespace {
 
@@ -13,10 +12,6 @@ constexpr std::size_t CustomDataSize = 16;
 constexpr std::size_t LockOffset = 21;
 constexpr std::size_t EraseCountOffset = 23;  // little-endian, 2 bytes
 constexpr std::size_t SerialOffset = 25;      // little-endian, 4 bytes
-
-// PrintDeviceInfo's result when the device did not answer (the read/write
-// error exit code the driver then reports).
-constexpr int DeviceDidNotAnswer = 4;
 
 // The serial bytes most significant first (reply bytes 28, 27, 26, 25), each
 // as two digits in the given printf format.
@@ -33,21 +28,24 @@ std::string FormatVersion(std::uint16_t versionNumber, const char* format) {
     return text;
 }
 
-}  // namespace
-
-int QueryDeviceInfo(DeviceInterfaceTable table, ReplyReport& reply) {
-    return ExchangeReport(std::move(table), BuildInfoRequest(), reply);
+// Sends the all-zero query and reads the reply into `reply`. Returns the
+// exchange's result.
+int QueryDeviceInfo(const DeviceInterfaceTable& table, ReplyReport& reply) {
+    return ExchangeReport(table, BuildInfoRequest(), reply);
 }
+
+}  // namespace
 
 std::uint16_t ReadDeviceVersion(const DeviceInterfaceTable& table) {
     HidAttributes attributes{};
-    if (table.hid == nullptr || !table.hid->ReadAttributes(table.records[0].readHandle, attributes)) {
+    if (table.hid == nullptr ||
+        !table.hid->ReadAttributes(table.records[0].readHandle, attributes)) {
         return 0;
     }
     return attributes.versionNumber;
 }
 
-std::array<std::string, 5> FormatDeviceInfo(const ReplyReport& reply, std::uint16_t versionNumber) {
+DeviceInfoLines FormatDeviceInfo(const ReplyReport& reply, std::uint16_t versionNumber) {
     std::string customData = "Custom Data = ";
     for (std::size_t i = 0; i < CustomDataSize; ++i) {
         char pair[3];
@@ -67,25 +65,24 @@ std::array<std::string, 5> FormatDeviceInfo(const ReplyReport& reply, std::uint1
 }
 
 std::string FormatDeviceIdentity(const ReplyReport& reply, std::uint16_t versionNumber) {
-    return "SN=" + FormatSerial(reply, "%02X%02X%02X%02X") + ";REV=" +
-           FormatVersion(versionNumber, "%04X");
+    return "SN=" + FormatSerial(reply, "%02X%02X%02X%02X") +
+           ";REV=" + FormatVersion(versionNumber, "%04X");
 }
 
-int PrintDeviceInfo(DeviceInterfaceTable table) {
+std::optional<DeviceInfoLines> GetDeviceInfo(const DeviceInterfaceTable& table) {
     ReplyReport reply{};
     if (QueryDeviceInfo(table, reply) <= 0) {
-        return DeviceDidNotAnswer;
+        return std::nullopt;
     }
-    for (const std::string& line : FormatDeviceInfo(reply, ReadDeviceVersion(table))) {
-        ConsoleWriteLine(line);
-    }
-    return 0;
+    return FormatDeviceInfo(reply, ReadDeviceVersion(table));
 }
 
-std::string GetDeviceIdentity(DeviceInterfaceTable table) {
+std::string GetDeviceIdentity(const DeviceInterfaceTable& table) {
     ReplyReport reply{};
     if (QueryDeviceInfo(table, reply) <= 0) {
         return {};
     }
     return FormatDeviceIdentity(reply, ReadDeviceVersion(table));
 }
+
+}  // namespace ob310

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace ob310 { namespace {
 
 // The worked example: custom data 00 11 .. ff, lock open, erase count 0x012a,
 // serial 0x12345678, revision 1026, and rows that change some bytes or the
@@ -37,4 +37,4 @@ TEST(DeviceInfoTest, PrintoutAndIdentity) {
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -1,7 +1,8 @@
 #include "protocol/requests.h"
 
 #include <algorithm>
-#include <utility>
+
+namespace ob310 {
 
 namespace {
 
@@ -32,11 +33,12 @@ void PutData(RequestReport& report, std::size_t offset, const std::array<std::ui
     std::copy(data.begin(), data.end(), report.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-// Sends one request on the table's copy and takes the status byte from the
+// Sends one request on the table and takes the status byte from the
 // reply, which stays 0x00 when no reply came.
-int SendRequest(DeviceInterfaceTable table, const RequestReport& report, std::uint8_t& status) {
+int SendRequest(const DeviceInterfaceTable& table, const RequestReport& report,
+                std::uint8_t& status) {
     ReplyReport reply{};
-    const int result = ExchangeReport(std::move(table), report, reply);
+    const int result = ExchangeReport(table, report, reply);
     status = reply[StatusByteOffset];
     return result;
 }
@@ -92,39 +94,41 @@ RequestReport BuildDebounceRequest(const Pin& pin, std::uint8_t debounce) {
     return report;
 }
 
-int EraseDevice(DeviceInterfaceTable table, const Pin& pin, std::uint8_t& status) {
-    return SendRequest(std::move(table), BuildEraseRequest(pin), status);
+int EraseDevice(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t& status) {
+    return SendRequest(table, BuildEraseRequest(pin), status);
 }
 
-int WriteKeyTableRecord(DeviceInterfaceTable table, std::uint8_t index, const Pin& pin,
+int WriteKeyTableRecord(const DeviceInterfaceTable& table, std::uint8_t index, const Pin& pin,
                         const KeyTableRecord& record, std::uint8_t& status) {
-    return SendRequest(std::move(table), BuildKeyTableRecordRequest(index, pin, record), status);
+    return SendRequest(table, BuildKeyTableRecordRequest(index, pin, record), status);
 }
 
-int WriteCustomData(DeviceInterfaceTable table, const Pin& pin, const CustomDataBlock& data,
+int WriteCustomData(const DeviceInterfaceTable& table, const Pin& pin, const CustomDataBlock& data,
                     std::uint8_t& status) {
-    return SendRequest(std::move(table), BuildCustomDataRequest(pin, data), status);
+    return SendRequest(table, BuildCustomDataRequest(pin, data), status);
 }
 
-int WriteLedData(DeviceInterfaceTable table, const Pin& pin, std::uint8_t ledMode,
+int WriteLedData(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t ledMode,
                  const LedParamBlock& params, const LedDataBlock& data, std::uint8_t& status) {
-    return SendRequest(std::move(table), BuildLedRequest(pin, ledMode, params, data), status);
+    return SendRequest(table, BuildLedRequest(pin, ledMode, params, data), status);
 }
 
-int WriteMouseData(DeviceInterfaceTable table, const Pin& pin, const MouseDataBlock& data,
+int WriteMouseData(const DeviceInterfaceTable& table, const Pin& pin, const MouseDataBlock& data,
                    std::uint8_t& status) {
-    return SendRequest(std::move(table), BuildMouseRequest(pin, data), status);
+    return SendRequest(table, BuildMouseRequest(pin, data), status);
 }
 
-int WriteNewPin(DeviceInterfaceTable table, const Pin& newPin, std::uint8_t& status) {
-    return SendRequest(std::move(table), BuildNewPinRequest(newPin), status);
+int WriteNewPin(const DeviceInterfaceTable& table, const Pin& newPin, std::uint8_t& status) {
+    return SendRequest(table, BuildNewPinRequest(newPin), status);
 }
 
-int WriteLock(DeviceInterfaceTable table, const Pin& pin, std::uint8_t& status) {
-    return SendRequest(std::move(table), BuildLockRequest(pin), status);
+int WriteLock(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t& status) {
+    return SendRequest(table, BuildLockRequest(pin), status);
 }
 
-int WriteDebounce(DeviceInterfaceTable table, const Pin& pin, std::uint8_t debounce,
+int WriteDebounce(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t debounce,
                   std::uint8_t& status) {
-    return SendRequest(std::move(table), BuildDebounceRequest(pin, debounce), status);
+    return SendRequest(table, BuildDebounceRequest(pin, debounce), status);
 }
+
+}  // namespace ob310

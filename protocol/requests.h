@@ -7,6 +7,8 @@
 #include "device/exchange.h"
 #include "protocol/pin.h"
 
+namespace ob310 {
+
 using RequestReport = Report;
 using ReplyReport = Report;
 
@@ -47,19 +49,21 @@ RequestReport BuildNewPinRequest(const Pin& newPin);
 RequestReport BuildLockRequest(const Pin& pin);
 RequestReport BuildDebounceRequest(const Pin& pin, std::uint8_t debounce);
 
-// Each request sends its report through ExchangeReport on its own copy of the
-// table, stores reply byte 2 in `status` (0 when no reply came) and returns
+// Each request sends its report through ExchangeReport on the table of the
+// discovery, stores reply byte 2 in `status` (0 when no reply came) and returns
 // the exchange's result: reply bytes received, or 0.
-int EraseDevice(DeviceInterfaceTable table, const Pin& pin, std::uint8_t& status);
-int WriteKeyTableRecord(DeviceInterfaceTable table, std::uint8_t index, const Pin& pin,
+int EraseDevice(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t& status);
+int WriteKeyTableRecord(const DeviceInterfaceTable& table, std::uint8_t index, const Pin& pin,
                         const KeyTableRecord& record, std::uint8_t& status);
-int WriteCustomData(DeviceInterfaceTable table, const Pin& pin, const CustomDataBlock& data,
+int WriteCustomData(const DeviceInterfaceTable& table, const Pin& pin, const CustomDataBlock& data,
                     std::uint8_t& status);
-int WriteLedData(DeviceInterfaceTable table, const Pin& pin, std::uint8_t ledMode,
+int WriteLedData(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t ledMode,
                  const LedParamBlock& params, const LedDataBlock& data, std::uint8_t& status);
-int WriteMouseData(DeviceInterfaceTable table, const Pin& pin, const MouseDataBlock& data,
+int WriteMouseData(const DeviceInterfaceTable& table, const Pin& pin, const MouseDataBlock& data,
                    std::uint8_t& status);
-int WriteNewPin(DeviceInterfaceTable table, const Pin& newPin, std::uint8_t& status);
-int WriteLock(DeviceInterfaceTable table, const Pin& pin, std::uint8_t& status);
-int WriteDebounce(DeviceInterfaceTable table, const Pin& pin, std::uint8_t debounce,
+int WriteNewPin(const DeviceInterfaceTable& table, const Pin& newPin, std::uint8_t& status);
+int WriteLock(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t& status);
+int WriteDebounce(const DeviceInterfaceTable& table, const Pin& pin, std::uint8_t debounce,
                   std::uint8_t& status);
+
+}  // namespace ob310

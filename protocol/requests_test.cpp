@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-namespace {
+namespace ob310 { namespace {
 
 // "00 03 ff*27 ...": hex bytes, a run written as byte*count, spaces free.
 std::vector<std::uint8_t> Golden(const std::string& golden) {
@@ -48,4 +48,4 @@ TEST(RequestsTest, ReportsAreByteExact) {
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -36,30 +36,30 @@ mutant help-wins native cli/entry.cpp \
 mutant info-before-pin native cli/entry.cpp \
   'if (settings.infoRequested && !settings.fileRequested) {' 'if (settings.infoRequested) {'
 mutant help-exit native cli/entry.cpp \
-  'PrintHelp();
-        return ExitArgumentError;' 'PrintHelp();
+  'PrintHelp(context.console);
+        return ExitArgumentError;' 'PrintHelp(context.console);
         return ExitSuccess;'
 
 # --- messages and log --------------------------------------------------------------
 mutant error-code-digits native output/messages.cpp '"%04x"' '"%04X"'
 mutant verbose-always native output/messages.cpp \
-  'if (!settings.verboseMode) {' 'if (false) {'
+  'if (!verboseMode) {' 'if (false) {'
 mutant log-crlf native output/messages.cpp 'line + "\r\n", lockWaitMs' 'line + "\n", lockWaitMs'
 mutant log-separator native output/messages.cpp \
   'FormatLogTimeStamp(std::time(nullptr)) + ": " + text' 'FormatLogTimeStamp(std::time(nullptr)) + " " + text'
 mutant name-escape native cli/flows.cpp 'lead < 0x20 || lead == 0x7F' 'lead < 0x1F || lead == 0x7F'
 mutant name-escape-semicolon native cli/flows.cpp "lead == 0x7F || lead == ';'" 'lead == 0x7F'
-mutant name-escape-c1 native cli/flows.cpp 'const bool c1Control = lead == 0xC2' 'const bool c1Control = lead == 0xC3'
+mutant name-escape-c1 native cli/flows.cpp 'lead == 0xC2 && length == 2' 'lead == 0xC3 && length == 2'
 mutant name-escape-invalid native cli/flows.cpp 'const bool escaped = length == 0 || c1Control' 'const bool escaped = c1Control'
-mutant sigpipe-kills native output/console.cpp 'std::signal(SIGPIPE, SIG_IGN);' ';'
-mutant sigxfsz-kills native output/console.cpp 'std::signal(SIGXFSZ, SIG_IGN);' ';'
-mutant descriptors-left-closed native output/console.cpp 'open("/dev/null", O_RDWR);' ';'
+mutant sigpipe-kills native cli/standard_output.cpp 'std::signal(SIGPIPE, SIG_IGN);' ';'
+mutant sigxfsz-kills native cli/standard_output.cpp 'std::signal(SIGXFSZ, SIG_IGN);' ';'
+mutant descriptors-left-closed native cli/standard_output.cpp 'open("/dev/null", O_RDWR);' ';'
 mutant log-open-blocks native output/messages.cpp 'O_CLOEXEC | O_NONBLOCK, 0666' 'O_CLOEXEC, 0666'
 mutant config-open-blocks native config/config_file.cpp 'O_RDONLY | O_CLOEXEC | O_NONBLOCK' 'O_RDONLY | O_CLOEXEC'
 mutant log-fragment-kept native output/messages.cpp 'if (!whole) {' 'if (false) {'
 mutant log-lock-unbounded native output/messages.cpp \
   'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
-mutant log-close-unchecked native cli/flows.cpp 'const bool closed = logFile.Close();' 'const bool closed = (logFile.Close(), true);'
+mutant log-close-unchecked native cli/flows.cpp 'const bool closed = context.logFile.Close();' 'const bool closed = (context.logFile.Close(), true);'
 # The flush dropped: only a power cut shows it (the machine of the qemu test,
 # killed right after the run's exit 0; see linux-vm/run-vm-test.sh).
 mutant log-no-flush vm output/messages.cpp 'return whole && Flush(file);' 'return whole && (true || Flush(file));'
@@ -68,11 +68,11 @@ mutant timestamp-format native output/messages.cpp '"%d.%m.%Y %H:%M:%S"' '"%m.%d
 # --- flows ----------------------------------------------------------------------------
 mutant erase-record native cli/flows.cpp \
   'return "CMD=erase;STATE=success;" + deviceIdentity + ";";' 'return "CMD=erase;STATE=success;" + deviceIdentity;'
-mutant close-read-handle native cli/flows.cpp \
+mutant close-read-handle native device/discovery.cpp \
   'for (HidHandle* handle : {&record.readHandle, &record.writeHandle}) {' 'for (HidHandle* handle : {&record.writeHandle}) {'
 mutant erase-full-reply native cli/flows.cpp \
-  'if (EraseDevice(table, workingPin, status) != static_cast<int>(ReportBufferSize)) {' \
-  'if (EraseDevice(table, workingPin, status) < 1) {'
+  'if (EraseDevice(table, context.workingPin, status) != static_cast<int>(ReportBufferSize)) {' \
+  'if (EraseDevice(table, context.workingPin, status) < 1) {'
 mutant factory-pin-after-erase native cli/write_flow.cpp \
   'workingPin = FactoryDefaultPin;' ';'
 mutant lock-only-when-one native cli/write_flow.cpp \
@@ -89,6 +89,7 @@ mutant mouse-data-order native cli/write_flow.cpp \
 mutant hex-upper-case native config/hex.cpp "if (c >= 'A' && c <= 'F') {" "if (c >= 'A' && c <= 'E') {"
 mutant input-bound native config/config_file.cpp \
   'constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024;' 'constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024 + 1;'
+mutant too-many-pairs-shown native config/config_file.cpp 'console.WriteLine("error StringToBytes");' ';'
 mutant reader-data-lines native config/config_file.cpp \
   'constexpr std::size_t MinimumDataLines = 255;' 'constexpr std::size_t MinimumDataLines = 254;'
 
@@ -99,6 +100,8 @@ mutant query-only-fallback native device/discovery.cpp \
   'access = HidAccess::QueryOnly;' 'access = HidAccess::ReadWrite;'
 mutant six-per-device native device/discovery.h \
   'inline constexpr int InterfacesPerDevice = 6;' 'inline constexpr int InterfacesPerDevice = 5;'
+mutant table-owns-handles native device/discovery.h \
+  '~DeviceInterfaceTable() { CloseHandles(); }' '~DeviceInterfaceTable() {}'
 mutant table-room native device/discovery.cpp \
   'if (matched < MaxDeviceInterfaces) {' 'if (matched <= MaxDeviceInterfaces) {'
 
@@ -129,9 +132,13 @@ mutant linux-cloexec native platform/hid_linux.cpp \
 mutant linux-vendor-product native platform/hid_linux.cpp \
   'attributes.vendorId = static_cast<std::uint16_t>(vendor);' 'attributes.vendorId = static_cast<std::uint16_t>(product);'
 mutant linux-hangup-waits native platform/hid_linux.cpp \
-  'if ((entry.revents & POLLIN) == 0) return fail();' 'if ((entry.revents & POLLIN) == 0) continue;'
+  'if ((entry.revents & POLLIN) == 0) {
+            return fail();' 'if ((entry.revents & POLLIN) == 0) {
+            continue;'
 mutant linux-read-error-waits native platform/hid_linux.cpp \
-  'if (n <= 0) return fail();' 'if (n <= 0) continue;'
+  'if (n <= 0) {
+            return fail();' 'if (n <= 0) {
+            continue;'
 mutant linux-report-id-filter native platform/hid_linux.cpp \
   'if (acceptedIds_ != nullptr &&' 'if (false &&'
 
@@ -142,7 +149,9 @@ mutant linux-report-id-filter native platform/hid_linux.cpp \
 mutant windows-read-not-cancelled windows platform/hid_windows.cpp \
   'void Cancel() override { CancelIo(handle_); }' 'void Cancel() override {}'
 mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(file);' \
+  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
+                CancelIo(file);
+            }' \
   'WaitForSingleObject(event, timeoutMs);'
 mutant windows-log-append-only windows output/messages.cpp \
   'FILE_APPEND_DATA | FILE_READ_DATA' 'FILE_WRITE_DATA | FILE_READ_DATA'

@@ -12,7 +12,7 @@ root=$(pwd)
 # The package checks: scdoc (man pages), groff-base (renders them), dpkg-dev (the .deb's
 # dependencies, dpkg-shlibdeps).
 package_tools=(scdoc groff-base dpkg-dev)
-packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang
+packages=(cmake make g++ clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 qemu-system-x86
           busybox-static cpio libhidapi-dev strace e2fsprogs)
 missing=()
@@ -73,6 +73,8 @@ run_script() {
   esac
 }
 
+# The one code style (.clang-format), before anything is built.
+run_script "format (clang-format)" scripts/check-format.sh
 run_preset native
 run_script "log file with real processes (flush, full disk, limits)" scripts/check-log.sh build/native
 run_preset sanitize

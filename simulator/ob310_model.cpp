@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace ob310 {
+
 namespace {
 
 constexpr std::size_t CommandOffset = 1;
@@ -24,19 +26,17 @@ bool KnownCommand(std::uint8_t command, std::uint16_t versionNumber) {
     case CommandCode::CustomData:
     case CommandCode::Lock:
     case CommandCode::Led:
-    case CommandCode::Mouse:
-        return true;
-    case CommandCode::Debounce:
-        return versionNumber >= FirstDebounceVersion;
-    case CommandCode::Info:
-        break;
+    case CommandCode::Mouse: return true;
+    case CommandCode::Debounce: return versionNumber >= FirstDebounceVersion;
+    case CommandCode::Info: break;
     }
     return false;
 }
 
 }  // namespace
 
-std::size_t Ob310Model::HandleReport(const std::uint8_t* report, std::size_t length, Report& reply) {
+std::size_t Ob310Model::HandleReport(const std::uint8_t* report, std::size_t length,
+                                     Report& reply) {
     // Work on a full-size copy so a short report reads as zero-padded.
     Report request{};
     if (report != nullptr) {
@@ -53,7 +53,8 @@ std::size_t Ob310Model::HandleReport(const std::uint8_t* report, std::size_t len
         reply[23] = static_cast<std::uint8_t>(state.eraseCount & 0xFF);
         reply[24] = static_cast<std::uint8_t>(state.eraseCount >> 8);
         for (int i = 0; i < 4; ++i) {
-            reply[25 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(state.serial >> (8 * i));
+            reply[25 + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(state.serial >> (8 * i));
         }
         state.programmingRound = false;
         return ReportBufferSize;
@@ -102,31 +103,22 @@ std::size_t Ob310Model::HandleReport(const std::uint8_t* report, std::size_t len
             }
             break;
         }
-        case CommandCode::NewPin:
-            CopyData(request, DataOffset, state.pin);
-            break;
-        case CommandCode::CustomData:
-            CopyData(request, DataOffset, state.customData);
-            break;
-        case CommandCode::Lock:
-            state.locked = true;
-            break;
+        case CommandCode::NewPin: CopyData(request, DataOffset, state.pin); break;
+        case CommandCode::CustomData: CopyData(request, DataOffset, state.customData); break;
+        case CommandCode::Lock: state.locked = true; break;
         case CommandCode::Led:
             state.ledMode = request[DataOffset];
             CopyData(request, 15, state.ledParams);
             CopyData(request, 23, state.ledData);
             break;
-        case CommandCode::Mouse:
-            CopyData(request, DataOffset, state.mouseData);
-            break;
-        case CommandCode::Debounce:
-            state.debounce = request[DataOffset];
-            break;
+        case CommandCode::Mouse: CopyData(request, DataOffset, state.mouseData); break;
+        case CommandCode::Debounce: state.debounce = request[DataOffset]; break;
         case CommandCode::Info:
-        case CommandCode::Erase:
-            break;
+        case CommandCode::Erase: break;
         }
     }
     reply[StatusByteOffset] = status;
     return ReportBufferSize;
 }
+
+}  // namespace ob310

@@ -11,6 +11,8 @@
 #include "protocol/pin.h"
 #include "protocol/requests.h"
 
+namespace ob310 {
+
 // Status bytes the simulated device puts at reply offset 2.
 inline constexpr std::uint8_t SimStatusAccepted = 0x00;
 inline constexpr std::uint8_t SimStatusWrongPin = 0x01;
@@ -71,3 +73,5 @@ public:
 
     Ob310State state;
 };
+
+}  // namespace ob310

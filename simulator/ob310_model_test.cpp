@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace ob310 { namespace {
 
 constexpr Pin OwnerPin = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 constexpr Pin OtherPin = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x89};
@@ -90,4 +90,4 @@ TEST(ModelTest, AnswersAndChangesState) {
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

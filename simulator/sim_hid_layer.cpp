@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+namespace ob310 {
+
 namespace {
 
 constexpr std::uint16_t ForeignVendorId = 0xFFFE;
@@ -68,7 +70,8 @@ public:
 
     ~Reader() override {
         if (state_ == State::Pending) {
-            layer_.Error("reader on handle " + HandleText(handle_) + " released with a read pending");
+            layer_.Error("reader on handle " + HandleText(handle_) +
+                         " released with a read pending");
         }
         const auto found = layer_.handles_.find(handle_);
         if (found != layer_.handles_.end() && found->second.open) {
@@ -91,8 +94,8 @@ public:
         ok_ = false;
         state_ = State::NotStarted;
         const HandleInfo* info = layer_.Lookup(handle_, "read");
-        if (info != nullptr && info->access == HidAccess::ReadWrite && info->mode == HidIoMode::Overlapped &&
-            buffer != nullptr && length > 0) {
+        if (info != nullptr && info->access == HidAccess::ReadWrite &&
+            info->mode == HidIoMode::Overlapped && buffer != nullptr && length > 0) {
             state_ = State::Pending;
             buffer_ = buffer;
             length_ = length;
@@ -190,7 +193,8 @@ private:
     }
 
     void Complete(Answer& answer) {
-        const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(answer.length, length_));
+        const std::uint32_t count =
+            static_cast<std::uint32_t>(std::min<std::size_t>(answer.length, length_));
         std::memcpy(buffer_, answer.bytes.data(), count);
         bytes_ = count;
         ok_ = true;
@@ -259,8 +263,9 @@ const std::vector<SimReceivedReport>& SimHidLayer::ReceivedReports() const { ret
 const std::vector<SimEvent>& SimHidLayer::Events() const { return events_; }
 
 std::size_t SimHidLayer::CountEvents(SimEventKind kind) const {
-    return static_cast<std::size_t>(std::count_if(
-        events_.begin(), events_.end(), [kind](const SimEvent& event) { return event.kind == kind; }));
+    return static_cast<std::size_t>(
+        std::count_if(events_.begin(), events_.end(),
+                      [kind](const SimEvent& event) { return event.kind == kind; }));
 }
 
 std::vector<SimEvent> SimHidLayer::EventsOf(SimEventKind kind) const {
@@ -326,9 +331,10 @@ HidHandle SimHidLayer::Open(const std::string& path, HidAccess access, HidIoMode
         SimInterface& itf = devices_[d].interfaces[i];
         const std::uint32_t ordinal = ++itf.opens;
         const SimInterfaceOptions& options = itf.options;
-        const bool refused = options.unopenable || (options.queryOnly && access == HidAccess::ReadWrite) ||
-                             std::find(options.failingOpens.begin(), options.failingOpens.end(), ordinal) !=
-                                 options.failingOpens.end();
+        const bool refused = options.unopenable ||
+                             (options.queryOnly && access == HidAccess::ReadWrite) ||
+                             std::find(options.failingOpens.begin(), options.failingOpens.end(),
+                                       ordinal) != options.failingOpens.end();
         if (!refused) {
             const HidHandle handle = nextHandle_;
             nextHandle_ += 4;
@@ -391,13 +397,15 @@ bool SimHidLayer::ReadCaps(HidHandle handle, HidCaps& caps) {
 
 bool SimHidLayer::ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) {
     const HandleInfo* info = Lookup(handle, "product string read");
-    if (info == nullptr || buffer == nullptr || InterfaceOf(*info).options.productStringUnreadable) {
+    if (info == nullptr || buffer == nullptr ||
+        InterfaceOf(*info).options.productStringUnreadable) {
         return false;
     }
     // Like HidD_GetProductString: the string and its NUL, cut to the byte
     // length given (which may split a character).
     const std::u16string& text = InterfaceOf(*info).options.productString;
-    const std::size_t bytes = std::min<std::size_t>((text.size() + 1) * sizeof(char16_t), bufferBytes);
+    const std::size_t bytes =
+        std::min<std::size_t>((text.size() + 1) * sizeof(char16_t), bufferBytes);
     std::memcpy(buffer, text.c_str(), bytes);
     return true;
 }
@@ -410,8 +418,8 @@ void SimHidLayer::FlushInput(HidHandle readHandle) {
     // through the overlapped handle, so only a flush of that one drops them.
     const HandleInfo* info = Lookup(readHandle, "flush");
     if (info != nullptr && info->mode == HidIoMode::Overlapped) {
-        event.transferred = static_cast<std::uint32_t>(
-            std::erase_if(InterfaceOf(*info).answers, [](const Answer& answer) { return answer.arrived; }));
+        event.transferred = static_cast<std::uint32_t>(std::erase_if(
+            InterfaceOf(*info).answers, [](const Answer& answer) { return answer.arrived; }));
     }
     Record(event);
 }
@@ -423,8 +431,8 @@ void SimHidLayer::SettleLateAnswers(SimInterface& itf) {
     }
 }
 
-std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
-                                       std::uint32_t timeoutMs) {
+std::uint32_t SimHidLayer::WriteReport(HidHandle handle, const std::uint8_t* data,
+                                       std::uint32_t length, std::uint32_t timeoutMs) {
     SimEvent event;
     event.kind = SimEventKind::Write;
     event.handle = handle;
@@ -538,17 +546,12 @@ const SimRequestScript& SimHidLayer::ScriptFor(const Device& device, const Repor
         const SimRequestSelector& when = rule.when;
         bool matches = false;
         switch (when.kind) {
-        case SimRequestSelector::Kind::Every:
-            matches = true;
-            break;
-        case SimRequestSelector::Kind::RequestNumber:
-            matches = when.value == number;
-            break;
-        case SimRequestSelector::Kind::Command:
-            matches = report[1] == when.value;
-            break;
+        case SimRequestSelector::Kind::Every: matches = true; break;
+        case SimRequestSelector::Kind::RequestNumber: matches = when.value == number; break;
+        case SimRequestSelector::Kind::Command: matches = report[1] == when.value; break;
         case SimRequestSelector::Kind::KeyTableIndex:
-            matches = report[1] == static_cast<std::uint8_t>(CommandCode::KeyTableRecord) && report[2] == when.value;
+            matches = report[1] == static_cast<std::uint8_t>(CommandCode::KeyTableRecord) &&
+                      report[2] == when.value;
             break;
         }
         if (matches) {
@@ -570,3 +573,5 @@ void SimHidLayer::Record(SimEvent event) {
 }
 
 void SimHidLayer::Error(std::string text) { errors_.push_back(std::move(text)); }
+
+}  // namespace ob310

@@ -29,10 +29,10 @@
 // NowMs() and returns at once. Nothing ever sleeps.
 //
 // Record. Opens, closes, writes and each step of a read are appended to
-// Events(); every report a device took to ReceivedReports(). Handles are counted: OpenHandleCount(), and misuse
-// (closing a handle twice, closing the invalid or an unknown handle, using a
-// closed handle, overlapping reads, releasing a reader with a read pending)
-// is listed in Errors() instead of crashing.
+// Events(); every report a device took to ReceivedReports(). Handles are counted:
+// OpenHandleCount(), and misuse (closing a handle twice, closing the invalid or an unknown handle,
+// using a closed handle, overlapping reads, releasing a reader with a read pending) is listed in
+// Errors() instead of crashing.
 //
 // Not thread-safe; readers must not outlive the layer.
 //
@@ -64,6 +64,8 @@
 #include "device/hid_layer.h"
 #include "simulator/ob310_model.h"
 
+namespace ob310 {
+
 // What a write of a report does.
 enum class SimWrite {
     Delivered,  // the device takes the report; the write returns its length
@@ -79,17 +81,17 @@ enum class SimWrite {
 // The defaults are a healthy device answering during the first wait.
 struct SimRequestScript {
     SimWrite write = SimWrite::Delivered;
-    bool reply = true;              // false: the device never answers this report
-    std::uint32_t replyAtWait = 1;  // the reply arrives during this wait (1-based) of the
-                                    // read waiting for it; past that read's last wait it
-                                    // arrives late, into the input queue
+    bool reply = true;               // false: the device never answers this report
+    std::uint32_t replyAtWait = 1;   // the reply arrives during this wait (1-based) of the
+                                     // read waiting for it; past that read's last wait it
+                                     // arrives late, into the input queue
     bool replyRacesTimeout = false;  // that wait still times out, but the read completes
                                      // with the reply before a cancel can reach it
-    std::uint32_t failedWait = 0;   // this wait (1-based) returns Failed; 0: none
+    std::uint32_t failedWait = 0;    // this wait (1-based) returns Failed; 0: none
     std::optional<std::uint8_t> refuseWithStatus{};  // the device refuses without looking:
-                                                   // state unchanged, 65-byte reply
-                                                   // [0, command, status]
-    std::optional<std::size_t> replyLength{};  // the reply is cut to this many bytes
+                                                     // state unchanged, 65-byte reply
+                                                     // [0, command, status]
+    std::optional<std::size_t> replyLength{};        // the reply is cut to this many bytes
 };
 
 // Which reports a fault rule applies to.
@@ -99,11 +101,15 @@ struct SimRequestSelector {
     std::uint64_t value = 0;
 
     static SimRequestSelector Every() { return {}; }
-    static SimRequestSelector AtRequest(std::uint64_t number) { return {Kind::RequestNumber, number}; }
+    static SimRequestSelector AtRequest(std::uint64_t number) {
+        return {Kind::RequestNumber, number};
+    }
     static SimRequestSelector ForCommand(CommandCode command) {
         return {Kind::Command, static_cast<std::uint64_t>(command)};
     }
-    static SimRequestSelector ForKeyTableIndex(std::uint8_t index) { return {Kind::KeyTableIndex, index}; }
+    static SimRequestSelector ForKeyTableIndex(std::uint8_t index) {
+        return {Kind::KeyTableIndex, index};
+    }
 };
 
 struct SimFaultRule {
@@ -113,7 +119,7 @@ struct SimFaultRule {
 
 struct SimInterfaceOptions {
     std::u16string productString{};
-    bool carriesConfiguration = false;  // answers requests through the device's model
+    bool carriesConfiguration = false;         // answers requests through the device's model
     std::optional<std::uint16_t> vendorId{};   // default: the device's
     std::optional<std::uint16_t> productId{};  // default: the device's
     std::uint16_t inputReportLength = 65;
@@ -172,7 +178,7 @@ struct SimEvent {
     HidWaitResult waitResult = HidWaitResult::TimedOut;
     HidAccess access = HidAccess::ReadWrite;
     HidIoMode mode = HidIoMode::Synchronous;
-    std::size_t device = 0;          // the interface behind the handle, when known
+    std::size_t device = 0;  // the interface behind the handle, when known
     std::size_t interfaceIndex = 0;
 };
 
@@ -280,7 +286,8 @@ private:
     // unknown handles, not for InvalidHidHandle).
     HandleInfo* Lookup(HidHandle handle, const char* operation);
     SimInterface& InterfaceOf(const HandleInfo& info);
-    const SimRequestScript& ScriptFor(const Device& device, const Report& report, std::uint64_t number) const;
+    const SimRequestScript& ScriptFor(const Device& device, const Report& report,
+                                      std::uint64_t number) const;
     void Record(SimEvent event);
     void Error(std::string text);
 
@@ -298,3 +305,5 @@ private:
     bool readerCreationFails_ = false;
     bool enumerationFails_ = false;
 };
+
+}  // namespace ob310

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace ob310 { namespace {
 
 // One OB310, discovered. Handles count from 0x1000 in steps of 4, three per interface: the
 // configuration interface (the 5th) has write handle 0x1034 and read handle 0x1038.
@@ -57,4 +57,4 @@ TEST(SimHidLayerTest, MisuseIsRecordedAsError) {
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -4,36 +4,73 @@
 #include <fstream>
 #include <system_error>
 
-#include "output/console.h"
-#include "output/exit_code.h"
 #include "output/version.h"
+
+namespace ob310 {
 
 namespace {
 
 constexpr const char* ProgramName = "ob310_cli_sim";
-
-void Say(const std::string& text) { ConsoleWriteLine(std::string(ProgramName) + ": " + text); }
 
 std::string RunMarker(int argc, const char* const* argv) {
     std::string marker = std::string("# run of ") + ProgramName + " " + Ob310VersionText + ":";
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i] != nullptr ? argv[i] : "";
         for (char& c : argument) {
-            if (c == '\n' || c == '\r') c = ' ';  // one run, one marker line
+            if (c == '\n' || c == '\r') {
+                c = ' ';  // one run, one marker line
+            }
         }
         marker += " " + argument;
     }
     return marker;
 }
 
+// The fault rule of the HID layer that one fault line stands for.
+SimFaultRule ToFaultRule(const SimFault& fault) {
+    SimFaultRule rule;
+    rule.when = fault.target == SimFault::Target::Request
+                    ? SimRequestSelector::AtRequest(fault.index)
+                    : SimRequestSelector::ForKeyTableIndex(static_cast<std::uint8_t>(fault.index));
+    switch (fault.kind) {
+    case SimFault::Kind::NoReply: rule.script.reply = false; break;
+    case SimFault::Kind::ReplyAtWait: rule.script.replyAtWait = fault.value; break;
+    case SimFault::Kind::WriteFails: rule.script.write = SimWrite::Fails; break;
+    case SimFault::Kind::WriteHangs: rule.script.write = SimWrite::Hangs; break;
+    case SimFault::Kind::Refuse:
+        rule.script.refuseWithStatus = static_cast<std::uint8_t>(fault.value);
+        break;
+    case SimFault::Kind::Short: rule.script.replyLength = fault.value; break;
+    }
+    return rule;
+}
+
+// Builds the simulated HID stack a device file describes: `deviceCount`
+// OB310s (the second and third with serial numbers one and two above the
+// first), the first holding the file's state and faults.
+void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer) {
+    for (int i = 0; i < device.deviceCount; ++i) {
+        SimDeviceOptions options;
+        options.state = device.state;
+        options.state.serial = device.state.serial + static_cast<std::uint32_t>(i);
+        if (i == 0) {
+            for (const SimFault& fault : device.faults) {
+                options.faults.push_back(ToFaultRule(fault));
+            }
+        }
+        layer.AddDevice(options);
+    }
+}
+
 // The HID layer of one run: the simulated OB310 of the working folder,
 // attached when the tool first looks for a device.
 class PersistentDevice : public HidLayer {
 public:
-    explicit PersistentDevice(std::string marker) : marker_(std::move(marker)) {}
+    PersistentDevice(std::string marker, OutputSink& console)
+        : marker_(std::move(marker)), console_(console) {}
 
-    // Writes the device file when the run changed the device; the exit status.
-    int Finish(int exitCode) {
+    // Writes the device file when the run changed the device.
+    void Finish() {
         record_.close();
         journal_.close();
         if (rewrite_) {
@@ -44,7 +81,6 @@ public:
                 std::filesystem::remove(SimJournalFileName, ec);
             }
         }
-        return ProcessExitStatus(exitCode);
     }
 
     std::vector<std::string> EnumerateInterfaces() override {
@@ -58,7 +94,9 @@ public:
     bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
         return layer_.ReadAttributes(handle, attributes);
     }
-    bool ReadCaps(HidHandle handle, HidCaps& caps) override { return layer_.ReadCaps(handle, caps); }
+    bool ReadCaps(HidHandle handle, HidCaps& caps) override {
+        return layer_.ReadCaps(handle, caps);
+    }
     bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) override {
         return layer_.ReadProductString(handle, buffer, bufferBytes);
     }
@@ -73,7 +111,9 @@ public:
 
 private:
     void Attach() {
-        if (attached_) return;
+        if (attached_) {
+            return;
+        }
         attached_ = true;
         std::string error;
         std::error_code ec;
@@ -114,17 +154,30 @@ private:
         kept_ = device_.state;
         SetUpSimHidLayer(device_, layer_);
         layer_.SetReportGate([this](const SimReceivedReport& report) { return Keep(report); });
-        if (OpenForAppend(record_, SimRecordFileName)) record_ << marker_ << '\n' << std::flush;
-        if (!record_.is_open() || !record_) Fail(std::string("can not write ") + SimRecordFileName);
+        if (OpenForAppend(record_, SimRecordFileName)) {
+            record_ << marker_ << '\n' << std::flush;
+        }
+        if (!record_.is_open() || !record_) {
+            Fail(std::string("can not write ") + SimRecordFileName);
+        }
+    }
+
+    // One plain line of the simulator on the tool's console.
+    void Say(const std::string& text) {
+        console_.WriteLine(std::string(ProgramName) + ": " + text);
     }
 
     void Fail(std::string error) {
-        if (keepError_.empty()) keepError_ = std::move(error);
+        if (keepError_.empty()) {
+            keepError_ = std::move(error);
+        }
     }
 
     // Whether the report the device is about to take is kept.
     bool Keep(const SimReceivedReport& report) {
-        if (report.device != 0) return true;  // only the first device lives in the file
+        if (report.device != 0) {
+            return true;  // only the first device lives in the file
+        }
         const std::string number = std::to_string(report.requestNumber);
         if (keepError_.empty()) {
             // The record is flushed when the run ends or a report is refused:
@@ -132,7 +185,9 @@ private:
             record_ << FormatReceivedReport(report.requestNumber, report.bytes.data(),
                                             report.bytes.size())
                     << '\n';
-            if (!record_) Fail(std::string("can not write ") + SimRecordFileName);
+            if (!record_) {
+                Fail(std::string("can not write ") + SimRecordFileName);
+            }
         }
         const Ob310State& now = layer_.Model(0).state;
         const std::string changes = keepError_.empty() ? FormatSimChanges(kept_, now) : "";
@@ -163,45 +218,20 @@ private:
     std::string keepError_;  // why reports can not be kept; empty while they can
     std::ofstream record_;
     std::ofstream journal_;
+    OutputSink& console_;
     bool attached_ = false;
-    bool broken_ = false;    // the device file can not be used: no device
-    bool rewrite_ = false;   // the run changed the device
+    bool broken_ = false;   // the device file can not be used: no device
+    bool rewrite_ = false;  // the run changed the device
 };
 
 }  // namespace
 
-SimFaultRule ToFaultRule(const SimFault& fault) {
-    SimFaultRule rule;
-    rule.when = fault.target == SimFault::Target::Request
-                    ? SimRequestSelector::AtRequest(fault.index)
-                    : SimRequestSelector::ForKeyTableIndex(static_cast<std::uint8_t>(fault.index));
-    switch (fault.kind) {
-    case SimFault::Kind::NoReply: rule.script.reply = false; break;
-    case SimFault::Kind::ReplyAtWait: rule.script.replyAtWait = fault.value; break;
-    case SimFault::Kind::WriteFails: rule.script.write = SimWrite::Fails; break;
-    case SimFault::Kind::WriteHangs: rule.script.write = SimWrite::Hangs; break;
-    case SimFault::Kind::Refuse:
-        rule.script.refuseWithStatus = static_cast<std::uint8_t>(fault.value);
-        break;
-    case SimFault::Kind::Short: rule.script.replyLength = fault.value; break;
-    }
-    return rule;
+int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool,
+                           OutputSink& console) {
+    PersistentDevice device(RunMarker(argc, argv), console);
+    const int exitCode = tool(argc, argv, device, console);
+    device.Finish();
+    return exitCode;
 }
 
-void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer) {
-    for (int i = 0; i < device.deviceCount; ++i) {
-        SimDeviceOptions options;
-        options.state = device.state;
-        options.state.serial = device.state.serial + static_cast<std::uint32_t>(i);
-        if (i == 0) {
-            for (const SimFault& fault : device.faults) options.faults.push_back(ToFaultRule(fault));
-        }
-        layer.AddDevice(options);
-    }
-}
-
-int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool) {
-    PersistentDevice device(RunMarker(argc, argv));
-    const int exitCode = tool(argc, argv, device);
-    return device.Finish(exitCode);
-}
+}  // namespace ob310

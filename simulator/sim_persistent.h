@@ -4,19 +4,14 @@
 
 #include <string>
 
+#include "output/console.h"
 #include "simulator/sim_hid_layer.h"
 #include "simulator/sim_state_file.h"
 
-// Builds the simulated HID stack a device file describes: `deviceCount`
-// OB310s (the second and third with serial numbers one and two above the
-// first), the first holding the file's state and faults.
-void SetUpSimHidLayer(const SimDeviceFile& device, SimHidLayer& layer);
-
-// The fault rule of the HID layer that one fault line stands for.
-SimFaultRule ToFaultRule(const SimFault& fault);
+namespace ob310 {
 
 // Runs the tool with `argv` over the device of the working folder and returns
-// the process exit status.
+// its exit code.
 //
 // The files are first touched when the tool looks for a device, so a run that
 // never does (help, argument errors, a configuration file that does not read)
@@ -36,6 +31,11 @@ SimFaultRule ToFaultRule(const SimFault& fault);
 // broken line) leaves the device unplugged: one plain line names the problem,
 // the file is left as it is, and the tool finds no device.
 //
-// `tool` is the tool's entry point (Ob310Main), run over the simulated device.
-using ToolEntryPoint = int (*)(int argc, const char* const* argv, HidLayer& hid);
-int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool);
+// `tool` is the tool's entry point (Ob310Main), run over the simulated device
+// and `console`; the simulator's own plain lines go to `console` too.
+using ToolEntryPoint = int (*)(int argc, const char* const* argv, HidLayer& hid,
+                               OutputSink& console);
+int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool,
+                           OutputSink& console);
+
+}  // namespace ob310

@@ -7,14 +7,20 @@
 
 #include "config/hex.h"
 
+namespace ob310 {
+
 namespace {
 
 constexpr const char* HexDigits = "0123456789abcdef";
 
 std::string_view Trim(std::string_view text) {
     const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
     return text;
 }
 
@@ -22,10 +28,16 @@ std::vector<std::string_view> SplitWords(std::string_view text) {
     std::vector<std::string_view> words;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) {
+            ++pos;
+        }
         std::size_t end = pos;
-        while (end < text.size() && text[end] != ' ' && text[end] != '\t') ++end;
-        if (end > pos) words.push_back(text.substr(pos, end - pos));
+        while (end < text.size() && text[end] != ' ' && text[end] != '\t') {
+            ++end;
+        }
+        if (end > pos) {
+            words.push_back(text.substr(pos, end - pos));
+        }
         pos = end;
     }
     return words;
@@ -39,24 +51,34 @@ bool ParseHexBytes(std::string_view text, std::uint8_t* out, std::size_t size) {
 
 // 1 to maxDigits hex digits.
 bool ParseHexNumber(std::string_view text, std::size_t maxDigits, std::uint32_t& value) {
-    if (text.empty() || text.size() > maxDigits) return false;
+    if (text.empty() || text.size() > maxDigits) {
+        return false;
+    }
     value = 0;
     for (char c : text) {
         const int digit = HexDigitValue(c);
-        if (digit < 0) return false;
+        if (digit < 0) {
+            return false;
+        }
         value = value * 16 + static_cast<std::uint32_t>(digit);
     }
     return true;
 }
 
 bool ParseDecimal(std::string_view text, std::uint32_t maxValue, std::uint32_t& value) {
-    if (text.empty() || text.size() > 10) return false;
+    if (text.empty() || text.size() > 10) {
+        return false;
+    }
     std::uint64_t result = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9') {
+            return false;
+        }
         result = result * 10 + static_cast<std::uint64_t>(c - '0');
     }
-    if (result > maxValue) return false;
+    if (result > maxValue) {
+        return false;
+    }
     value = static_cast<std::uint32_t>(result);
     return true;
 }
@@ -117,7 +139,8 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     fault.index = index;
 
     const std::string_view kind = words[2];
-    const std::size_t wantWords = (kind == "no-reply" || kind == "write-fails" || kind == "write-hangs") ? 3 : 4;
+    const std::size_t wantWords =
+        (kind == "no-reply" || kind == "write-fails" || kind == "write-hangs") ? 3 : 4;
     std::uint32_t value = 0;
     const bool hasValue = words.size() == 4;
     if (kind == "no-reply") {
@@ -129,7 +152,8 @@ bool ParseFault(std::string_view text, SimFault& fault, std::string& problem) {
     } else if (kind == "reply-at-wait") {
         fault.kind = SimFault::Kind::ReplyAtWait;
         if (!hasValue || !ParseDecimal(words[3], SimMaxFaultRequest, value) || value < 1) {
-            problem = "reply-at-wait needs a wait number of 1 to " + std::to_string(SimMaxFaultRequest);
+            problem =
+                "reply-at-wait needs a wait number of 1 to " + std::to_string(SimMaxFaultRequest);
             return false;
         }
     } else if (kind == "refuse") {
@@ -163,7 +187,9 @@ bool ParseSetting(std::string_view key, std::string_view value, SimDeviceFile& d
     Ob310State& state = device.state;
     std::uint32_t number = 0;
     const auto hexField = [&](std::uint8_t* out, std::size_t size) {
-        if (ParseHexBytes(value, out, size)) return true;
+        if (ParseHexBytes(value, out, size)) {
+            return true;
+        }
         problem = std::string(key) + " needs " + std::to_string(2 * size) + " hexadecimal digits";
         return false;
     };
@@ -214,7 +240,9 @@ bool ParseSetting(std::string_view key, std::string_view value, SimDeviceFile& d
         return hexField(&state.debounce, 1);
     } else if (key == "fault") {
         SimFault fault;
-        if (!ParseFault(value, fault, problem)) return false;
+        if (!ParseFault(value, fault, problem)) {
+            return false;
+        }
         device.faults.push_back(fault);
     } else {
         const auto words = SplitWords(key);
@@ -254,12 +282,15 @@ constexpr const char* FileHeader =
     "# keytable N  = 64 hex digits     record N (0-247); records not listed are zero\n"
     "# fault       = request N KIND    at the N-th report of a run (1 = first)\n"
     "# fault       = keytable I KIND   at the key-table record I\n"
-    "#   KIND: no-reply | reply-at-wait W | write-fails | write-hangs | refuse XX | short L (1-64)\n"
+    "#   KIND: no-reply | reply-at-wait W | write-fails | write-hangs | refuse XX | short L "
+    "(1-64)\n"
     "#\n";
 
 std::string UpperHex(const std::uint8_t* data, std::size_t size) {
     std::string text = HexText(data, size);
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
     return text;
 }
 
@@ -285,7 +316,8 @@ std::vector<std::string> SettingLines(const Ob310State& state) {
 }
 
 std::string KeyTableLine(std::size_t index, const KeyTableRecord& record) {
-    return "keytable " + std::to_string(index) + " = " + HexText(record.data(), record.size()) + "\n";
+    return "keytable " + std::to_string(index) + " = " + HexText(record.data(), record.size()) +
+           "\n";
 }
 
 std::string FormatFault(const SimFault& fault) {
@@ -314,7 +346,9 @@ bool IsRegularOrAbsent(const std::string& path) {
 SimLoadOutcome ReadSmallFile(const std::string& path, std::string& text, std::string& error) {
     std::error_code ec;
     const auto type = std::filesystem::status(path, ec).type();
-    if (type == std::filesystem::file_type::not_found) return SimLoadOutcome::Missing;
+    if (type == std::filesystem::file_type::not_found) {
+        return SimLoadOutcome::Missing;
+    }
     if (type != std::filesystem::file_type::regular) {
         error = path + " is not a regular file";
         return SimLoadOutcome::Broken;
@@ -337,7 +371,9 @@ SimLoadOutcome ReadSmallFile(const std::string& path, std::string& text, std::st
 }  // namespace
 
 bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::string& error) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // editors on Windows add it
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);  // editors on Windows add it
+    }
     int lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
@@ -346,7 +382,9 @@ bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::strin
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
 
         line = Trim(line);
-        if (line.empty() || line.front() == '#') continue;
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) {
             error = "line " + std::to_string(lineNumber) + ": expected key = value";
@@ -365,12 +403,18 @@ bool ParseSimDeviceFile(std::string_view text, SimDeviceFile& device, std::strin
 std::string FormatSimDeviceFile(const SimDeviceFile& device) {
     std::string text = FileHeader;
     text += "devices = " + std::to_string(device.deviceCount) + "\n";
-    for (const std::string& line : SettingLines(device.state)) text += line;
+    for (const std::string& line : SettingLines(device.state)) {
+        text += line;
+    }
     const auto& records = device.state.keyTables;
     for (std::size_t i = 0; i < records.size(); ++i) {
-        if (records[i] != KeyTableRecord{}) text += KeyTableLine(i, records[i]);
+        if (records[i] != KeyTableRecord{}) {
+            text += KeyTableLine(i, records[i]);
+        }
     }
-    for (const SimFault& fault : device.faults) text += "fault = " + FormatFault(fault) + "\n";
+    for (const SimFault& fault : device.faults) {
+        text += "fault = " + FormatFault(fault) + "\n";
+    }
     return text;
 }
 
@@ -379,10 +423,14 @@ std::string FormatSimChanges(const Ob310State& before, const Ob310State& after) 
     const std::vector<std::string> old = SettingLines(before);
     const std::vector<std::string> now = SettingLines(after);
     for (std::size_t i = 0; i < now.size(); ++i) {
-        if (now[i] != old[i]) text += now[i];
+        if (now[i] != old[i]) {
+            text += now[i];
+        }
     }
     for (std::size_t i = 0; i < after.keyTables.size(); ++i) {
-        if (after.keyTables[i] != before.keyTables[i]) text += KeyTableLine(i, after.keyTables[i]);
+        if (after.keyTables[i] != before.keyTables[i]) {
+            text += KeyTableLine(i, after.keyTables[i]);
+        }
     }
     return text;
 }
@@ -419,12 +467,15 @@ SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
     return outcome;
 }
 
-SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device,
-                               std::string& error) {
-    if (!IsRegularOrAbsent(path)) return SimLoadOutcome::Missing;
+SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device, std::string& error) {
+    if (!IsRegularOrAbsent(path)) {
+        return SimLoadOutcome::Missing;
+    }
     std::string text;
     const SimLoadOutcome outcome = ReadSmallFile(path, text, error);
-    if (outcome != SimLoadOutcome::Loaded) return outcome;
+    if (outcome != SimLoadOutcome::Loaded) {
+        return outcome;
+    }
     const std::size_t end = text.rfind(SimJournalEntryEnd);
     text.resize(end == std::string::npos ? 0 : end);
     if (!ParseSimDeviceFile(text, device, error)) {
@@ -436,12 +487,16 @@ SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device,
 
 bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device) {
     const std::string sidePath = path + ".new";
-    if (!IsRegularOrAbsent(sidePath)) return false;
+    if (!IsRegularOrAbsent(sidePath)) {
+        return false;
+    }
     {
         std::ofstream out(sidePath, std::ios::binary | std::ios::trunc);
         out << FormatSimDeviceFile(device);
         out.close();
-        if (!out) return false;
+        if (!out) {
+            return false;
+        }
     }
     // std::filesystem::rename replaces an existing file on Windows too
     // (MoveFileEx with MOVEFILE_REPLACE_EXISTING), unlike std::rename there.
@@ -451,7 +506,11 @@ bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device) {
 }
 
 bool OpenForAppend(std::ofstream& stream, const std::string& path) {
-    if (!IsRegularOrAbsent(path)) return false;
+    if (!IsRegularOrAbsent(path)) {
+        return false;
+    }
     stream.open(path, std::ios::binary | std::ios::app);
     return stream.is_open();
 }
+
+}  // namespace ob310

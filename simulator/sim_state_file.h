@@ -51,6 +51,8 @@
 
 #include "simulator/ob310_model.h"
 
+namespace ob310 {
+
 inline constexpr const char* SimDeviceFileName = "ob310_sim_device.txt";
 inline constexpr const char* SimJournalFileName = "ob310_sim_device.journal";
 inline constexpr const char* SimRecordFileName = "ob310_sim_received.txt";
@@ -115,8 +117,7 @@ SimLoadOutcome LoadSimDeviceFile(const std::string& path, SimDeviceFile& device,
 // whole. A torn last entry is dropped: its write never returned, so the tool
 // never learnt that the device took it. Anything but a regular file there is
 // no journal (Missing).
-SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device,
-                               std::string& error);
+SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device, std::string& error);
 
 // Replaces the file at `path` with `device`'s text. The text goes to a side
 // file first and is renamed over the old one, so an interrupted run never
@@ -126,3 +127,5 @@ bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device);
 // Opens `path` for appending; false, without opening anything, when something
 // other than a regular file is there (opening a FIFO would block the run).
 bool OpenForAppend(std::ofstream& stream, const std::string& path);
+
+}  // namespace ob310

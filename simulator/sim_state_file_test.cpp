@@ -9,7 +9,7 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace {
+namespace ob310 { namespace {
 
 using T = SimFault::Target;
 using K = SimFault::Kind;
@@ -104,4 +104,4 @@ TEST(SimDeviceFileOnDiskTest, RefusesWhatIsNotASmallRegularFile) {
     EXPECT_EQ(device, SimDeviceFile{});
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

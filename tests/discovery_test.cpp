@@ -6,7 +6,7 @@
 
 #include "simulator/sim_hid_layer.h"
 
-namespace {
+namespace ob310 { namespace {
 
 struct CountCase {
     const char* name;
@@ -46,7 +46,7 @@ TEST(DiscoveryTest, CountsWholeDevicesAndKeepsOnlyRecordHandlesOpen) {
         c.setup(sim);
         DeviceInterfaceTable table;
         table.hid = &sim;
-        for (DeviceInterface& record : table.records) record = {u"stale", {}, 0x1234, 0x5678};  // a reused table
+        for (DeviceInterface& record : table.records) record = {u"stale", {1, 2}, InvalidHidHandle, InvalidHidHandle};  // reused
 
         EXPECT_EQ(DiscoverDevices(table), c.devices);
 
@@ -128,4 +128,4 @@ TEST(LookupTest, FindsExactNameAmongFirstSixOrGivesZero) {
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

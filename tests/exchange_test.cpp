@@ -7,7 +7,7 @@
 #include "protocol/requests.h"
 #include "simulator/sim_hid_layer.h"
 
-namespace {
+namespace ob310 { namespace {
 
 // Accepted by a fresh device.
 const Report CustomData = BuildCustomDataRequest(FactoryDefaultPin, {});
@@ -153,4 +153,4 @@ TEST(ExchangeTest, SendsToTheConfigurationInterfaceOnly) {
     }
 }
 
-}  // namespace
+}}  // namespace ob310::(anonymous)

@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "output/messages.h"
-#include "output/settings.h"
 #include "tests/support/file_bytes.h"
 
 #ifdef _WIN32
@@ -49,15 +48,16 @@ bool HoldLock(const std::string& log) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[2]) == "hold") return HoldLock(argv[1]) ? 0 : 2;
-    settings.logRequested = argc == 4 || argc == 5;
-    if (!settings.logRequested || !logFile.LogfileOpen(argv[1])) return 2;
+    ob310::CLogFile logFile;
+    ob310::ConsoleCapture console;
+    if ((argc != 4 && argc != 5) || !logFile.LogfileOpen(argv[1], console)) return 2;
     if (argc == 5) {
         logFile.lockWaitMs = std::stoi(argv[4]);
         if (!WaitFor(std::string(argv[1]) + ".held")) return 2;
     }
     int status = 0;
     for (int i = 0; i < std::stoi(argv[3]) && status == 0; ++i) {
-        if (!WriteLogLine(std::string(argv[2]) + " " + std::to_string(i))) status = 1;
+        if (!ob310::WriteLogLine(logFile, true, std::string(argv[2]) + " " + std::to_string(i))) status = 1;
     }
     if (argc == 5) WriteFileBytes(std::string(argv[1]) + ".done", "");
     return status;

@@ -6,6 +6,7 @@
 
 #include "config/config_file.h"
 
+namespace ob310 {
 // Every byte differs from its neighbours, so a byte read into the wrong place
 // shows. LED mode 03, lock flag 00, debounce 05.
 inline ConfigImage SampleConfigImage() {
@@ -37,3 +38,4 @@ inline std::string ConfigFileText(const std::vector<std::string>& lines, const s
     for (const std::string& line : lines) text += line + lineEnd;
     return text;
 }
+}  // namespace ob310

@@ -4,8 +4,8 @@
 #include <regex>
 
 #include "cli/entry.h"
-#include "output/messages.h"
 
+namespace ob310 {
 std::string RedLine(const std::string& text, std::uint16_t code) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ". Code=0x%04x", static_cast<unsigned>(code));
@@ -20,9 +20,6 @@ void SimRunTest::TearDown() {
     for (const std::string& error : sim.Errors()) {
         ADD_FAILURE() << "HID misuse: " << error;
     }
-    // A failed run leaves the log open until the process ends; close it
-    // before the folder goes.
-    logFile.Reset();
 }
 
 int SimRunTest::Run(const std::vector<std::string>& arguments) {
@@ -35,7 +32,7 @@ int SimRunTest::Run(const std::vector<std::string>& arguments) {
         argv.push_back(word.c_str());
     }
     console.Clear();
-    return Ob310Main(static_cast<int>(argv.size()), argv.data(), sim);
+    return Ob310Main(static_cast<int>(argv.size()), argv.data(), sim, console);
 }
 
 std::vector<std::string> SimRunTest::LogRecords() const {
@@ -59,3 +56,4 @@ std::vector<std::uint8_t> SimRunTest::CommandsReceived() const {
     }
     return commands;
 }
+}  // namespace ob310

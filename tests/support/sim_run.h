@@ -12,6 +12,7 @@
 #include "simulator/sim_hid_layer.h"
 #include "tests/support/temp_dir.h"
 
+namespace ob310 {
 // In a run's arguments, replaced by the log file of the test's folder.
 inline const std::string LogArgument = "<log>";
 
@@ -40,3 +41,4 @@ protected:
     SimHidLayer sim;
     ConsoleCapture console;
 };
+}  // namespace ob310
