@@ -13,18 +13,60 @@ namespace {
 
 const char* const NoDeviceMessage = "Error: No OB310 found on system";
 
-// A control byte in a name would end the record's line (forging further
-// lines) or reach a terminal that shows the log. Such bytes (below 0x20, and
-// 0x7F) are written as \xNN with upper-case digits; all others as they are.
+// The length of the valid UTF-8 sequence at `at` (no overlong form, no
+// surrogate, nothing beyond U+10FFFF), or 0 when the byte there begins none.
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned lead = byte(at);
+    unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+    std::size_t length = 0;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// A name must not forge a line, a field or a terminal escape in the record:
+// control bytes (below 0x20, 0x7F, and the C1 controls U+0080 to U+009F),
+// ';' (which ends a field) and bytes that are not valid UTF-8 are written as
+// \xNN with upper-case digits; every other character, in any language, as it is.
 std::string LogText(const std::string& name) {
     static constexpr char Digits[] = "0123456789ABCDEF";
     std::string text;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            text += {'\\', 'x', Digits[byte >> 4], Digits[byte & 0x0F]};
-        } else {
-            text.push_back(c);
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t length = Utf8SequenceLength(name, at);
+        const auto lead = static_cast<unsigned char>(name[at]);
+        const bool c1Control =
+            lead == 0xC2 && length == 2 && static_cast<unsigned char>(name[at + 1]) <= 0x9F;
+        const bool escaped = length == 0 || c1Control || lead < 0x20 || lead == 0x7F || lead == ';';
+        const std::size_t end = at + (length == 0 ? 1 : length);
+        for (; at < end; ++at) {
+            const auto byte = static_cast<unsigned char>(name[at]);
+            if (escaped) {
+                text += {'\\', 'x', Digits[byte >> 4], Digits[byte & 0x0F]};
+            } else {
+                text.push_back(name[at]);
+            }
         }
     }
     return text;
@@ -47,8 +89,10 @@ int FinishWithResultRecord(RunContext& context, const std::string& record) {
     const bool written =
         !context.settings.logRequested ||
         WriteLogLine(context.logFile, context.settings.logRequested, record + context.recordFields);
-    context.logFile.Close();
-    if (!written) {
+    // A close can report what the flush could not (a network share's delayed
+    // write error): the record may then be missing.
+    const bool closed = context.logFile.Close();
+    if (!written || !closed) {
         // The device work is done; only its record is missing.
         context.PrintError("Error: Can not write logfile", ExitArgumentError);
         return ExitArgumentError;

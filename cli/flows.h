@@ -13,14 +13,15 @@ int RunEraseFlow(RunContext& context);
 int RunWriteFlow(RunContext& context);
 
 // The log line of a successful write: "CMD=write;STATE=success;", the
-// identity, ";FILE=", the file name as given with its control bytes written
-// as \xNN, and ";".
+// identity, ";FILE=", the file name as given with its control bytes, ';'
+// and bytes that are not UTF-8 written as \xNN, and ";".
 std::string BuildWriteResultRecord(const std::string& deviceIdentity,
                                    const std::string& configFileName);
 
 // After a successful erase or write: appends `record` and the context's
-// recordFields to the log when logging is on, then closes the log stream. Returns 0, or 16 after
-// reporting "Error: Can not write logfile" when the line could not be written.
+// recordFields to the log when logging is on, then closes the log stream.
+// Returns 0, or 16 after reporting "Error: Can not write logfile" when the
+// line could not be written and flushed, or the close failed.
 int FinishWithResultRecord(RunContext& context, const std::string& record);
 
 }  // namespace ob310

@@ -56,4 +56,19 @@ const EraseCase Cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, EraseFlow, testing::ValuesIn(Cases));
 
+// FILE= is the last field: a name must not add a field, a control or bytes a
+// reader cannot decode, and names in any language stay as they are.
+TEST(WriteRecord, NameCannotForgeAFieldOrAControl) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"t;SN=FFFFFFFF;.ob310", "t\\x3BSN=FFFFFFFF\\x3B.ob310"},
+        {"a\r\n\x1f\x7f.ob310", "a\\x0D\\x0A\\x1F\\x7F.ob310"},
+        {"c1\xc2\x80\xc2\x9b[2J\xc2\xa0", "c1\\xC2\\x80\\xC2\\x9B[2J\xc2\xa0"},  // U+00A0 is no control
+        {"bad\xff\xc3(\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe6\x97", "bad\\xFF\\xC3(\\xE0\\x80\\xAF\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80\\xE6\\x97"},
+        {"日本語 Grüße Ωμέγα 😀.ob310", "日本語 Grüße Ωμέγα 😀.ob310"},
+    };
+    for (const auto& [name, text] : cases) {
+        EXPECT_EQ(BuildWriteResultRecord("SN=1;REV=2", name), "CMD=write;STATE=success;SN=1;REV=2;FILE=" + text + ";") << text;
+    }
+}
+
 }}  // namespace ob310::(anonymous)

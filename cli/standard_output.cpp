@@ -5,6 +5,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
+
+#include <cerrno>
 #include <csignal>
 #endif
 
@@ -35,6 +38,18 @@ void PrepareConsole() {
     // default SIGPIPE would kill it before its log line and its exit code.
     // Ignored, a write to the closed pipe fails and is dropped.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit (ulimit -f) reached at the log write would kill the
+    // run after the device was programmed; ignored, the write fails and the
+    // run ends with "Can not write logfile".
+    std::signal(SIGXFSZ, SIG_IGN);
+    // A descriptor 0 to 2 that the caller left closed would be taken by the
+    // next file opened, the log, and console output would land in the log.
+    // Each such descriptor is opened on /dev/null first.
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
+            open("/dev/null", O_RDWR);  // takes the lowest free descriptor: this one
+        }
+    }
 #endif
 }
 

@@ -21,8 +21,10 @@ public:
 };
 
 // Called first by the programs. On a Windows console, switches on ANSI escape
-// processing so error lines are red. On POSIX, ignores SIGPIPE so a closed
-// standard output only loses output.
+// processing so error lines are red. On POSIX, ignores SIGPIPE and SIGXFSZ so
+// a closed standard output only loses output and a file size limit only fails
+// the write, and opens descriptors 0 to 2 on /dev/null when they are closed.
+// Runs before the program opens anything.
 void PrepareConsole();
 
 }  // namespace ob310

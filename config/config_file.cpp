@@ -8,7 +8,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "config/hex.h"
@@ -260,6 +262,24 @@ bool IsDirectory(std::FILE* file) {
 #endif
 }
 
+#ifndef _WIN32
+// A FIFO that nobody writes to would hold a plain open for ever; opened
+// without blocking it reads as empty. A pipe with a writer (-f <(...)) is
+// then read with blocking reads as usual.
+std::FILE* OpenWithoutBlocking(const std::string& fileName) {
+    const int descriptor = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    fcntl(descriptor, F_SETFL, 0);
+    std::FILE* file = fdopen(descriptor, "rb");
+    if (file == nullptr) {
+        close(descriptor);
+    }
+    return file;
+}
+#endif
+
 ConfigReadResult ReadConfigFileUnguarded(const std::string& fileName, ConfigImage& target,
                                          OutputSink& console) {
     std::vector<std::string> lines;
@@ -267,7 +287,7 @@ ConfigReadResult ReadConfigFileUnguarded(const std::string& fileName, ConfigImag
 #ifdef _WIN32
         const FileHandle file(_wfopen(WideFromUtf8(fileName).c_str(), L"rb"));
 #else
-        const FileHandle file(std::fopen(fileName.c_str(), "rb"));
+        const FileHandle file(OpenWithoutBlocking(fileName));
 #endif
         if (file == nullptr || IsDirectory(file.get())) {
             return ConfigReadResult::CannotOpen;

@@ -5,8 +5,8 @@
 # The guest hands its verdict back through qemu's isa-debug-exit device.
 #
 # Usage: run-vm-test.sh [--cli FILE] [--gadget FILE] [--probe FILE]
-#                       [--device-only | --wine [--exe FILE]] [--real-time]
-#                       [--work DIR]
+#                       [--device-only | --wine [--exe FILE] | --power-cut]
+#                       [--real-time] [--work DIR]
 #   Without the three files the linux-static preset is built and used.
 #   --device-only  checks the virtual device alone (no ob310_cli in the image)
 #   --wine         instead of the Linux checks, one boot that runs the Windows
@@ -16,6 +16,7 @@
 #   --exe FILE     the Windows ob310_cli.exe for --wine (default: the windows
 #                  preset's, built when missing)
 #   --real-time    guest time follows the host clock (see "Guest time" below)
+#   --power-cut    only the power-cut boots (see "Power cut" below)
 #   --work DIR     cache and scratch folder (default: build/linux-vm)
 # Exit status: 0 all checks passed, 1 a check failed, 77 skipped because qemu,
 # the kernel package or (with --wine) Wine cannot be had.
@@ -32,6 +33,7 @@ device_only=no
 real_time=no
 wine=no
 exe=
+power_cut_only=no
 
 while [ $# -gt 0 ]; do
     case $1 in
@@ -43,6 +45,7 @@ while [ $# -gt 0 ]; do
     --wine) wine=yes; shift ;;
     --exe) exe=$2; shift 2 ;;
     --real-time) real_time=yes; shift ;;
+    --power-cut) power_cut_only=yes; shift ;;
     *) echo "run-vm-test: unknown argument $1"; exit 2 ;;
     esac
 done
@@ -162,20 +165,24 @@ modules="usb-common usbcore hid hid-generic usbhid udc-core configfs libcomposit
 # through an overlay; extracted for every mode, loaded for --wine.
 share_modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache \
 9pnet 9pnet_virtio 9p overlay"
+# The power-cut boot's virtio disk and ext4 (guest/power-cut.sh loads them).
+disk_modules="virtio virtio_ring virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk
+              crc16 crc32c_generic libcrc32c mbcache jbd2 ext4"
 kernel_dir=$work/cache/${package}
 # The marker names the modules extracted: a new list extracts again.
-if [ "$(cat "$kernel_dir/complete" 2>/dev/null)" != "$modules $share_modules" ]; then
+extracted=$(echo $modules $share_modules $disk_modules | tr ' ' '\n' | sort -u | tr '\n' ' ')
+if [ "$(cat "$kernel_dir/complete" 2>/dev/null)" != "$extracted" ]; then
     rm -rf "$kernel_dir"
     mkdir -p "$kernel_dir"
     dpkg-deb --fsys-tarfile "$deb" | tar -t >"$kernel_dir/contents"
     paths=$(grep -E '^\./boot/vmlinuz-' "$kernel_dir/contents")
-    for module in $modules $share_modules; do
+    for module in $extracted; do
         path=$(grep -E "/kernel/.*/$module\\.ko(\\.xz)?\$" "$kernel_dir/contents" | head -n 1)
         [ -n "$path" ] || fail "$package has no module $module"
         paths="$paths $path"
     done
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir" $paths
-    echo "$modules $share_modules" >"$kernel_dir/complete"
+    echo "$extracted" >"$kernel_dir/complete"
 fi
 [ $wine = no ] || modules="$modules $share_modules"
 vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-* | head -n 1)
@@ -223,13 +230,14 @@ for library in $peer_libraries; do
     mkdir -p "$root$(dirname "$library")"
     cp -L "$library" "$root$library"
 done
-for module in $modules; do
+for module in $modules $disk_modules; do
     cp "$(find "$kernel_dir/lib/modules" -name "$module.ko*" | head -n 1)" "$root/lib/modules/"
 done
 echo "$modules" >"$root/data/modules"
 cp "$here/guest/init" "$root/init"
 cp "$here/guest/scenario.sh" "$root/scenario.sh"
 cp "$here/guest/wine-scenario.sh" "$root/wine-scenario.sh"
+cp "$here/guest/power-cut.sh" "$root/power-cut.sh"
 chmod 755 "$root/init"
 cp "$example" "$root/data/example.ob310"
 cp "$work/pin-lock.ob310" "$root/data/pin-lock.ob310"
@@ -305,11 +313,73 @@ boot() {
     esac
 }
 
+# --- Power cut --------------------------------------------------------------------------
+# The log of a run that exited 0 must survive a power cut. The guest logs to
+# an ext4 image on a virtio disk with cache=none: qemu writes through to the
+# image, so what the guest has not flushed lives only in the guest's memory.
+# Host time here (no -icount): an idle guest must not leap over ext4's 5 s
+# commit before the host reacts. One boot erases, one writes; after each exit
+# 0 the guest says so on the console and the host kills qemu (SIGKILL) at
+# once. The host then replays the journal, as the next mount would, and reads
+# the log from the image: both records, whole.
+power_cut() {
+    console=$work/console-power-cut-$1.log
+    : >"$console"
+    echo "run-vm-test: power-cut boot: $1"
+    qemu-system-x86_64 -machine pc -accel tcg -m 512 -no-reboot -net none -display none \
+        -monitor none -serial file:"$console" -kernel "$vmlinuz" -initrd "$work/initramfs.cpio" \
+        -append "console=ttyS0 quiet panic=-1 ob310.part=power-cut ob310.step=$1" \
+        -drive file="$disk",format=raw,if=virtio,cache=none \
+        -device isa-debug-exit,iobase=0xf4,iosize=0x04 </dev/null >/dev/null 2>&1 &
+    qemu=$!
+    polls=0
+    until grep -q '^vm-test: POWER-CUT' "$console"; do
+        if ! kill -0 $qemu 2>/dev/null || [ $polls -ge 5600 ]; then
+            kill -9 $qemu 2>/dev/null || true
+            cat "$console"
+            fail "the power-cut boot ($1) gave no exit 0 within 280 s"
+        fi
+        sleep 0.05
+        polls=$((polls + 1))
+    done
+    kill -9 $qemu
+    wait $qemu 2>/dev/null || true
+    grep -h '^vm-test: ' "$console"
+    echo "run-vm-test: power cut (qemu killed) right after it"
+}
+
+power_cut_test() {
+    command -v mkfs.ext4 >/dev/null && command -v debugfs >/dev/null ||
+        skip "no mkfs.ext4 or debugfs (e2fsprogs)"
+    disk=$work/power-cut.img
+    rm -f "$disk"
+    truncate -s 32M "$disk"
+    mkfs.ext4 -q -F "$disk" || fail "mkfs.ext4 failed"
+    power_cut erase
+    power_cut write
+    e2fsck -fy "$disk" >"$work/e2fsck.log" 2>&1 || [ $? -le 1 ] || fail "e2fsck: $(cat "$work/e2fsck.log")"
+    log=$(debugfs -R 'cat /station.log' "$disk" 2>/dev/null | tr -d '\r')
+    echo "run-vm-test: the log on the disk after the power cuts:"
+    echo "$log"
+    stamp='[0-3][0-9]\.[01][0-9]\.[12][0-9]\{3\} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
+    expected="$stamp: CMD=erase;STATE=success;SN=12345678;REV=1026;
+$stamp: CMD=write;STATE=success;SN=12345678;REV=1026;FILE=/data/example.ob310;"
+    [ "$(echo "$log" | wc -l)" -eq 2 ] && echo "$log" | sed -n 1p | grep -qx "$(echo "$expected" | sed -n 1p)" &&
+        echo "$log" | sed -n 2p | grep -qx "$(echo "$expected" | sed -n 2p)" ||
+        fail "a record of a run that exited 0 did not survive the power cut"
+    echo "run-vm-test: both records survived the power cuts whole"
+}
+
 echo "run-vm-test: image prepared in $prepared s"
 # Each mode is a list of boots. The checks boot waits out two requests' 16 x
 # 5 s: in real time that alone is 160 s.
 checks_limit=280
 [ $real_time = no ] || checks_limit=600
+if [ $power_cut_only = yes ]; then
+    power_cut_test
+    echo "run-vm-test: PASS"
+    exit 0
+fi
 if [ $wine = yes ]; then
     # Wine under TCG: the default qemu64 CPU (with -cpu max the guest kernel
     # oopses on Wine's iretq), 2 vCPUs and 2 GiB. No -icount: it made Wine
@@ -320,6 +390,7 @@ if [ $wine = yes ]; then
 else
     boot checks "$checks_limit" "$checks_clock" ""
     [ $device_only = yes ] || boot timing 280 "$timing_clock" ob310.part=timing
+    [ $device_only = yes ] || power_cut_test
 fi
 echo "run-vm-test: whole test $(seconds_since "$started") s"
 grep -h '^vm-test: TABLE ' "$work/console-timing.log" 2>/dev/null | sed 's/^vm-test: TABLE //' || true

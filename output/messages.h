@@ -1,6 +1,7 @@
 // Error lines, informational lines and the log file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -27,12 +28,27 @@ bool WriteLogLine(CLogFile& logFile, bool logRequested, const std::string& text)
 // "%d.%m.%Y %H:%M:%S" of `when` in local time; empty when formatting fails.
 std::string FormatLogTimeStamp(std::time_t when);
 
+// How long a line waits for another station's line to leave the log's lock.
+inline constexpr int LogLockWaitMs = 5000;
+
+// The system's write of a log line to an open log: how many bytes reached the
+// file (fewer than `size` when the write failed, a full disk may take a part).
+using LogWriteCall = std::size_t (*)(std::intptr_t file, const char* data, std::size_t size);
+std::size_t SystemLogWrite(std::intptr_t file, const char* data, std::size_t size);
+
+// Appends `bytes` (one line with its CR LF) to the open log `file` in one
+// `write`, under the log's lock (waited for at most `lockWaitMs`), and flushes
+// it to stable storage. True only when the whole line is there. A line the
+// system takes only in part leaves nothing that can join the next record: the
+// part is taken back when nothing came after it, else it is ended with CR LF.
+bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs,
+                   LogWriteCall write);
+
 // The log file of a run (the run context's `logFile`). It is opened for
 // appending only (POSIX O_APPEND; Windows FILE_APPEND_DATA without
-// FILE_WRITE_DATA), shared for reading, writing and deleting, and every line
-// goes out in one write: the system puts each line at the end of the file
-// whole, so stations sharing one log never overwrite each other's lines
-// (Windows: under a lock too, see WriteLine).
+// FILE_WRITE_DATA), without blocking (a FIFO nobody reads fails to open),
+// shared for reading and writing, and every line goes out in one write under
+// a lock (see AppendLogLine): several stations can share one log.
 class CLogFile {
 public:
     CLogFile() = default;
@@ -51,11 +67,16 @@ public:
     // True once a name was taken: from then on a due line that cannot be
     // written (the file never opened, or already closed) is a lost line.
     bool IsNamed() const { return !fileName.empty(); }
-    // Appends one line and CR LF in one write; false when it failed.
+    // Appends one line and CR LF, on stable storage when it returns true.
     bool WriteLine(const std::string& line);
-    void Close();
+    // False when the system reports an error on closing (a delayed write
+    // error of a network share): the last line may not have reached the file.
+    bool Close();
 
     std::string fileName;
+    // How WriteLine waits and writes; tests put a shorter wait or a full disk here.
+    int lockWaitMs = LogLockWaitMs;
+    LogWriteCall writeCall = SystemLogWrite;
 
 private:
     static constexpr std::intptr_t ClosedFile = -1;

@@ -4,6 +4,10 @@
 
 #include "tests/support/temp_dir.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace ob310 {
 TEST(Messages, ErrorLinesAlwaysVerboseLinesOnlyInVerboseModeAndTimeStamps) {
     ConsoleCapture console;
@@ -26,6 +30,10 @@ TEST(Messages, LogFileAppendsDueLinesAndReportsLostOnes) {
     CLogFile logFile, missing;
     EXPECT_TRUE(WriteLogLine(logFile, true, "never opened"));
     ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log"), console));
+#ifdef _WIN32
+    // Not shared for deleting: the record cannot go with the file while a run has it open.
+    EXPECT_FALSE(DeleteFileW(dir.Path().wstring().append(L"\\run.log").c_str()));
+#endif
     EXPECT_FALSE(logFile.LogfileOpen("", console));
     EXPECT_EQ(console.Text(), "\x1b[0;31mError: LogfileOpen - No filename specified.\x1b[0m\n");
     EXPECT_TRUE(WriteLogLine(logFile, true, ""));
@@ -36,5 +44,38 @@ TEST(Messages, LogFileAppendsDueLinesAndReportsLostOnes) {
     EXPECT_EQ(log.substr(0, 20) + log.substr(28), std::string("earlier\r\n") + stamp.substr(0, 11) + ": CMD=erase;STATE=success;;\r\n");
     ASSERT_TRUE(missing.LogfileOpen(dir.File("missing_folder/run.log"), console));
     EXPECT_FALSE(WriteLogLine(missing, true, "CMD=write;"));
+}
+
+namespace {
+std::size_t spaceLeft = 0;
+
+// A disk with `spaceLeft` bytes free: it takes what fits, as a full disk takes
+// a part of a write before it fails.
+std::size_t FullDiskWrite(std::intptr_t file, const char* data, std::size_t size) {
+    const std::size_t taken = SystemLogWrite(file, data, std::min(size, spaceLeft));
+    spaceLeft -= taken;
+    return taken;
+}
+}  // namespace
+
+// A line the disk takes only in part leaves nothing behind that the next
+// station's line could join; a whole line counts.
+TEST(Messages, LineThatDoesNotFitLeavesNoFragment) {
+    TempDir dir;
+    ConsoleCapture console;
+    const std::string record = "CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=t.ob310;";
+    const std::size_t lineSize = 21 + record.size() + 2;
+    for (const std::size_t space : {std::size_t{0}, std::size_t{40}, lineSize - 1, lineSize}) {
+        WriteFileBytes(dir.File("run.log"), "earlier\r\n");
+        {
+            CLogFile logFile;
+            ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log"), console));
+            logFile.writeCall = FullDiskWrite;
+            spaceLeft = space;
+            EXPECT_EQ(WriteLogLine(logFile, true, record), space == lineSize) << space;
+        }
+        const std::string log = ReadFileBytes(dir.File("run.log"));
+        EXPECT_EQ(log.size() > 9 ? log.substr(0, 9) + log.substr(28) : log, "earlier\r\n" + (space == lineSize ? ": " + record + "\r\n" : "")) << space;
+    }
 }
 }  // namespace ob310

@@ -11,11 +11,14 @@
 #   scripts/mutants.sh NAME...    only these (by name)
 #   scripts/mutants.sh --check    only checks that every pattern matches once
 #
-# Native mutations rebuild the native test build; "windows" ones the mingw-w64
-# build, whose tests run under Wine; "wine-vm" ones the mingw-w64 ob310_cli.exe,
+# Native mutations rebuild the native test build (its suites, then
+# scripts/check-log.sh on its programs); "windows" ones the mingw-w64 build,
+# whose tests run under Wine; "wine-vm" ones the mingw-w64 ob310_cli.exe,
 # which the Wine boot of linux-vm/run-vm-test.sh then runs against the virtual
 # OB310 (minutes each; that boot's own run in the test command is its
-# unmutated baseline, so none is made here). Takes minutes: run on demand, not in the
+# unmutated baseline, so none is made here); "vm" ones run the qemu test's
+# power-cut boots (linux-vm/run-vm-test.sh --power-cut) on the mutated tool.
+# Takes minutes: run on demand, not in the
 # test command. Prints one line per mutation and "N caught, N survived".
 set -u
 cd "$(dirname "$0")/.."
@@ -45,12 +48,25 @@ mutant help-exit native cli/entry.cpp \
 mutant error-code-digits native output/messages.cpp '"%04x"' '"%04X"'
 mutant verbose-always native output/messages.cpp \
   'if (!verboseMode) {' 'if (!verboseMode && false) {'
-mutant log-crlf native output/messages.cpp 'const std::string bytes = line + "\r\n";' 'const std::string bytes = line + "\n";'
+mutant log-crlf native output/messages.cpp 'line + "\r\n", lockWaitMs' 'line + "\n", lockWaitMs'
 mutant log-separator native output/messages.cpp \
   'FormatLogTimeStamp(std::time(nullptr)) + ": " + text' 'FormatLogTimeStamp(std::time(nullptr)) + " " + text'
-mutant name-escape native cli/flows.cpp \
-  'if (byte < 0x20 || byte == 0x7F) {' 'if (byte < 0x1F || byte == 0x7F) {'
+mutant name-escape native cli/flows.cpp 'lead < 0x20 || lead == 0x7F' 'lead < 0x1F || lead == 0x7F'
+mutant name-escape-semicolon native cli/flows.cpp "lead == 0x7F || lead == ';'" 'lead == 0x7F'
+mutant name-escape-c1 native cli/flows.cpp 'lead == 0xC2 && length == 2' 'lead == 0xC3 && length == 2'
+mutant name-escape-invalid native cli/flows.cpp 'const bool escaped = length == 0 || c1Control' 'const bool escaped = c1Control'
 mutant sigpipe-kills native cli/standard_output.cpp 'std::signal(SIGPIPE, SIG_IGN);' ';'
+mutant sigxfsz-kills native cli/standard_output.cpp 'std::signal(SIGXFSZ, SIG_IGN);' ';'
+mutant descriptors-left-closed native cli/standard_output.cpp 'open("/dev/null", O_RDWR);' ';'
+mutant log-open-blocks native output/messages.cpp 'O_CLOEXEC | O_NONBLOCK, 0666' 'O_CLOEXEC, 0666'
+mutant config-open-blocks native config/config_file.cpp 'O_RDONLY | O_CLOEXEC | O_NONBLOCK' 'O_RDONLY | O_CLOEXEC'
+mutant log-fragment-kept native output/messages.cpp 'if (!whole) {' 'if (false) {'
+mutant log-lock-unbounded native output/messages.cpp \
+  'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
+mutant log-close-unchecked native cli/flows.cpp 'const bool closed = context.logFile.Close();' 'const bool closed = (context.logFile.Close(), true);'
+# The flush dropped: only a power cut shows it (the machine of the qemu test,
+# killed right after the run's exit 0; see linux-vm/run-vm-test.sh).
+mutant log-no-flush vm output/messages.cpp 'return whole && Flush(file);' 'return whole && (true || Flush(file));'
 mutant timestamp-format native output/messages.cpp '"%d.%m.%Y %H:%M:%S"' '"%m.%d.%Y %H:%M:%S"'
 
 # --- flows ----------------------------------------------------------------------------
@@ -187,6 +203,11 @@ mutant windows-output-length wine-vm platform/hid_windows.cpp \
   'caps.outputReportByteLength = block.FeatureReportByteLength;'
 mutant windows-log-append-only windows output/messages.cpp \
   'FILE_APPEND_DATA | FILE_READ_DATA' 'FILE_WRITE_DATA | FILE_READ_DATA'
+mutant windows-log-shared-for-deleting windows output/messages.cpp \
+  'FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS' 'FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS'
+mutant windows-log-fragment-kept windows output/messages.cpp 'if (!whole) {' 'if (false) {'
+mutant windows-log-lock-unbounded windows output/messages.cpp \
+  'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
 
 # ------------------------------------------------------------------------------------------
 
@@ -215,6 +236,19 @@ prepare() {
       { tail -n 30 "$scratch/build.log"; echo "build of linux-static failed"; exit 1; }
     dir=$scratch/windows
   fi
+  if [ "$preset" = vm ]; then
+    # The qemu test builds the scratch copy's linux-static preset itself; the
+    # kernel package comes from the main tree's cache when it has one.
+    mkdir -p "$scratch/linux-vm"
+    [ -d "$root/build/linux-vm/cache" ] && [ ! -d "$scratch/linux-vm/cache" ] &&
+      cp -r "$root/build/linux-vm/cache" "$scratch/linux-vm/"
+    build vm || { tail -n 30 "$scratch/build.log"; echo "build of vm failed"; exit 1; }
+    local failing
+    failing=$(first_failure vm)
+    [ -z "$failing" ] || { echo "the unmutated power-cut test fails ($failing)"; exit 1; }
+    ready[$preset]=1
+    return 0
+  fi
   local toolchain=()
   [ "$preset" = windows ] || [ "$preset" = wine-vm ] && toolchain=(-DCMAKE_TOOLCHAIN_FILE="$scratch/src/cmake/mingw-w64-x86_64.cmake")
   cmake -S "$scratch/src" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOB310_BUILD_BENCHMARKS=OFF \
@@ -231,6 +265,10 @@ prepare() {
 # suite and the programs it runs.
 build() {
   [ "$1" = wine-vm ] && { cmake --build "$scratch/windows" -j2 --target ob310_cli >"$scratch/build.log" 2>&1; return; }
+  if [ "$1" = vm ]; then  # the static tool the qemu test boots
+    (cd "$scratch/src" && cmake --preset linux-static && cmake --build --preset linux-static) >"$scratch/build.log" 2>&1
+    return
+  fi
   local targets=(ob310_tests)
   [ "${2:-}" = e2e ] && targets=(ob310_e2e_tests)
   cmake --build "$scratch/$1" -j2 --target "${targets[@]}" >"$scratch/build.log" 2>&1
@@ -248,6 +286,11 @@ first_failure() {
     [ $rc = 77 ] && return  # skipped: counts as survived
     grep -m1 '^wine-vm-test: FAIL' "$log" | sed 's/\r$//; s/^wine-vm-test: FAIL /the Wine boot: /' | cut -c1-70
     grep -q '^wine-vm-test: FAIL' "$log" || echo "the Wine boot (exit $rc)"
+    return
+  fi
+  if [ "$1" = vm ]; then
+    "$scratch/src/linux-vm/run-vm-test.sh" --power-cut --work "$scratch/linux-vm" >"$scratch/vm.log" 2>&1 ||
+      echo "run-vm-test.sh --power-cut (exit $?)"
     return
   fi
   local dir=$scratch/$1 exe=ob310_tests e2e=ob310_e2e_tests run=()
@@ -269,6 +312,11 @@ first_failure() {
       return
     fi
   done
+  # The log file against the real system (flush and close errors, a full disk,
+  # a file size limit): real processes of the native build.
+  if [ "$1" = native ] && ! (cd "$scratch/src" && scripts/check-log.sh "$dir") >"$scratch/check-log.log" 2>&1; then
+    grep -m1 'FAIL' "$scratch/check-log.log" | sed 's/^check-log: FAIL /check-log.sh: /'
+  fi
 }
 
 caught=0 survived=0 broken=0

@@ -18,7 +18,7 @@ root=$(pwd)
 package_tools=(scdoc groff-base dpkg-dev debhelper lintian wixl msitools debootstrap git)
 packages=(cmake make g++ clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 qemu-system-x86
-          busybox-static cpio libhidapi-dev)
+          busybox-static cpio libhidapi-dev strace e2fsprogs)
 missing=()
 for p in "${packages[@]}" "${package_tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -84,6 +84,7 @@ run_script() {
 # The one code style (.clang-format), before anything is built.
 run_script "format (clang-format)" scripts/check-format.sh
 run_preset native
+run_script "log file with real processes (flush, full disk, limits)" scripts/check-log.sh build/native
 run_preset sanitize
 run_preset windows
 # What ships, from the packages themselves.

@@ -9,6 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -49,15 +51,44 @@ TEST_F(E2eTest, BothProgramsPrintExactBytesAndExitWithTheirStatus) {
     EXPECT_TRUE(std::filesystem::exists(Path("run.log")) && ReadFileBytes(Path("run.log")).empty());
 }
 
-// A reader that has gone (| head -n 1, grep -q) costs the output, never the
-// exit status, and a successful write still logs its record.
+// A reader that has gone (| head -n 1, grep -q), or a standard output closed
+// outright (>&-), costs the output, never the exit status: a successful
+// write still logs its record, and nothing but records reaches the log.
 TEST_F(E2eTest, ClosedOutputLosesOnlyTheOutput) {
     CopyExample();
-    EXPECT_EQ(Run(CliPath(), {}, true).exitStatus, 16);
-    EXPECT_EQ(Run(CliPath(), {"-c"}, true).exitStatus, 64);
-    EXPECT_EQ(Run(SimPath(), {"-f", "example.ob310", "-p", FactoryPinText, "-l", "p.log", "-v"}, true).exitStatus, 0);
-    EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("p.log")), std::regex(".{19}: CMD=write;[^\n]*FILE=example\\.ob310;DEVICE=simulated;\r\n")));
+    EXPECT_EQ(Run(CliPath(), {}, ChildOutput::ReaderGone).exitStatus, 16);
+#ifdef _WIN32
+    const ChildOutput outputs[] = {ChildOutput::ReaderGone};
+#else
+    const ChildOutput outputs[] = {ChildOutput::ReaderGone, ChildOutput::Closed};
+#endif
+    for (const ChildOutput output : outputs) {
+        std::filesystem::remove(Path("p.log"));
+        EXPECT_EQ(Run(CliPath(), {"-h", "-l", "p.log"}, output).exitStatus, 0);
+        EXPECT_EQ(Run(CliPath(), {"-c", "-l", "p.log"}, output).exitStatus, 64);
+        EXPECT_EQ(Run(CliPath(), {"-c", "-p", FactoryPinText, "-l", "p.log"}, output).exitStatus, 1);
+        EXPECT_EQ(Run(SimPath(), {"-f", "example.ob310", "-p", FactoryPinText, "-l", "p.log", "-v"}, output).exitStatus, 0);
+        EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("p.log")), std::regex(".{19}: CMD=write;[^\n]*FILE=example\\.ob310;DEVICE=simulated;\r\n")));
+    }
 }
+
+#ifndef _WIN32
+// No open waits for a peer: a FIFO that nobody reads is a log that cannot be
+// opened, and one that nobody writes is an empty configuration file.
+TEST_F(E2eTest, AFifoWithoutPeerFailsInsteadOfBlocking) {
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    const CommandCase cases[] = {
+        {{"-h", "-l", "fifo"}, 0, HelpText(), 0},
+        {{"-c", "-p", FactoryPinText, "-l", "fifo"}, 0, RedLine("Error: Can not open logfile", 16), 16},
+        {{"-p", FactoryPinText, "-f", "fifo"}, 0,
+         RedLine("Error in .ob310 file.", 256) + RedLine("Error: File content not correct", 256), ContentErrorStatus},
+    };
+    for (const CommandCase& c : cases) {
+        const ProcessResult result = Run(CliPath(), c.arguments);
+        EXPECT_EQ(result.output + std::to_string(result.exitStatus), c.output + std::to_string(c.status)) << c.arguments[0];
+    }
+}
+#endif
 
 // Names reach the system and the log as UTF-8 on every platform.
 TEST_F(E2eTest, NamesInAnyLanguage) {
@@ -80,7 +111,7 @@ TEST_F(E2eTest, ControlBytesOfANameAreEscapedInTheRecord) {
     CopyExample(name);
     EXPECT_EQ(Run(SimPath(), {"-f", name, "-p", FactoryPinText, "-l", "r.log"}).exitStatus, 0);
     EXPECT_EQ(ReadFileBytes(Path("r.log")).substr(19), ": CMD=write;STATE=success;SN=00000000;REV=1026;FILE=a\\x0D"
-                                                       "\\x0A01.01.2026 00:00:00: CMD=write;\\x1B[2J\\x1F\\x7F.ob310;"
+                                                       "\\x0A01.01.2026 00:00:00: CMD=write\\x3B\\x1B[2J\\x1F\\x7F.ob310;"
                                                        "DEVICE=simulated;\r\n");
 }
 #endif
@@ -101,6 +132,17 @@ TEST_F(E2eTest, FourStationsAppendingAtOnceLoseNoLine) {
     std::sort(lines.begin(), lines.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(lines, expected);
+}
+
+// A station that holds the log's lock too long costs the next run its record
+// after the lock wait, never an endless wait.
+TEST_F(E2eTest, ALockHeldTooLongFailsTheLine) {
+    const std::string log = (workDir / "held.log").string();
+    const std::vector<ProcessResult> results =
+        RunProcesses(NativePath(OB310_LOG_APPEND_PATH), {{log, "hold"}, {log, "W", "1", "200"}}, workDir.string());
+    EXPECT_EQ(results[0].exitStatus, 0);
+    EXPECT_EQ(results[1].exitStatus, 1);
+    EXPECT_EQ(ReadFileBytes(log), "");
 }
 
 #ifdef _WIN32

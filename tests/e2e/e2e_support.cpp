@@ -86,8 +86,8 @@ void E2eTest::TearDown() {
 }
 
 ProcessResult E2eTest::Run(const std::string& program, const std::vector<std::string>& arguments,
-                           bool outputClosed) {
-    ProcessResult result = RunProcesses(program, {arguments}, workDir.string(), outputClosed).front();
+                           ChildOutput output) {
+    ProcessResult result = RunProcesses(program, {arguments}, workDir.string(), output).front();
     EXPECT_TRUE(result.started) << program;
     // The tool writes nothing to standard error, ever.
     EXPECT_EQ(result.errorOutput, "");

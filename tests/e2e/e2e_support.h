@@ -50,7 +50,7 @@ protected:
     void TearDown() override;
 
     ProcessResult Run(const std::string& program, const std::vector<std::string>& arguments,
-                      bool outputClosed = false);
+                      ChildOutput output = ChildOutput::Caught);
     // `name` is UTF-8 on every platform.
     std::filesystem::path Path(const std::string& name) const;
     // Copies the example configuration into the working folder as `name`.

@@ -37,7 +37,8 @@ HANDLE InheritableFile(const std::filesystem::path& path, DWORD access, DWORD di
 using Child = HANDLE;
 
 Child Start(const std::string& program, const std::vector<std::string>& arguments, const std::string& workDir,
-            const std::filesystem::path& outPath, const std::filesystem::path& errPath, bool outputClosed) {
+            const std::filesystem::path& outPath, const std::filesystem::path& errPath, ChildOutput output) {
+    const bool outputClosed = output != ChildOutput::Caught;
     std::wstring commandLine = QuoteArgument(Widen(program));
     for (const std::string& argument : arguments) commandLine += L" " + QuoteArgument(Widen(argument));
     HANDLE in = InheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
@@ -77,7 +78,8 @@ int Wait(Child child) {
 using Child = pid_t;
 
 Child Start(const std::string& program, const std::vector<std::string>& arguments, const std::string& workDir,
-            const std::filesystem::path& outPath, const std::filesystem::path& errPath, bool outputClosed) {
+            const std::filesystem::path& outPath, const std::filesystem::path& errPath, ChildOutput output) {
+    const bool outputClosed = output != ChildOutput::Caught;
     int pipeEnds[2] = {-1, -1};
     if (outputClosed && pipe(pipeEnds) == 0) close(pipeEnds[0]);  // the reader is gone already
     const pid_t pid = fork();
@@ -91,6 +93,7 @@ Child Start(const std::string& program, const std::vector<std::string>& argument
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (output == ChildOutput::Closed) close(1);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
@@ -125,13 +128,13 @@ std::string NativePath(const std::string& path) {
 
 std::vector<ProcessResult> RunProcesses(const std::string& program,
                                         const std::vector<std::vector<std::string>>& argumentLists,
-                                        const std::string& workDir, bool outputClosed) {
+                                        const std::string& workDir, ChildOutput output) {
     // The streams go to files beside the working folder rather than pipes, so
     // a chatty child can never block on a full pipe.
     std::vector<Child> children;
     for (std::size_t i = 0; i < argumentLists.size(); ++i) {
         const std::string base = workDir + "." + std::to_string(i);
-        children.push_back(Start(program, argumentLists[i], workDir, base + ".stdout", base + ".stderr", outputClosed));
+        children.push_back(Start(program, argumentLists[i], workDir, base + ".stdout", base + ".stderr", output));
     }
     std::vector<ProcessResult> results(children.size());
     for (std::size_t i = 0; i < children.size(); ++i) {

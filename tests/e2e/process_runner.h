@@ -13,13 +13,16 @@ struct ProcessResult {
     std::string errorOutput; // everything written to standard error
 };
 
+// Standard output of a child: caught; a pipe whose reader has already gone
+// (as after "| head -n 1" has its line), with the default SIGPIPE action; or
+// (POSIX) no descriptor 1 at all, as after ">&-".
+enum class ChildOutput { Caught, ReaderGone, Closed };
+
 // Runs `program` once per argument list in `workDir`, all at the same time,
-// and waits for every one. Standard input is empty. With `outputClosed`,
-// standard output is a pipe whose reader has already gone (as after
-// "| head -n 1" has its line), and the child has the default SIGPIPE action.
+// and waits for every one. Standard input is empty.
 std::vector<ProcessResult> RunProcesses(const std::string& program,
                                         const std::vector<std::vector<std::string>>& argumentLists,
-                                        const std::string& workDir, bool outputClosed = false);
+                                        const std::string& workDir, ChildOutput output = ChildOutput::Caught);
 
 // A path the running test can hand to the platform: on Windows (under Wine)
 // a POSIX path from the build system, "/a/b", becomes "Z:\a\b".
