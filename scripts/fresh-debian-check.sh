@@ -28,6 +28,8 @@ unmount() {
 trap unmount EXIT INT TERM
 
 unmount
+# Never remove a root that still has the host's /dev or /sys mounted in it.
+if grep -qF " $fresh/" /proc/mounts; then echo "still mounted under $fresh: not removing it"; exit 1; fi
 rm -rf "$fresh"
 echo "== debootstrap --variant=minbase bookworm $fresh $mirror"
 debootstrap --variant=minbase bookworm "$fresh" "$mirror" >"$fresh.debootstrap.log" 2>&1 ||
