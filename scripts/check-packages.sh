@@ -93,6 +93,11 @@ check_deb() {
         [ -z "$newest" ] || [ "$(printf '%s\n' "$newest" "$glibc_floor" | sort -V | tail -n 1)" = "$glibc_floor" ] ||
             fail "$prog needs GLIBC_$newest, newer than $glibc_floor"
     done
+    # The installed programs are stripped, so nm shows no symbol: the simulator's own texts
+    # show instead that the tool carries none of it.
+    grep -q 'ob310_sim_device' "$deb_root/usr/bin/ob310_cli_sim" || fail "no simulator text in ob310_cli_sim"
+    ! grep -q 'ob310_sim_device' "$deb_root/usr/bin/ob310_cli" || fail "/usr/bin/ob310_cli holds the simulator"
+    echo "/usr/bin/ob310_cli: $(nm "$deb_root/usr/bin/ob310_cli" 2>&1 | head -n 1 | sed 's/^.*: //'), no simulator text in it"
     zcat "$doc_dir/README.md.gz" | check_readme_links "/usr/share/doc/ob310-cli" "$doc_dir"
     run "$deb_root/usr/bin/ob310_cli" -h
     [ "$status" = 0 ] && grep -q '^256 = File content error' <<<"$out" || fail "ob310_cli -h: $status $out"
