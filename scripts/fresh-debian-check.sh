@@ -31,6 +31,7 @@ unmount
 # Never remove a root that still has the host's /dev or /sys mounted in it.
 if grep -qF " $fresh/" /proc/mounts; then echo "still mounted under $fresh: not removing it"; exit 1; fi
 rm -rf "$fresh"
+mkdir -p "$(dirname "$fresh")"
 echo "== debootstrap --variant=minbase bookworm $fresh $mirror"
 debootstrap --variant=minbase bookworm "$fresh" "$mirror" >"$fresh.debootstrap.log" 2>&1 ||
     { tail -n 5 "$fresh.debootstrap.log"; echo "debootstrap failed"; exit 1; }
