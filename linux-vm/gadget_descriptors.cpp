@@ -57,8 +57,8 @@ const std::vector<GadgetInterface>& GadgetInterfaces() {
     return interfaces;
 }
 
-// The descriptors are laid out item by item, as the HID specification lists
-// them.
+// The report descriptors are laid out one item per line, so that each item
+// reads as the HID usage tables name it.
 // clang-format off
 Bytes GadgetReportDescriptor(GadgetInterfaceKind kind) {
     switch (kind) {
