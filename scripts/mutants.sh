@@ -17,7 +17,8 @@
 # which the Wine boot of linux-vm/run-vm-test.sh then runs against the virtual
 # OB310 (minutes each; that boot's own run in the test command is its
 # unmutated baseline, so none is made here); "vm" ones run the qemu test's
-# power-cut boots (linux-vm/run-vm-test.sh --power-cut) on the mutated tool.
+# power-cut boots (linux-vm/run-vm-test.sh --power-cut) on the mutated tool,
+# "linux-vm" ones its checks boot (run-vm-test.sh --checks).
 # Takes minutes: run on demand, not in the
 # test command. Prints one line per mutation and "N caught, N survived".
 set -u
@@ -166,6 +167,11 @@ mutant linux-report-id-filter native platform/hid_linux.cpp \
   'if (acceptedIds_ != nullptr &&' 'if (false &&'
 mutant linux-poll-whole-timeout native platform/hid_linux.cpp \
   'static_cast<int>(std::max<std::int64_t>(left.count(), 0))' 'timeout'
+# A reply that came twice: only the qemu test's device sends one to the hidraw backend.
+mutant linux-flush-empty linux-vm platform/hid_linux.cpp \
+  'const int fd = nodes_[entry->node].fd;
+        if (fd < 0) {' 'const int fd = nodes_[entry->node].fd;
+        if (fd >= 0) {'
 
 # --- simulator ------------------------------------------------------------------------------
 mutant sim-journal-first-entry native simulator/sim_state_file.cpp \
@@ -236,7 +242,7 @@ prepare() {
       { tail -n 30 "$scratch/build.log"; echo "build of linux-static failed"; exit 1; }
     dir=$scratch/windows
   fi
-  if [ "$preset" = vm ]; then
+  if [ "$preset" = vm ] || [ "$preset" = linux-vm ]; then
     # The qemu test builds the scratch copy's linux-static preset itself; the
     # kernel package comes from the main tree's cache when it has one.
     mkdir -p "$scratch/linux-vm"
@@ -244,8 +250,8 @@ prepare() {
       cp -r "$root/build/linux-vm/cache" "$scratch/linux-vm/"
     build vm || { tail -n 30 "$scratch/build.log"; echo "build of vm failed"; exit 1; }
     local failing
-    failing=$(first_failure vm)
-    [ -z "$failing" ] || { echo "the unmutated power-cut test fails ($failing)"; exit 1; }
+    failing=$(first_failure "$preset")
+    [ -z "$failing" ] || { echo "the unmutated qemu test fails ($failing)"; exit 1; }
     ready[$preset]=1
     return 0
   fi
@@ -265,7 +271,7 @@ prepare() {
 # suite and the programs it runs.
 build() {
   [ "$1" = wine-vm ] && { cmake --build "$scratch/windows" -j2 --target ob310_cli >"$scratch/build.log" 2>&1; return; }
-  if [ "$1" = vm ]; then  # the static tool the qemu test boots
+  if [ "$1" = vm ] || [ "$1" = linux-vm ]; then  # the static tool the qemu test boots
     (cd "$scratch/src" && cmake --preset linux-static && cmake --build --preset linux-static) >"$scratch/build.log" 2>&1
     return
   fi
@@ -291,6 +297,12 @@ first_failure() {
   if [ "$1" = vm ]; then
     "$scratch/src/linux-vm/run-vm-test.sh" --power-cut --work "$scratch/linux-vm" >"$scratch/vm.log" 2>&1 ||
       echo "run-vm-test.sh --power-cut (exit $?)"
+    return
+  fi
+  if [ "$1" = linux-vm ]; then
+    "$scratch/src/linux-vm/run-vm-test.sh" --checks --work "$scratch/linux-vm" >"$scratch/vm.log" 2>&1 && return
+    grep -m1 '^vm-test: FAIL' "$scratch/vm.log" | sed 's/^vm-test: FAIL /the qemu test: /' | cut -c1-70
+    grep -q '^vm-test: FAIL' "$scratch/vm.log" || echo "run-vm-test.sh --checks (failed)"
     return
   fi
   local dir=$scratch/$1 exe=ob310_tests e2e=ob310_e2e_tests run=()

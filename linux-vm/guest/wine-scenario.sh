@@ -25,49 +25,10 @@ CR=$(printf '\r')
 HOST=/host
 WORK=/tmp/w  # in the host's root, a tmpfs: the programs' working folder
 
-passed=0
-failed=0
-gadget_pid=
+TAG=wine-vm-test
+. /common.sh
 
-say() { echo "wine-vm-test: $*"; }
-uptime_now() { cut -d' ' -f1 /proc/uptime; }
-elapsed_since() { awk -v a="$1" -v b="$(uptime_now)" 'BEGIN { printf "%.1f", b - a }'; }
 within() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { print (v >= lo && v <= hi) ? "yes" : "no" }'; }
-
-pass() {
-    passed=$((passed + 1))
-    say "PASS $*"
-}
-fail() {
-    failed=$((failed + 1))
-    say "FAIL $*"
-}
-
-hidraw_count() { ls /sys/class/hidraw 2>/dev/null | wc -l; }
-wait_nodes() {
-    tries=0
-    while [ "$(hidraw_count)" -ne "$1" ]; do
-        tries=$((tries + 1))
-        if [ $tries -gt 200 ]; then
-            fail "waiting for $1 hidraw nodes, have $(hidraw_count)"
-            return 1
-        fi
-        usleep 100000
-    done
-}
-
-# The device as Wine must see it; options for the configuration port follow.
-start_gadget() {
-    ob310_gadget --pin "$PIN_HELD" --serial "$SERIAL" --version "$VERSION" \
-        --manufacturer "" --product ConfigInterface --config-first "$@" >>/tmp/gadget.log 2>&1 &
-    gadget_pid=$!
-    wait_nodes 6
-}
-stop_gadget() {
-    kill -TERM "$gadget_pid" 2>/dev/null
-    wait "$gadget_pid"
-    wait_nodes 0
-}
 
 # in_host COMMAND...: runs COMMAND in the host's root with Wine's environment.
 in_host() {
@@ -83,7 +44,7 @@ restart_wine() {
     started=$(uptime_now)
     in_host wineserver -p
     if in_host wine wineboot >/tmp/wineboot.log 2>&1; then
-        say "TIME Wine's server and devices started in $(elapsed_since "$started") s"
+        say "TIME Wine's server and devices started in $(elapsed_since "$started" 1) s"
     else
         fail "wineboot: $(tail -n 3 /tmp/wineboot.log)"
     fi
@@ -116,7 +77,7 @@ run_case() {
             2>/tmp/stderr; echo $? >/tmp/code; } | tee /tmp/actual | stamp_lines >/tmp/stamped
         got=$(cat /tmp/code)
     fi
-    took=$(elapsed_since "$started")
+    took=$(elapsed_since "$started" 1)
     if [ "$got" = "$want" ] && cmp -s /tmp/actual /tmp/expected; then
         pass "$name under Wine: exit $got, $took s"
         return 0
@@ -188,7 +149,9 @@ run_case "-f without a device" 1 -f example.ob310 -p "$FACTORY_PIN"
 # --- The device, with the reply to its first request sent twice ---------------
 # It leaves the bus at request 361: the 100th of the last -f below (the cases
 # before it make 261 requests).
-start_gadget --reply-twice 1 --leave-at 361 || exit 1
+# The device as Wine must see it, then the options of its configuration port.
+start_gadget --version "$VERSION" --manufacturer "" --product ConfigInterface --config-first \
+    --reply-twice 1 --leave-at 361 || exit 1
 restart_wine
 
 # The device refuses the erase with a reply shorter than its input report; the

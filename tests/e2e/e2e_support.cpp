@@ -88,7 +88,7 @@ void E2eTest::TearDown() {
 ProcessResult E2eTest::Run(const std::string& program, const std::vector<std::string>& arguments,
                            ChildOutput output) {
     ProcessResult result = RunProcesses(program, {arguments}, workDir.string(), output).front();
-    EXPECT_TRUE(result.started) << program;
+    EXPECT_TRUE(result.started) << program << ": error " << result.startError;
     // The tool writes nothing to standard error, ever.
     EXPECT_EQ(result.errorOutput, "");
     return result;

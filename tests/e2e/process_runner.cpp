@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -37,7 +38,8 @@ HANDLE InheritableFile(const std::filesystem::path& path, DWORD access, DWORD di
 using Child = HANDLE;
 
 Child Start(const std::string& program, const std::vector<std::string>& arguments, const std::string& workDir,
-            const std::filesystem::path& outPath, const std::filesystem::path& errPath, ChildOutput output) {
+            const std::filesystem::path& outPath, const std::filesystem::path& errPath, ChildOutput output,
+            int& startError) {
     const bool outputClosed = output != ChildOutput::Caught;
     std::wstring commandLine = QuoteArgument(Widen(program));
     for (const std::string& argument : arguments) commandLine += L" " + QuoteArgument(Widen(argument));
@@ -59,8 +61,15 @@ Child Start(const std::string& program, const std::vector<std::string>& argument
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    const bool started = CreateProcessW(Widen(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, Widen(workDir).c_str(), &startup, &process) != 0;
+    // Wine now and then fails to bring a new process up (a start that failed
+    // before the program ran a line); it is tried again, and a start that
+    // keeps failing is reported with its error code.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        started = CreateProcessW(Widen(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 Widen(workDir).c_str(), &startup, &process) != 0;
+        if (!started) startError = static_cast<int>(GetLastError());
+    }
     for (HANDLE handle : {in, out, err}) CloseHandle(handle);
     if (!started) return nullptr;
     CloseHandle(process.hThread);
@@ -78,7 +87,8 @@ int Wait(Child child) {
 using Child = pid_t;
 
 Child Start(const std::string& program, const std::vector<std::string>& arguments, const std::string& workDir,
-            const std::filesystem::path& outPath, const std::filesystem::path& errPath, ChildOutput output) {
+            const std::filesystem::path& outPath, const std::filesystem::path& errPath, ChildOutput output,
+            int& startError) {
     const bool outputClosed = output != ChildOutput::Caught;
     int pipeEnds[2] = {-1, -1};
     if (outputClosed && pipe(pipeEnds) == 0) close(pipeEnds[0]);  // the reader is gone already
@@ -101,6 +111,7 @@ Child Start(const std::string& program, const std::vector<std::string>& argument
         _exit(127);
     }
     if (outputClosed) close(pipeEnds[1]);
+    if (pid < 0) startError = errno;
     return pid > 0 ? pid : 0;
 }
 
@@ -132,11 +143,12 @@ std::vector<ProcessResult> RunProcesses(const std::string& program,
     // The streams go to files beside the working folder rather than pipes, so
     // a chatty child can never block on a full pipe.
     std::vector<Child> children;
+    std::vector<ProcessResult> results(argumentLists.size());
     for (std::size_t i = 0; i < argumentLists.size(); ++i) {
         const std::string base = workDir + "." + std::to_string(i);
-        children.push_back(Start(program, argumentLists[i], workDir, base + ".stdout", base + ".stderr", output));
+        children.push_back(Start(program, argumentLists[i], workDir, base + ".stdout", base + ".stderr", output,
+                                 results[i].startError));
     }
-    std::vector<ProcessResult> results(children.size());
     for (std::size_t i = 0; i < children.size(); ++i) {
         const std::string base = workDir + "." + std::to_string(i);
         results[i].started = children[i] != Child{};

@@ -8,6 +8,7 @@
 
 struct ProcessResult {
     bool started = false;    // false when the process could not be created
+    int startError = 0;      // then why: GetLastError() on Windows, errno on POSIX
     int exitStatus = -1;     // as the parent sees it (8 bits on POSIX, 32 on Windows)
     std::string output;      // everything written to standard output
     std::string errorOutput; // everything written to standard error
