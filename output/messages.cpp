@@ -67,8 +67,6 @@ bool WriteLogLine(CLogFile& logFile, bool logRequested, const std::string& text)
 namespace {
 
 // The pieces of AppendLogLine each system does its own way.
-enum class LockResult { Taken, Busy, Unsupported };
-
 #ifdef _WIN32
 HANDLE Handle(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
@@ -80,13 +78,14 @@ OVERLAPPED LockByte() {
     return byte;
 }
 
-LockResult TryLock(std::intptr_t file) {
+LogLockResult TryLock(std::intptr_t file) {
     OVERLAPPED byte = LockByte();
     if (LockFileEx(Handle(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                    &byte) != 0) {
-        return LockResult::Taken;
+        return LogLockResult::Taken;
     }
-    return GetLastError() == ERROR_LOCK_VIOLATION ? LockResult::Busy : LockResult::Unsupported;
+    return GetLastError() == ERROR_LOCK_VIOLATION ? LogLockResult::Busy
+                                                  : LogLockResult::Unsupported;
 }
 
 void Unlock(std::intptr_t file) {
@@ -124,11 +123,12 @@ int Descriptor(std::intptr_t file) { return static_cast<int>(file); }
 
 // flock, not fcntl locks: those would be dropped by any close of the file in
 // this process.
-LockResult TryLock(std::intptr_t file) {
+LogLockResult TryLock(std::intptr_t file) {
     if (flock(Descriptor(file), LOCK_EX | LOCK_NB) == 0) {
-        return LockResult::Taken;
+        return LogLockResult::Taken;
     }
-    return errno == EWOULDBLOCK || errno == EINTR ? LockResult::Busy : LockResult::Unsupported;
+    return errno == EWOULDBLOCK || errno == EINTR ? LogLockResult::Busy
+                                                  : LogLockResult::Unsupported;
 }
 
 void Unlock(std::intptr_t file) { flock(Descriptor(file), LOCK_UN); }
@@ -160,18 +160,18 @@ bool Flush(std::intptr_t file) {
 // Waits for the log's lock, at most `waitMs`: false when another station
 // still holds it then. A file system without locks is written unlocked
 // (`locked` off), as the system's append alone keeps lines whole there.
-bool TakeLock(std::intptr_t file, int waitMs, bool& locked) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+bool TakeLock(std::intptr_t file, int waitMs, const LogLockCalls& calls, bool& locked) {
+    const auto deadline = calls.now() + std::chrono::milliseconds(waitMs);
     for (;;) {
-        const LockResult result = TryLock(file);
-        if (result != LockResult::Busy) {
-            locked = result == LockResult::Taken;
+        const LogLockResult result = calls.tryLock(file);
+        if (result != LogLockResult::Busy) {
+            locked = result == LogLockResult::Taken;
             return true;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
+        if (calls.now() >= deadline) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        calls.sleep(std::chrono::milliseconds(LogLockRetryMs));
     }
 }
 
@@ -194,6 +194,12 @@ void LeaveNoFragment(std::intptr_t file, long long start, std::size_t lineSize, 
 
 }  // namespace
 
+LogLockResult SystemTryLogLock(std::intptr_t file) { return TryLock(file); }
+
+std::chrono::steady_clock::time_point SystemLogClock() { return std::chrono::steady_clock::now(); }
+
+void SystemLogSleep(std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }
+
 std::size_t SystemLogWrite(std::intptr_t file, const char* data, std::size_t size) {
 #ifdef _WIN32
     DWORD written = 0;
@@ -208,13 +214,13 @@ std::size_t SystemLogWrite(std::intptr_t file, const char* data, std::size_t siz
 #endif
 }
 
-bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs,
-                   LogWriteCall write) {
+bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs, LogWriteCall write,
+                   const LogLockCalls& lock) {
     // The append alone puts a line at the end in one piece (Windows: except
     // under Wine, which emulates it with a seek and a write); the lock adds
     // that no station writes while another one takes back a part of its line.
     bool locked = false;
-    if (!TakeLock(file, lockWaitMs, locked)) {
+    if (!TakeLock(file, lockWaitMs, lock, locked)) {
         return false;
     }
     const long long start = FileSize(file);
@@ -264,7 +270,7 @@ bool CLogFile::LogfileOpen(std::string name, OutputSink& console) {
 }
 
 bool CLogFile::WriteLine(const std::string& line) {
-    return IsOpen() && AppendLogLine(file, line + "\r\n", lockWaitMs, writeCall);
+    return IsOpen() && AppendLogLine(file, line + "\r\n", lockWaitMs, writeCall, lockCalls);
 }
 
 bool CLogFile::Close() {

@@ -1,6 +1,7 @@
 // Error lines, informational lines and the log file.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -28,8 +29,25 @@ bool WriteLogLine(CLogFile& logFile, bool logRequested, const std::string& text)
 // "%d.%m.%Y %H:%M:%S" of `when` in local time; empty when formatting fails.
 std::string FormatLogTimeStamp(std::time_t when);
 
-// How long a line waits for another station's line to leave the log's lock.
+// How long a line waits for another station's line to leave the log's lock,
+// trying it again every LogLockRetryMs.
 inline constexpr int LogLockWaitMs = 5000;
+inline constexpr int LogLockRetryMs = 10;
+
+// One attempt at the log's lock, which never blocks. Unsupported: the file
+// system has no locks.
+enum class LogLockResult { Taken, Busy, Unsupported };
+LogLockResult SystemTryLogLock(std::intptr_t file);
+std::chrono::steady_clock::time_point SystemLogClock();
+void SystemLogSleep(std::chrono::milliseconds time);
+
+// What the wait for the log's lock runs on: the attempt at the lock, the
+// monotonic clock and the sleep between attempts; tests put virtual ones here.
+struct LogLockCalls {
+    LogLockResult (*tryLock)(std::intptr_t file) = SystemTryLogLock;
+    std::chrono::steady_clock::time_point (*now)() = SystemLogClock;
+    void (*sleep)(std::chrono::milliseconds time) = SystemLogSleep;
+};
 
 // The system's write of a log line to an open log: how many bytes reached the
 // file (fewer than `size` when the write failed, a full disk may take a part).
@@ -37,12 +55,13 @@ using LogWriteCall = std::size_t (*)(std::intptr_t file, const char* data, std::
 std::size_t SystemLogWrite(std::intptr_t file, const char* data, std::size_t size);
 
 // Appends `bytes` (one line with its CR LF) to the open log `file` in one
-// `write`, under the log's lock (waited for at most `lockWaitMs`), and flushes
-// it to stable storage. True only when the whole line is there. A line the
-// system takes only in part leaves nothing that can join the next record: the
-// part is taken back when nothing came after it, else it is ended with CR LF.
-bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs,
-                   LogWriteCall write);
+// `write`, under the log's lock (waited for at most `lockWaitMs` through
+// `lock`), and flushes it to stable storage. True only when the whole line is
+// there. A line the system takes only in part leaves nothing that can join the
+// next record: the part is taken back when nothing came after it, else it is
+// ended with CR LF.
+bool AppendLogLine(std::intptr_t file, const std::string& bytes, int lockWaitMs, LogWriteCall write,
+                   const LogLockCalls& lock);
 
 // The log file of a run (the run context's `logFile`). It is opened for
 // appending only (POSIX O_APPEND; Windows FILE_APPEND_DATA without
@@ -74,8 +93,10 @@ public:
     bool Close();
 
     std::string fileName;
-    // How WriteLine waits and writes; tests put a shorter wait or a full disk here.
+    // How WriteLine waits and writes; tests put a shorter wait, a virtual
+    // clock or a full disk here.
     int lockWaitMs = LogLockWaitMs;
+    LogLockCalls lockCalls;
     LogWriteCall writeCall = SystemLogWrite;
 
 private:

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "tests/support/temp_dir.h"
 
 #ifdef _WIN32
@@ -76,6 +79,43 @@ TEST(Messages, LineThatDoesNotFitLeavesNoFragment) {
         }
         const std::string log = ReadFileBytes(dir.File("run.log"));
         EXPECT_EQ(log.size() > 9 ? log.substr(0, 9) + log.substr(28) : log, "earlier\r\n" + (space == lineSize ? ": " + record + "\r\n" : "")) << space;
+    }
+}
+
+namespace {
+std::chrono::milliseconds virtualTime{0}, lockFreeAt{0};  // when the other station lets go
+LogLockResult lockThen = LogLockResult::Taken;
+std::vector<std::int64_t> attemptsAt;
+
+LogLockResult HeldLock(std::intptr_t) {
+    attemptsAt.push_back(virtualTime.count());
+    return virtualTime < lockFreeAt ? LogLockResult::Busy : lockThen;
+}
+std::chrono::steady_clock::time_point VirtualNow() { return std::chrono::steady_clock::time_point(virtualTime); }
+void VirtualSleep(std::chrono::milliseconds time) { virtualTime += time; }
+}  // namespace
+
+// A lock another station holds is tried again every 10 ms, for at most the
+// lock wait (5000 ms unless set): then the line fails rather than wait on.
+TEST(Messages, LineWaitsForAnotherStationsLockAtMostTheLockWait) {
+    TempDir dir;
+    ConsoleCapture console;
+    const std::tuple<int, int, LogLockResult, bool, int> cases[] = {
+        // lock wait, lock free at (ms), then, written, attempts
+        {LogLockWaitMs, 1 << 30, LogLockResult::Taken, false, 501},
+        {0, 1 << 30, LogLockResult::Taken, false, 1},
+        {LogLockWaitMs, 30, LogLockResult::Taken, true, 4},
+        {LogLockWaitMs, 0, LogLockResult::Unsupported, true, 1}};  // no locks there: written unlocked
+    for (const auto& [wait, freeAt, then, written, attempts] : cases) {
+        CLogFile logFile;
+        ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log"), console));
+        if (wait != LogLockWaitMs) logFile.lockWaitMs = wait;
+        logFile.lockCalls = {HeldLock, VirtualNow, VirtualSleep};
+        virtualTime = {}, lockFreeAt = std::chrono::milliseconds(freeAt), lockThen = then, attemptsAt.clear();
+        EXPECT_EQ(WriteLogLine(logFile, true, "x"), written) << wait << " " << freeAt;
+        std::vector<std::int64_t> expected;
+        for (int i = 0; i < attempts; ++i) expected.push_back(10 * i);
+        EXPECT_EQ(attemptsAt, expected) << wait << " " << freeAt;
     }
 }
 }  // namespace ob310

@@ -292,8 +292,8 @@ private:
 // opened once per run and only when a request needs it.
 class HidrawLayer final : public HidLayer {
 public:
-    HidrawLayer(std::string classDir, std::string devDir)
-        : classDir_(std::move(classDir)), devDir_(std::move(devDir)) {}
+    HidrawLayer(std::string classDir, std::string devDir, HidrawClock& clock)
+        : classDir_(std::move(classDir)), devDir_(std::move(devDir)), clock_(clock) {}
 
     ~HidrawLayer() override {
         for (const auto& [name, node] : nodes_)
@@ -539,6 +539,8 @@ public:
         }
     }
 
+    HidrawClock& Clock() { return clock_; }
+
 private:
     // hidraw's largest report (HID_MAX_BUFFER_SIZE).
     static constexpr std::size_t MaxReportBytes = 16384;
@@ -631,6 +633,7 @@ private:
 
     std::string classDir_;
     std::string devDir_;
+    HidrawClock& clock_;
     std::map<HidHandle, OpenInterface> open_;
     std::map<std::string, Node> nodes_;
     std::map<std::string, NodeInfo> infos_;
@@ -657,13 +660,14 @@ void HidrawReader::Start(std::uint8_t* buffer, std::uint32_t length) {
 }
 
 HidWaitResult HidrawReader::Wait(std::uint32_t timeoutMs) {
+    HidrawClock& clock = layer_.Clock();
     const int timeout = static_cast<int>(std::min<std::uint32_t>(timeoutMs, INT_MAX));
     if (state_ == State::Failed) {
         return HidWaitResult::Signalled;
     }
     if (state_ != State::Pending) {
         // No read in flight: nothing will signal, the whole time passes.
-        ::poll(nullptr, 0, timeout);
+        clock.Poll(nullptr, 0, timeout);
         return HidWaitResult::TimedOut;
     }
     // The device is gone (POLLHUP, POLLERR, a read error): the read completes
@@ -680,18 +684,17 @@ HidWaitResult HidrawReader::Wait(std::uint32_t timeoutMs) {
     std::uint8_t* target = prependReportId_ ? buffer_ + 1 : buffer_;
     const std::uint32_t room = prependReportId_ ? length_ - 1 : length_;
     scratch_.resize(room);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    const auto deadline = clock.Now() + std::chrono::milliseconds(timeout);
     // Ends by the deadline also when the node keeps reporting input that is
     // not this read's (reports of another collection).
     for (bool first = true;; first = false) {
-        if (!first && std::chrono::steady_clock::now() >= deadline) {
+        if (!first && clock.Now() >= deadline) {
             return HidWaitResult::TimedOut;
         }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock.Now());
         pollfd entry{fd_, POLLIN, 0};
         const int ready =
-            ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+            clock.Poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -729,9 +732,23 @@ HidWaitResult HidrawReader::Wait(std::uint32_t timeoutMs) {
 
 }  // namespace
 
-std::unique_ptr<HidLayer> CreateHidrawLayer(const std::string& classDir,
-                                            const std::string& devDir) {
-    return std::make_unique<HidrawLayer>(classDir, devDir);
+HidrawClock& SystemHidrawClock() {
+    class System final : public HidrawClock {
+    public:
+        std::chrono::steady_clock::time_point Now() override {
+            return std::chrono::steady_clock::now();
+        }
+        int Poll(pollfd* fds, nfds_t count, int timeoutMs) override {
+            return ::poll(fds, count, timeoutMs);
+        }
+    };
+    static System clock;
+    return clock;
+}
+
+std::unique_ptr<HidLayer> CreateHidrawLayer(const std::string& classDir, const std::string& devDir,
+                                            HidrawClock& clock) {
+    return std::make_unique<HidrawLayer>(classDir, devDir, clock);
 }
 
 std::unique_ptr<HidLayer> CreatePlatformHidLayer() {

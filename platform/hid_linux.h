@@ -17,6 +17,9 @@
 // paths, numbers compared as numbers), by interface number within a device.
 #pragma once
 
+#include <poll.h>
+
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -24,9 +27,23 @@
 
 namespace ob310 {
 
+// The time a read waits on: the monotonic clock and poll(2). A read's wait
+// ends when Now() reaches its deadline, however many polls it takes.
+class HidrawClock {
+public:
+    virtual ~HidrawClock() = default;
+    virtual std::chrono::steady_clock::time_point Now() = 0;
+    virtual int Poll(pollfd* fds, nfds_t count, int timeoutMs) = 0;
+};
+
+// The system's clock and poll(2).
+HidrawClock& SystemHidrawClock();
+
 // A hidraw layer over `classDir` (the hidraw class directory of sysfs,
 // normally /sys/class/hidraw) and `devDir` (where the device nodes are,
-// normally /dev). Tests point both at a tree of their own.
-std::unique_ptr<HidLayer> CreateHidrawLayer(const std::string& classDir, const std::string& devDir);
+// normally /dev), waiting on `clock`, which must outlive it. Tests point both
+// folders at a tree of their own and pass a virtual clock.
+std::unique_ptr<HidLayer> CreateHidrawLayer(const std::string& classDir, const std::string& devDir,
+                                            HidrawClock& clock = SystemHidrawClock());
 
 }  // namespace ob310
