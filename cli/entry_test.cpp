@@ -5,16 +5,20 @@
 #include "simulator/sim_hid_layer.h"
 #include "tests/support/temp_dir.h"
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 const std::string Pin1 = "5a3c19e7b2d40f86", Pin2 = "0123456789ABCDEF";
 const Pin Pin2Bytes = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 
-std::string Red(const std::string& text, const char* code) { return "\x1b[31m" + text + ". Code=0x" + code + "\x1b[0m\n"; }
+std::string Red(const std::string& text, const char* code) {
+    return "\x1b[31m" + text + ". Code=0x" + code + "\x1b[0m\n";
+}
 
 const std::string Help = "<help>";
 const std::string PinError = Red(
-    "PIN code is not given, incorrect (only hex values) or out of range (16 characters required).", "0040");
+    "PIN code is not given, incorrect (only hex values) or out of range (16 characters required).",
+    "0040");
 const std::string NoLog = Red("Error: No logfile selected", "0010");
 const std::string LogNotOpened = Red("Error: Can not open logfile", "0010");
 const std::string NoDevice = Red("Error: No OB310 found on system", "0001");
@@ -27,7 +31,8 @@ protected:
         arguments.insert(arguments.begin(), "ob310_cli");
         std::vector<const char*> argv;
         for (std::string& a : arguments) {
-            if (a.size() > 2 && a.front() == '<') a = dir.File(a == "<bad>" ? "no/run.log" : a.substr(1, a.size() - 2));
+            if (a.size() > 2 && a.front() == '<')
+                a = dir.File(a == "<bad>" ? "no/run.log" : a.substr(1, a.size() - 2));
             argv.push_back(a.c_str());
         }
         console.Clear();
@@ -47,22 +52,41 @@ TEST_F(EntryTest, ExitCodeOutputAndFlowOfEachCommandLine) {
         int exitCode;
         std::string output;
     } cases[] = {
-        {{}, 16, Help}, {{"-h"}, 0, Help}, {{"-i", "-c", "-f", "<t.ob310>", "-p", "bad", "-h"}, 0, Help},
-        {{"-l", "-h"}, 0, Help}, {{"-h", "-l", "<bad>"}, 0, Help}, {{"-help"}, 64, PinError}, {{"-H"}, 64, PinError},
-        {{"-p", Pin1}, 0, ""}, {{"-v", "-p", Pin2}, 0, ""}, {{"stray"}, 64, PinError},
-        {{"-p", "5a3c19e7b2d40f8"}, 64, PinError}, {{"-p", "5a3c19e7b2d40f861"}, 64, PinError},
-        {{"-p", "5a3c19e7b2d40f8g"}, 64, PinError}, {{"-c"}, 64, PinError}, {{"-i", "-f", "<t.ob310>"}, 64, PinError},
-        {{"-p", Pin1, "-l"}, 16, NoLog}, {{"-l", "x", "-p", Pin1}, 16, NoLog}, {{"-p", "bad", "-l"}, 16, NoLog},
-        {{"-i", "-l"}, 16, NoLog}, {{"-l", "<run.log>", "-l", "-p", Pin1}, 0, ""},
-        {{"-l", "<bad>"}, 16, LogNotOpened}, {{"-i", "-l", "<bad>"}, 16, LogNotOpened},
+        {{}, 16, Help},
+        {{"-h"}, 0, Help},
+        {{"-i", "-c", "-f", "<t.ob310>", "-p", "bad", "-h"}, 0, Help},
+        {{"-l", "-h"}, 0, Help},
+        {{"-h", "-l", "<bad>"}, 0, Help},
+        {{"-help"}, 64, PinError},
+        {{"-H"}, 64, PinError},
+        {{"-p", Pin1}, 0, ""},
+        {{"-v", "-p", Pin2}, 0, ""},
+        {{"stray"}, 64, PinError},
+        {{"-p", "5a3c19e7b2d40f8"}, 64, PinError},
+        {{"-p", "5a3c19e7b2d40f861"}, 64, PinError},
+        {{"-p", "5a3c19e7b2d40f8g"}, 64, PinError},
+        {{"-c"}, 64, PinError},
+        {{"-i", "-f", "<t.ob310>"}, 64, PinError},
+        {{"-p", Pin1, "-l"}, 16, NoLog},
+        {{"-l", "x", "-p", Pin1}, 16, NoLog},
+        {{"-p", "bad", "-l"}, 16, NoLog},
+        {{"-i", "-l"}, 16, NoLog},
+        {{"-l", "<run.log>", "-l", "-p", Pin1}, 0, ""},
+        {{"-l", "<bad>"}, 16, LogNotOpened},
+        {{"-i", "-l", "<bad>"}, 16, LogNotOpened},
         {{"-l", "<bad>", "-l", "<other.log>", "-p", Pin1}, 0, ""},
         {{"-l", "<run.log>", "-l", "<bad>", "-p", Pin1}, 16, LogNotOpened},
         // An unrecognised dash argument is still the option a value belongs to.
-        {{"-x", "-p", Pin1}, 0, ""}, {{"-p", "-x", Pin1}, 64, PinError}, {{"-p", "--", Pin1}, 64, PinError},
-        {{"-p", "-", Pin1}, 64, PinError}, {{"-p", "-v", Pin1}, 64, PinError},
+        {{"-x", "-p", Pin1}, 0, ""},
+        {{"-p", "-x", Pin1}, 64, PinError},
+        {{"-p", "--", Pin1}, 64, PinError},
+        {{"-p", "-", Pin1}, 64, PinError},
+        {{"-p", "-v", Pin1}, 64, PinError},
         {{"-l", "-x", "<run.log>", "-p", Pin1}, 16, NoLog},
         // Flow selection, seen through the flows with no device attached.
-        {{"-i"}, 1, NoDevice}, {{"-i", "-c"}, 1, NoDevice}, {{"-c", "-p", Pin1}, 1, NoDevice},
+        {{"-i"}, 1, NoDevice},
+        {{"-i", "-c"}, 1, NoDevice},
+        {{"-c", "-p", Pin1}, 1, NoDevice},
         {{"-c", "-f", "<t.ob310>", "-p", Pin1}, 1, NoDevice},
         {{"-i", "-f", "<t.ob310>", "-p", Pin1}, 8, Red("Error: No file to programm", "0008")},
         {{"-i", "-f", "-p", Pin1}, 8, Red("Error: No ob310 file selected", "0008")},
@@ -70,17 +94,22 @@ TEST_F(EntryTest, ExitCodeOutputAndFlowOfEachCommandLine) {
     };
     for (const auto& c : cases) {
         std::string line;  // names the case in a failure
-        for (const std::string& a : c.arguments) line += a + " ";
+        for (const std::string& a : c.arguments)
+            line += a + " ";
         EXPECT_EQ(Run(c.arguments), c.exitCode) << line;
         const std::string output = console.Text();
-        EXPECT_EQ(c.output == Help ? output.substr(0, 26) : output, c.output == Help ? "\nExample: ob310_cli.exe -f" : c.output) << line;
+        EXPECT_EQ(c.output == Help ? output.substr(0, 26) : output,
+                  c.output == Help ? "\nExample: ob310_cli.exe -f" : c.output)
+            << line;
     }
 }
 
 TEST_F(EntryTest, LastValueOfAnOptionWins) {
     const std::pair<std::vector<std::string>, Pin> pins[] = {
-        {{"-p", Pin1, "-p", Pin2}, Pin2Bytes}, {{"-p", Pin1, Pin2}, Pin2Bytes},
-        {{"-p", Pin2, "-p", "0011223344556x77"}, Pin2Bytes}, {{"-p", "00112233445566zz", "-p", Pin1}, FactoryDefaultPin},
+        {{"-p", Pin1, "-p", Pin2}, Pin2Bytes},
+        {{"-p", Pin1, Pin2}, Pin2Bytes},
+        {{"-p", Pin2, "-p", "0011223344556x77"}, Pin2Bytes},
+        {{"-p", "00112233445566zz", "-p", Pin1}, FactoryDefaultPin},
     };
     for (const auto& [arguments, pin] : pins) {
         EXPECT_EQ(Run(arguments), 0);
@@ -93,4 +122,5 @@ TEST_F(EntryTest, LastValueOfAnOptionWins) {
     EXPECT_EQ(ReadFileBytes(dir.File("b.log")).substr(19), ": CMD=erase;STATE=success;;\r\n");
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

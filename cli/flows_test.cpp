@@ -4,7 +4,8 @@
 
 #include "tests/support/sim_run.h"
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 // An erase of the first of two devices, the second run's erase answered as
 // scripted. SimRunTest checks every handle closed once, and no misuse.
@@ -25,7 +26,8 @@ TEST_P(EraseFlow, Outcome) {
     sim.AddDevice();
     const std::vector<std::string> arguments = {"-v", "-c", "-p", "5A3C19E7B2D40F86", "-l", c.log};
     ASSERT_EQ(Run(arguments), c.log == LogArgument ? 0 : 16);
-    if (c.faultAt) sim.AddFault(0, {SimRequestSelector::ForCommand(*c.faultAt), c.script});
+    if (c.faultAt)
+        sim.AddFault(0, {SimRequestSelector::ForCommand(*c.faultAt), c.script});
     EXPECT_EQ(Run(arguments), c.exitCode);
     EXPECT_EQ(console.Text(), "Info: Erase Ombrel310\n" + c.output);
     std::vector<std::string> records = {"CMD=erase;STATE=success;SN=00B31001;REV=1026;"};
@@ -46,11 +48,22 @@ const std::string Record = "CMD=erase;STATE=success;SN=00B31001;REV=1026;";
 
 const EraseCase Cases[] = {
     {{}, {}, LogArgument, 0, Erased, {Record}},
-    {CommandCode::Erase, Script(true, SimStatusLocked), LogArgument, 0, Erased, {Record}},  // status not looked at
+    {CommandCode::Erase,
+     Script(true, SimStatusLocked),
+     LogArgument,
+     0,
+     Erased,
+     {Record}},  // status not looked at
     {CommandCode::Info, Script(false, {}), LogArgument, 0, Erased, {"CMD=erase;STATE=success;;"}},
-    {CommandCode::Erase, Script(false, {}), LogArgument, 4, RedLine("Error: OB310 can not erased.", 4), {}}
+    {CommandCode::Erase,
+     Script(false, {}),
+     LogArgument,
+     4,
+     RedLine("Error: OB310 can not erased.", 4),
+     {}}
 #ifndef _WIN32
-    , {{}, {}, "/dev/full", 16, RedLine("Error: Can not write logfile", 16), {}}
+    ,
+    {{}, {}, "/dev/full", 16, RedLine("Error: Can not write logfile", 16), {}}
 #endif
 };
 
@@ -62,13 +75,18 @@ TEST(WriteRecord, NameCannotForgeAFieldOrAControl) {
     const std::pair<std::string, std::string> cases[] = {
         {"t;SN=FFFFFFFF;.ob310", "t\\x3BSN=FFFFFFFF\\x3B.ob310"},
         {"a\r\n\x1f\x7f.ob310", "a\\x0D\\x0A\\x1F\\x7F.ob310"},
-        {"c1\xc2\x80\xc2\x9b[2J\xc2\xa0", "c1\\xC2\\x80\\xC2\\x9B[2J\xc2\xa0"},  // U+00A0 is no control
-        {"bad\xff\xc3(\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe6\x97", "bad\\xFF\\xC3(\\xE0\\x80\\xAF\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80\\xE6\\x97"},
+        {"c1\xc2\x80\xc2\x9b[2J\xc2\xa0",
+         "c1\\xC2\\x80\\xC2\\x9B[2J\xc2\xa0"},  // U+00A0 is no control
+        {"bad\xff\xc3(\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe6\x97",
+         "bad\\xFF\\xC3(\\xE0\\x80\\xAF\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80\\xE6\\x97"},
         {"日本語 Grüße Ωμέγα 😀.ob310", "日本語 Grüße Ωμέγα 😀.ob310"},
     };
     for (const auto& [name, text] : cases) {
-        EXPECT_EQ(BuildWriteResultRecord("SN=1;REV=2", name), "CMD=write;STATE=success;SN=1;REV=2;FILE=" + text + ";") << text;
+        EXPECT_EQ(BuildWriteResultRecord("SN=1;REV=2", name),
+                  "CMD=write;STATE=success;SN=1;REV=2;FILE=" + text + ";")
+            << text;
     }
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

@@ -6,7 +6,8 @@
 #include "tests/support/config_lines.h"
 #include "tests/support/sim_run.h"
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 constexpr std::uint8_t Led = 0x08, Mouse = 0x0A, NewPin = 0x04, Lock = 0x06, Debounce = 0x0D;
 
@@ -33,17 +34,22 @@ TEST_P(WriteFlow, Outcome) {
     SimDeviceOptions options;  // the erase carries this PIN, the requests after it the factory PIN
     options.state.pin = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     sim.AddDevice(options);
-    if (c.setup) c.setup(sim);
+    if (c.setup)
+        c.setup(sim);
     EXPECT_EQ(Run({"-f", file, "-p", "1122334455667788", "-l", c.log}), c.exitCode);
     EXPECT_EQ(console.Text(), c.output);
     const std::vector<std::uint8_t> commands = CommandsReceived();
     EXPECT_EQ(std::vector<std::uint8_t>(commands.begin() + 251, commands.end()), c.tail);
-    const std::string record = "CMD=write;STATE=success;SN=00B31001;REV=" + c.revision + ";FILE=" + file + ";";
-    EXPECT_EQ(LogRecords(), c.revision.empty() ? std::vector<std::string>{} : std::vector<std::string>{record});
+    const std::string record =
+        "CMD=write;STATE=success;SN=00B31001;REV=" + c.revision + ";FILE=" + file + ";";
+    EXPECT_EQ(LogRecords(),
+              c.revision.empty() ? std::vector<std::string>{} : std::vector<std::string>{record});
     const Ob310State& state = sim.Model(0).state;
     EXPECT_EQ(state.keyTables, image.keyTables);
-    EXPECT_TRUE(std::equal(image.mouseData.begin(), image.mouseData.end(), state.mouseData.begin()));
-    EXPECT_TRUE(std::equal(image.ledData.begin(), image.ledData.end(), state.mouseData.begin() + 16));
+    EXPECT_TRUE(
+        std::equal(image.mouseData.begin(), image.mouseData.end(), state.mouseData.begin()));
+    EXPECT_TRUE(
+        std::equal(image.ledData.begin(), image.ledData.end(), state.mouseData.begin() + 16));
     EXPECT_EQ(state.locked, c.exitCode != 4 && c.lockFlag == 1);
 }
 
@@ -56,16 +62,34 @@ void Refuse(SimHidLayer& sim, CommandCode command) {
 const WriteCase Cases[] = {
     {1, {}, 0, "", {Led, Mouse, NewPin, Lock, Debounce}, "1026"},
     {2, {}, 0, "", {Led, Mouse, NewPin, Debounce}, "1026"},  // only 1 locks
-    {1, [](SimHidLayer& sim) {  // readable for discovery, not from the first report on
-        sim.SetReportObserver([&sim](const SimReceivedReport&) { sim.Interface(0, 0).attributesUnreadable = true; });
-    }, 0, "", {Led, Mouse, NewPin, Lock}, "0000"},
-    {1, [](SimHidLayer& sim) { Refuse(sim, CommandCode::Lock); }, 4, RedLine("Error: Fail to write LOCK", 4),
-              {Led, Mouse, NewPin, Lock}, ""}
+    {1,
+     [](SimHidLayer& sim) {  // readable for discovery, not from the first report on
+         sim.SetReportObserver(
+             [&sim](const SimReceivedReport&) { sim.Interface(0, 0).attributesUnreadable = true; });
+     },
+     0,
+     "",
+     {Led, Mouse, NewPin, Lock},
+     "0000"},
+    {1,
+     [](SimHidLayer& sim) { Refuse(sim, CommandCode::Lock); },
+     4,
+     RedLine("Error: Fail to write LOCK", 4),
+     {Led, Mouse, NewPin, Lock},
+     ""}
 #ifndef _WIN32
-    , {1, {}, 16, RedLine("Error: Can not write logfile", 16), {Led, Mouse, NewPin, Lock, Debounce}, "", "/dev/full"}
+    ,
+    {1,
+     {},
+     16,
+     RedLine("Error: Can not write logfile", 16),
+     {Led, Mouse, NewPin, Lock, Debounce},
+     "",
+     "/dev/full"}
 #endif
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, WriteFlow, testing::ValuesIn(Cases));
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

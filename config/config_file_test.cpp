@@ -10,7 +10,8 @@
 #include "tests/support/config_lines.h"
 #include "tests/support/temp_dir.h"
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 using enum ConfigReadResult;
 ConfigImage configImage;  // the target of every read
@@ -43,38 +44,55 @@ constexpr std::size_t NoLine = 999;
 
 std::string With(std::size_t line, const std::string& text, std::size_t count = 256) {
     std::vector<std::string> lines(Sample.begin(), Sample.begin() + static_cast<long>(count));
-    if (line < count) lines[line] = text;
+    if (line < count)
+        lines[line] = text;
     return ConfigFileText(lines);
 }
 
-bool ImageIs(const ConfigImage& expected) { return std::memcmp(&configImage, &expected, sizeof expected) == 0; }
+bool ImageIs(const ConfigImage& expected) {
+    return std::memcmp(&configImage, &expected, sizeof expected) == 0;
+}
 
 TEST(ConfigFile, AcceptedFilesReadIntoTheImage) {
-    std::string comments = "# head\r\n\n\r\n";  // comments repeat their data line, so one taken as data shows
+    std::string comments =
+        "# head\r\n\n\r\n";  // comments repeat their data line, so one taken as data shows
     for (std::size_t i = 0; i < 256; ++i) {
         const std::string after[] = {"#" + Sample[i], ":" + Sample[i], ";" + Sample[i], ""};
         comments += Sample[i] + "\n" + after[i % 4] + "\n";
     }
     std::string nul;
-    for (char c : Sample[0]) nul += {c, '\0'};
+    for (char c : Sample[0])
+        nul += {c, '\0'};
     std::string lower = ConfigFileText(Sample);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(c)); });
     const std::pair<std::string, std::function<void(ConfigImage&)>> cases[] = {
-        {ConfigFileText(Sample), {}}, {ConfigFileText(Sample, "\r\n"), {}}, {comments + "; tail without line end", {}},
+        {ConfigFileText(Sample), {}},
+        {ConfigFileText(Sample, "\r\n"), {}},
+        {comments + "; tail without line end", {}},
         {ConfigFileText({Sample.begin(), Sample.end() - 1}) + "# last\n" + Sample[255], {}},
         {std::string(3, '\0') + "\n" + With(0, nul), {}},
-        {ConfigFileText(Sample) + "\x1a" "00\n", {}}, {lower, {}}, {With(8, Sample[8] + "Z"), {}},
-        {With(6, std::string(511, 'x').replace(0, 1, "#") + "01"), [](ConfigImage& i) { i.lockFlag = 1; }},  // two pieces
-        {std::string(511, 'x').replace(0, 1, "#") + "\r\n" + ConfigFileText(Sample), {}},  // CR LF across pieces
+        {ConfigFileText(Sample) + "\x1a"
+                                  "00\n",
+         {}},
+        {lower, {}},
+        {With(8, Sample[8] + "Z"), {}},
+        {With(6, std::string(511, 'x').replace(0, 1, "#") + "01"),
+         [](ConfigImage& i) { i.lockFlag = 1; }},  // two pieces
+        {std::string(511, 'x').replace(0, 1, "#") + "\r\n" + ConfigFileText(Sample),
+         {}},  // CR LF across pieces
         {With(7, Sample[7].substr(0, 63)), [](ConfigImage& i) { i.keyTables[0][31] >>= 4; }},
-        {With(2, "0x"), [](ConfigImage& i) { i.ledMode = 0; }}, {With(6, " 1"), [](ConfigImage& i) { i.lockFlag = 1; }},
-        {With(6, "-1"), [](ConfigImage& i) { i.lockFlag = 0xFF; }}, {With(255, "1FF"), [](ConfigImage& i) { i.debounce = 0xFF; }},
+        {With(2, "0x"), [](ConfigImage& i) { i.ledMode = 0; }},
+        {With(6, " 1"), [](ConfigImage& i) { i.lockFlag = 1; }},
+        {With(6, "-1"), [](ConfigImage& i) { i.lockFlag = 0xFF; }},
+        {With(255, "1FF"), [](ConfigImage& i) { i.debounce = 0xFF; }},
         {With(255, "-80000000"), [](ConfigImage& i) { i.debounce = 0; }},
         {With(255, " \v\f\r\t+0X2A and more"), [](ConfigImage& i) { i.debounce = 0x2A; }},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         ConfigImage expected = SampleConfigImage();
-        if (cases[i].second) cases[i].second(expected);
+        if (cases[i].second)
+            cases[i].second(expected);
         EXPECT_EQ(Read(cases[i].first), Success) << "case " << i;
         EXPECT_TRUE(ImageIs(expected)) << "case " << i;
     }
@@ -86,12 +104,25 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
     std::string nonHex = Sample[130];
     nonHex[41] = 'g';
     const std::pair<std::string, std::string> cases[] = {
-        {"# only a comment\n\n", FileError}, {With(NoLine, "", 254) + "# note\n", FileError},
-        {With(NoLine, "", 254) + " # note\n", ""}, {With(NoLine, "", 255), ""}, {ConfigFileText(Sample) + "05\n", ""},
-        {With(NoLine, "", 255) + "\x1a" "05\n", ""}, {With(6, "01\r\r"), ""}, {With(130, nonHex), ""},
-        {With(7, Sample[7] + "00"), "error StringToBytes\n"}, {With(254, Sample[254].substr(0, 62)), ""},
-        {With(2, "G1"), ""}, {With(6, "x1"), ""}, {With(6, "+-"), ""}, {With(255, "80000000"), ""},
-        {With(255, "-80000001"), ""}, {With(255, "FFFFFFFFFFFFFFFFFFFF"), ""}, {With(255, "- 1"), ""},
+        {"# only a comment\n\n", FileError},
+        {With(NoLine, "", 254) + "# note\n", FileError},
+        {With(NoLine, "", 254) + " # note\n", ""},
+        {With(NoLine, "", 255), ""},
+        {ConfigFileText(Sample) + "05\n", ""},
+        {With(NoLine, "", 255) + "\x1a"
+                                 "05\n",
+         ""},
+        {With(6, "01\r\r"), ""},
+        {With(130, nonHex), ""},
+        {With(7, Sample[7] + "00"), "error StringToBytes\n"},
+        {With(254, Sample[254].substr(0, 62)), ""},
+        {With(2, "G1"), ""},
+        {With(6, "x1"), ""},
+        {With(6, "+-"), ""},
+        {With(255, "80000000"), ""},
+        {With(255, "-80000001"), ""},
+        {With(255, "FFFFFFFFFFFFFFFFFFFF"), ""},
+        {With(255, "- 1"), ""},
     };
     for (const auto& [text, output] : cases) {
         EXPECT_EQ(Read(text, output), ContentError) << text.substr(0, 80);
@@ -123,10 +154,12 @@ TEST(ConfigFile, InputBeyond16MiBIsRefused) {
 TEST(ConfigFile, UnopenableFileGives8Silently) {
     TempDir dir;
     ConsoleCapture console;
-    for (const std::string& name : {dir.File("missing.ob310"), dir.Path().string(), std::string()}) {
+    for (const std::string& name :
+         {dir.File("missing.ob310"), dir.Path().string(), std::string()}) {
         EXPECT_EQ(ReadConfigFile(name, configImage, console), CannotOpen) << name;
     }
     EXPECT_EQ(console.Text(), "");
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

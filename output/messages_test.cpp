@@ -18,9 +18,12 @@ TEST(Messages, ErrorLinesAlwaysVerboseLinesOnlyInVerboseModeAndTimeStamps) {
         PrintError(console, "x", 0xABCD);
         PrintVerbose(console, verbose, "Success: Write complete");
     }
-    EXPECT_EQ(console.Text(), "\x1b[31mx. Code=0xabcd\x1b[0m\n\x1b[31mx. Code=0xabcd\x1b[0m\nSuccess: Write complete. Code=0x0000\n");
+    EXPECT_EQ(console.Text(),
+              "\x1b[31mx. Code=0xabcd\x1b[0m\n\x1b[31mx. Code=0xabcd\x1b[0m\nSuccess: Write "
+              "complete. Code=0x0000\n");
     std::tm local{};  // the log's time stamp: day, month, year, 24-hour clock
-    local.tm_year = 2027 - 1900, local.tm_mday = 9, local.tm_hour = 18, local.tm_min = 5, local.tm_isdst = -1;
+    local.tm_year = 2027 - 1900, local.tm_mday = 9, local.tm_hour = 18, local.tm_min = 5,
+    local.tm_isdst = -1;
     EXPECT_EQ(FormatLogTimeStamp(std::mktime(&local)), "09.01.2027 18:05:00");
 }
 
@@ -44,7 +47,8 @@ TEST(Messages, LogFileAppendsDueLinesAndReportsLostOnes) {
     EXPECT_TRUE(WriteLogLine(logFile, true, "CMD=erase;STATE=success;;"));
     EXPECT_TRUE(WriteLogLine(logFile, false, "logging off"));
     const std::string log = ReadFileBytes(dir.File("run.log"));
-    EXPECT_EQ(log.substr(0, 20) + log.substr(28), std::string("earlier\r\n") + stamp.substr(0, 11) + ": CMD=erase;STATE=success;;\r\n");
+    EXPECT_EQ(log.substr(0, 20) + log.substr(28),
+              std::string("earlier\r\n") + stamp.substr(0, 11) + ": CMD=erase;STATE=success;;\r\n");
     ASSERT_TRUE(missing.LogfileOpen(dir.File("missing_folder/run.log"), console));
     EXPECT_FALSE(WriteLogLine(missing, true, "CMD=write;"));
 }
@@ -78,7 +82,9 @@ TEST(Messages, LineThatDoesNotFitLeavesNoFragment) {
             EXPECT_EQ(WriteLogLine(logFile, true, record), space == lineSize) << space;
         }
         const std::string log = ReadFileBytes(dir.File("run.log"));
-        EXPECT_EQ(log.size() > 9 ? log.substr(0, 9) + log.substr(28) : log, "earlier\r\n" + (space == lineSize ? ": " + record + "\r\n" : "")) << space;
+        EXPECT_EQ(log.size() > 9 ? log.substr(0, 9) + log.substr(28) : log,
+                  "earlier\r\n" + (space == lineSize ? ": " + record + "\r\n" : ""))
+            << space;
     }
 }
 
@@ -91,7 +97,9 @@ LogLockResult HeldLock(std::intptr_t) {
     attemptsAt.push_back(virtualTime.count());
     return virtualTime < lockFreeAt ? LogLockResult::Busy : lockThen;
 }
-std::chrono::steady_clock::time_point VirtualNow() { return std::chrono::steady_clock::time_point(virtualTime); }
+std::chrono::steady_clock::time_point VirtualNow() {
+    return std::chrono::steady_clock::time_point(virtualTime);
+}
 void VirtualSleep(std::chrono::milliseconds time) { virtualTime += time; }
 }  // namespace
 
@@ -105,16 +113,20 @@ TEST(Messages, LineWaitsForAnotherStationsLockAtMostTheLockWait) {
         {LogLockWaitMs, 1 << 30, LogLockResult::Taken, false, 501},
         {0, 1 << 30, LogLockResult::Taken, false, 1},
         {LogLockWaitMs, 30, LogLockResult::Taken, true, 4},
-        {LogLockWaitMs, 0, LogLockResult::Unsupported, true, 1}};  // no locks there: written unlocked
+        {LogLockWaitMs, 0, LogLockResult::Unsupported, true,
+         1}};  // no locks there: written unlocked
     for (const auto& [wait, freeAt, then, written, attempts] : cases) {
         CLogFile logFile;
         ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log"), console));
-        if (wait != LogLockWaitMs) logFile.lockWaitMs = wait;
+        if (wait != LogLockWaitMs)
+            logFile.lockWaitMs = wait;
         logFile.lockCalls = {HeldLock, VirtualNow, VirtualSleep};
-        virtualTime = {}, lockFreeAt = std::chrono::milliseconds(freeAt), lockThen = then, attemptsAt.clear();
+        virtualTime = {}, lockFreeAt = std::chrono::milliseconds(freeAt), lockThen = then,
+        attemptsAt.clear();
         EXPECT_EQ(WriteLogLine(logFile, true, "x"), written) << wait << " " << freeAt;
         std::vector<std::int64_t> expected;
-        for (int i = 0; i < attempts; ++i) expected.push_back(10 * i);
+        for (int i = 0; i < attempts; ++i)
+            expected.push_back(10 * i);
         EXPECT_EQ(attemptsAt, expected) << wait << " " << freeAt;
     }
 }

@@ -22,24 +22,28 @@
 #include <utility>
 #include <vector>
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 // One collection of 64-byte reports, no report IDs.
-const Bytes VendorDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08, 0x95,
-                                0x40, 0x81, 0x02, 0x91, 0x02, 0xC0};
+const Bytes VendorDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75,
+                                0x08, 0x95, 0x40, 0x81, 0x02, 0x91, 0x02, 0xC0};
 // Vendor (ID 1: 8 bytes in, 16 out) and consumer control (ID 2: 2 bytes in).
-const Bytes TwoCollectionDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x01, 0x75, 0x08, 0x95,
-                                       0x08, 0x81, 0x02, 0x95, 0x10, 0x91, 0x02, 0xC0, 0x05, 0x0C, 0x09, 0x01,
-                                       0xA1, 0x01, 0x85, 0x02, 0x75, 0x10, 0x95, 0x01, 0x81, 0x00, 0xC0};
+const Bytes TwoCollectionDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x01,
+                                       0x75, 0x08, 0x95, 0x08, 0x81, 0x02, 0x95, 0x10, 0x91,
+                                       0x02, 0xC0, 0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x85,
+                                       0x02, 0x75, 0x10, 0x95, 0x01, 0x81, 0x00, 0xC0};
 const std::string Ob310Id = "0003:00001209:0000B310";
 
 Bytes Counting(std::uint8_t first, std::size_t count, bool zeroInFront = false) {
     Bytes bytes;
-    if (zeroInFront) bytes.push_back(0);
-    for (std::size_t i = 0; i < count; ++i) bytes.push_back(static_cast<std::uint8_t>(first + i));
+    if (zeroInFront)
+        bytes.push_back(0);
+    for (std::size_t i = 0; i < count; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(first + i));
     return bytes;
 }
 
@@ -52,18 +56,28 @@ struct NodeSpec {
     std::string interfaceNumber;
     std::optional<std::string> interfaceName;
     std::optional<std::string> bcdDevice;
-    char deviceNode = 'f';  // 'f' a FIFO, '-' none (as without rights), 'd' a directory (cannot be opened)
+    char deviceNode =
+        'f';  // 'f' a FIFO, '-' none (as without rights), 'd' a directory (cannot be opened)
 };
 
 // Two OB310s whose nodes were numbered out of order, and a uhid device.
 const std::vector<NodeSpec> Nodes = {
-    {"hidraw2", TwoCollectionDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-2", "00", "ConfigInterface", "1026"},
-    {"hidraw10", VendorDescriptor, "0003:0000845E:00000001", "Virtual \xC3\x9C\xE2\x82\xAC\xF0\x9F\x98\x80 \xFF",
-     "", "", std::nullopt, std::nullopt},
-    {"hidraw3", {0x09, 0x01, 0xA1, 0x01}, "0005:0000004C:00000267", "Broken", "usb1/1-10", "0a", std::nullopt,
+    {"hidraw2", TwoCollectionDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-2", "00",
+     "ConfigInterface", "1026"},
+    {"hidraw10", VendorDescriptor, "0003:0000845E:00000001",
+     "Virtual \xC3\x9C\xE2\x82\xAC\xF0\x9F\x98\x80 \xFF", "", "", std::nullopt, std::nullopt},
+    {"hidraw3",
+     {0x09, 0x01, 0xA1, 0x01},
+     "0005:0000004C:00000267",
+     "Broken",
+     "usb1/1-10",
+     "0a",
+     std::nullopt,
      std::nullopt},
-    {"hidraw4", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-10", "02", "KeyboardInterface", "0100", '-'},
-    {"hidraw0", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-2", "01", "LedInterface", "1026", 'd'},
+    {"hidraw4", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-10", "02", "KeyboardInterface",
+     "0100", '-'},
+    {"hidraw0", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-2", "01", "LedInterface", "1026",
+     'd'},
 };
 
 // Time moves only while a poll waits: to the time the device sends its report
@@ -71,7 +85,9 @@ const std::vector<NodeSpec> Nodes = {
 // whole timeout. The real poll then looks at the node without waiting.
 class VirtualClock final : public HidrawClock {
 public:
-    std::chrono::steady_clock::time_point Now() override { return std::chrono::steady_clock::time_point(now); }
+    std::chrono::steady_clock::time_point Now() override {
+        return std::chrono::steady_clock::time_point(now);
+    }
     int Poll(pollfd* fds, nfds_t count, int timeoutMs) override {
         asked.push_back(timeoutMs);
         now += std::chrono::milliseconds(timeoutMs);
@@ -94,28 +110,41 @@ protected:
         fs::create_directories(root / "dev");
         for (const NodeSpec& node : Nodes) {
             const std::string usb = node.usbDevice;
-            const fs::path hid = usb.empty() ? root / "devices/virtual/misc/uhid" / (node.name + "hid")
-                                             : root / "devices" / usb / (usb.substr(usb.rfind('/') + 1) + ":1." +
-                                                                         node.interfaceNumber) / "hid";
+            const fs::path hid =
+                usb.empty()
+                    ? root / "devices/virtual/misc/uhid" / (node.name + "hid")
+                    : root / "devices" / usb /
+                          (usb.substr(usb.rfind('/') + 1) + ":1." + node.interfaceNumber) / "hid";
             fs::create_directories(hid);
-            Write(hid / "report_descriptor", std::string(node.descriptor.begin(), node.descriptor.end()));
-            Write(hid / "uevent", "HID_ID=" + node.hidId + "\nHID_NAME=" + node.hidName + "\nHID_PHYS=usb\n");
-            if (!usb.empty()) Write(hid.parent_path() / "bInterfaceNumber", node.interfaceNumber + "\n");
-            if (node.interfaceName) Write(hid.parent_path() / "interface", *node.interfaceName + "\n");
-            if (node.bcdDevice) Write(hid.parent_path().parent_path() / "bcdDevice", *node.bcdDevice + "\n");
+            Write(hid / "report_descriptor",
+                  std::string(node.descriptor.begin(), node.descriptor.end()));
+            Write(hid / "uevent",
+                  "HID_ID=" + node.hidId + "\nHID_NAME=" + node.hidName + "\nHID_PHYS=usb\n");
+            if (!usb.empty())
+                Write(hid.parent_path() / "bInterfaceNumber", node.interfaceNumber + "\n");
+            if (node.interfaceName)
+                Write(hid.parent_path() / "interface", *node.interfaceName + "\n");
+            if (node.bcdDevice)
+                Write(hid.parent_path().parent_path() / "bcdDevice", *node.bcdDevice + "\n");
             fs::create_directories(root / "class" / node.name);
             fs::create_directory_symlink(hid, root / "class" / node.name / "device");
             if (node.deviceNode == 'f') {
                 ASSERT_EQ(::mkfifo(Path(node.name).c_str(), 0600), 0);
             }
-            if (node.deviceNode == 'd') fs::create_directory(Path(node.name));
+            if (node.deviceNode == 'd')
+                fs::create_directory(Path(node.name));
         }
         hid = CreateHidrawLayer((root / "class").string(), (root / "dev").string(), clock);
     }
 
-    static void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    std::string Path(const std::string& suffix) const { return (root / "dev").string() + "/" + suffix; }
-    HidHandle Open(const std::string& suffix, HidAccess access, HidIoMode mode = HidIoMode::Overlapped) {
+    static void Write(const fs::path& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    std::string Path(const std::string& suffix) const {
+        return (root / "dev").string() + "/" + suffix;
+    }
+    HidHandle Open(const std::string& suffix, HidAccess access,
+                   HidIoMode mode = HidIoMode::Overlapped) {
         return hid->Open(Path(suffix), access, mode);
     }
     // The device sends a report: it waits in the node's queue.
@@ -138,12 +167,13 @@ protected:
         std::vector<int> fds;
         std::error_code error;
         for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd"))
-            if (fs::read_symlink(fd, error) == fs::canonical(Path(node))) fds.push_back(std::stoi(fd.path().filename()));
+            if (fs::read_symlink(fd, error) == fs::canonical(Path(node)))
+                fds.push_back(std::stoi(fd.path().filename()));
         return fds;
     }
     // One read of at most `length` bytes that waits `timeoutMs`.
-    HidWaitResult Read(HidHandle handle, Bytes& buffer, std::uint32_t& bytes, std::uint32_t length = 65,
-                       std::uint32_t timeoutMs = 0) {
+    HidWaitResult Read(HidHandle handle, Bytes& buffer, std::uint32_t& bytes,
+                       std::uint32_t length = 65, std::uint32_t timeoutMs = 0) {
         const auto reader = hid->CreateReader(handle);
         reader->Start(buffer.data(), length);
         const HidWaitResult result = reader->Wait(timeoutMs);
@@ -163,23 +193,31 @@ protected:
 // Grouped by USB device (1-2 before 1-10), by interface number within one
 // (0x0a after 2), whatever the hidraw numbers; the uhid node after USB ones.
 TEST_F(HidrawLayerTest, EnumeratesCollectionsGroupedByDeviceAndInterface) {
-    EXPECT_EQ(hid->EnumerateInterfaces(), (std::vector<std::string>{Path("hidraw2"), Path("hidraw2#1"),
-                                                                     Path("hidraw0"), Path("hidraw4"),
-                                                                     Path("hidraw3"), Path("hidraw10")}));
-    EXPECT_TRUE(CreateHidrawLayer((root / "none").string(), (root / "dev").string())->EnumerateInterfaces().empty());
+    EXPECT_EQ(hid->EnumerateInterfaces(),
+              (std::vector<std::string>{Path("hidraw2"), Path("hidraw2#1"), Path("hidraw0"),
+                                        Path("hidraw4"), Path("hidraw3"), Path("hidraw10")}));
+    EXPECT_TRUE(CreateHidrawLayer((root / "none").string(), (root / "dev").string())
+                    ->EnumerateInterfaces()
+                    .empty());
 }
 
 // A node this process may not open for reading and writing refuses a
 // read-write handle, so that discovery takes it query-only.
 TEST_F(HidrawLayerTest, OpensOnlyWhatEnumerationNames) {
-    const std::tuple<std::string, HidAccess, bool> cases[] = {  // "/...": outside the device directory
-        {"hidraw2#1", HidAccess::ReadWrite, true},        {"hidraw2#2", HidAccess::QueryOnly, false},
-        {"hidraw2#01", HidAccess::QueryOnly, false},      {"hidraw3", HidAccess::ReadWrite, true},
-        {"hidraw3#1", HidAccess::QueryOnly, false},       {"hidraw4", HidAccess::ReadWrite, false},
-        {"hidraw4", HidAccess::QueryOnly, true},          {"../dev/hidraw2", HidAccess::QueryOnly, false},
+    const std::tuple<std::string, HidAccess, bool> cases[] = {
+        // "/...": outside the device directory
+        {"hidraw2#1", HidAccess::ReadWrite, true},
+        {"hidraw2#2", HidAccess::QueryOnly, false},
+        {"hidraw2#01", HidAccess::QueryOnly, false},
+        {"hidraw3", HidAccess::ReadWrite, true},
+        {"hidraw3#1", HidAccess::QueryOnly, false},
+        {"hidraw4", HidAccess::ReadWrite, false},
+        {"hidraw4", HidAccess::QueryOnly, true},
+        {"../dev/hidraw2", HidAccess::QueryOnly, false},
         {"/elsewhere/hidraw2", HidAccess::QueryOnly, false}};
     for (const auto& [path, access, opens] : cases) {
-        const HidHandle handle = hid->Open(path.starts_with("/") ? path : Path(path), access, HidIoMode::Synchronous);
+        const HidHandle handle =
+            hid->Open(path.starts_with("/") ? path : Path(path), access, HidIoMode::Synchronous);
         EXPECT_EQ(handle != InvalidHidHandle, opens) << path;
         hid->Close(handle);
     }
@@ -199,7 +237,11 @@ TEST_F(HidrawLayerTest, AnswersQueriesInBothAccessModes) {
         {"hidraw2#1", {0x1209, 0xB310, 0x1026}, true, {1, 0x0C, 3, 0, 0}, u"ConfigInterface"},
         // No USB interface above: version 0 and the HID name, where bytes
         // that are not UTF-8 become U+FFFD.
-        {"hidraw10", {0x845E, 0x0001, 0}, true, {1, 0xFF00, 65, 65, 0}, u"Virtual \u00DC\u20AC\U0001F600 \uFFFD"},
+        {"hidraw10",
+         {0x845E, 0x0001, 0},
+         true,
+         {1, 0xFF00, 65, 65, 0},
+         u"Virtual \u00DC\u20AC\U0001F600 \uFFFD"},
         // An unreadable descriptor gives no capabilities; an interface
         // without a string gives the HID name.
         {"hidraw3", {0x004C, 0x0267, 0x0100}, false, {}, u"Broken"}};
@@ -211,11 +253,12 @@ TEST_F(HidrawLayerTest, AnswersQueriesInBothAccessModes) {
             HidAttributes a{};
             ASSERT_TRUE(hid->ReadAttributes(handle, a));
             EXPECT_EQ(std::tuple(a.vendorId, a.productId, a.versionNumber),
-                      std::tuple(c.attributes.vendorId, c.attributes.productId, c.attributes.versionNumber));
+                      std::tuple(c.attributes.vendorId, c.attributes.productId,
+                                 c.attributes.versionNumber));
             HidCaps caps{};
             ASSERT_EQ(hid->ReadCaps(handle, caps), c.capsRead);
-            EXPECT_EQ(std::tuple(caps.usagePage, caps.usage, caps.inputReportByteLength, caps.outputReportByteLength,
-                                 caps.featureReportByteLength),
+            EXPECT_EQ(std::tuple(caps.usagePage, caps.usage, caps.inputReportByteLength,
+                                 caps.outputReportByteLength, caps.featureReportByteLength),
                       std::tuple(c.caps.usagePage, c.caps.usage, c.caps.inputReportByteLength,
                                  c.caps.outputReportByteLength, c.caps.featureReportByteLength));
             std::array<char16_t, 255> buffer{};
@@ -231,12 +274,13 @@ TEST_F(HidrawLayerTest, AnswersQueriesInBothAccessModes) {
 TEST_F(HidrawLayerTest, ProductStringHonoursBufferBytes) {
     const HidHandle handle = Open("hidraw2", HidAccess::QueryOnly);
     for (const auto& [bytes, read, copied, terminated] :
-         {std::tuple(1u, false, 0u, false), std::tuple(29u, true, 14u, false), std::tuple(31u, true, 15u, false),
-          std::tuple(32u, true, 15u, true)}) {
+         {std::tuple(1u, false, 0u, false), std::tuple(29u, true, 14u, false),
+          std::tuple(31u, true, 15u, false), std::tuple(32u, true, 15u, true)}) {
         std::u16string buffer(40, u'#');
         EXPECT_EQ(hid->ReadProductString(handle, buffer.data(), bytes), read);
         std::u16string expected = std::u16string(u"ConfigInterface").substr(0, copied);
-        if (terminated) expected.push_back(u'\0');
+        if (terminated)
+            expected.push_back(u'\0');
         expected.resize(buffer.size(), u'#');
         EXPECT_EQ(buffer, expected) << bytes << " bytes";
     }
@@ -274,7 +318,8 @@ TEST_F(HidrawLayerTest, HandlesOfANodeShareOneDescriptorOpenedAtFirstIo) {
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + bytes), (Bytes{0x01, 0x03}));
     EXPECT_EQ(FdsOn("hidraw2"), fds);
 
-    for (HidHandle handle : {write, read, queryOnly, write}) hid->Close(handle);
+    for (HidHandle handle : {write, read, queryOnly, write})
+        hid->Close(handle);
     EXPECT_EQ(FdsOn("hidraw2"), fds);  // `other` still holds the node
     hid->Close(other);
     EXPECT_TRUE(FdsOn("hidraw2").empty());
@@ -284,7 +329,8 @@ TEST_F(HidrawLayerTest, HandlesOfANodeShareOneDescriptorOpenedAtFirstIo) {
     EXPECT_NE(::fcntl(unrelated, F_GETFD), -1);
     ::close(unrelated);
 
-    EXPECT_EQ(hid->WriteReport(Open("hidraw2", HidAccess::ReadWrite), report.data(), 65, 5000), 65u);
+    EXPECT_EQ(hid->WriteReport(Open("hidraw2", HidAccess::ReadWrite), report.data(), 65, 5000),
+              65u);
     hid.reset();  // the layer releases what is still open
     EXPECT_TRUE(FdsOn("hidraw2").empty());
 }
@@ -311,7 +357,8 @@ TEST_F(HidrawLayerTest, ReplyStartsWithReportIdAndBelongsToTheCollection) {
         for (const Bytes& bytesFed : fed) {
             Feed(node, bytesFed);
             const bool last = &bytesFed == &fed.back();
-            ASSERT_EQ(Read(handle, buffer, bytes, length), last ? HidWaitResult::Signalled : HidWaitResult::TimedOut);
+            ASSERT_EQ(Read(handle, buffer, bytes, length),
+                      last ? HidWaitResult::Signalled : HidWaitResult::TimedOut);
         }
         EXPECT_EQ(bytes, reply.size());
         Bytes expected = reply;
@@ -377,4 +424,5 @@ TEST_F(HidrawLayerTest, ReadsFailAtOnceOnAGoneNodeAndNeverStartWithoutOne) {
     EXPECT_EQ(buffer, Bytes(65, 0));
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

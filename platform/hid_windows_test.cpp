@@ -16,7 +16,8 @@
 #include "device/discovery.h"
 #include "device/hid_layer.h"
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 // The number of handles this process holds, from the system's handle table
 // (GetProcessHandleCount always gives 0 under Wine).
@@ -33,17 +34,21 @@ std::size_t HandleCount() {
         Entry entries[1];
     };
     using Query = LONG(NTAPI*)(ULONG, void*, ULONG, ULONG*);
-    const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     for (ULONG size = 1u << 16; query != nullptr && size <= 1u << 26; size *= 2) {
         std::vector<ULONG_PTR> buffer(size / sizeof(ULONG_PTR));
         ULONG needed = 0;
-        const LONG status = query(64 /* SystemExtendedHandleInformation */, buffer.data(), size, &needed);
-        if (status == static_cast<LONG>(0xC0000004)) continue;  // STATUS_INFO_LENGTH_MISMATCH
-        if (status != 0) break;
+        const LONG status =
+            query(64 /* SystemExtendedHandleInformation */, buffer.data(), size, &needed);
+        if (status == static_cast<LONG>(0xC0000004))
+            continue;  // STATUS_INFO_LENGTH_MISMATCH
+        if (status != 0)
+            break;
         const auto* table = reinterpret_cast<const Table*>(buffer.data());
         std::size_t count = 0;
-        for (ULONG_PTR i = 0; i < table->count; ++i) count += table->entries[i].processId == GetCurrentProcessId();
+        for (ULONG_PTR i = 0; i < table->count; ++i)
+            count += table->entries[i].processId == GetCurrentProcessId();
         return count;
     }
     ADD_FAILURE() << "system handle table unreadable";
@@ -121,10 +126,12 @@ protected:
     }
 
     void Open(DWORD bufferBytes) {
-        const std::wstring name = L"\\\\.\\pipe\\hid-layer-test-" + std::to_wstring(GetCurrentProcessId()) +
-                                  L"-" + std::to_wstring(++serial);
+        const std::wstring name = L"\\\\.\\pipe\\hid-layer-test-" +
+                                  std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(++serial);
         server = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, bufferBytes, bufferBytes, 0, nullptr);
+                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, bufferBytes,
+                                  bufferBytes, 0, nullptr);
         client = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr);
         ASSERT_NE(client, INVALID_HANDLE_VALUE);
@@ -138,7 +145,8 @@ protected:
 
     std::uint32_t Send(std::uint8_t first, std::uint32_t timeoutMs = 5000) {
         std::array<std::uint8_t, 65> report{};
-        for (std::size_t i = 0; i < report.size(); ++i) report[i] = static_cast<std::uint8_t>(first + i);
+        for (std::size_t i = 0; i < report.size(); ++i)
+            report[i] = static_cast<std::uint8_t>(first + i);
         return hid->WriteReport(reinterpret_cast<HidHandle>(client), report.data(), 65, timeoutMs);
     }
     // Starts a read and waits 0 ms: the first byte of a report that was
@@ -199,7 +207,8 @@ TEST_F(PipeTest, ReadTakesWaitingReportAndRetiresWhatItGaveUp) {
 // next read's, whole. No event stays open.
 TEST_F(PipeTest, FlushReadsAwayEveryWaitingReport) {
     const std::size_t before = HandleCount();
-    for (const std::uint8_t first : {0x10, 0x20, 0x30}) EXPECT_EQ(Send(first), 65u);
+    for (const std::uint8_t first : {0x10, 0x20, 0x30})
+        EXPECT_EQ(Send(first), 65u);
     hid->FlushInput(reinterpret_cast<HidHandle>(server));
     EXPECT_EQ(ReadNow(), -1);
     hid->FlushInput(reinterpret_cast<HidHandle>(server));
@@ -219,4 +228,5 @@ TEST_F(PipeTest, WriteNotTakenGivesUpAfterItsBound) {
     EXPECT_EQ(ReadNow(), -1);
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

@@ -4,7 +4,8 @@
 
 #include <sstream>
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 // "00 03 ff*27 ...": hex bytes, a run written as byte*count, spaces free.
 std::vector<std::uint8_t> Golden(const std::string& golden) {
@@ -21,7 +22,8 @@ std::vector<std::uint8_t> Golden(const std::string& golden) {
 template <std::size_t N>
 std::array<std::uint8_t, N> Bytes(std::uint8_t first) {
     std::array<std::uint8_t, N> bytes{};
-    for (std::size_t i = 0; i < N; ++i) bytes[i] = static_cast<std::uint8_t>(first + i);
+    for (std::size_t i = 0; i < N; ++i)
+        bytes[i] = static_cast<std::uint8_t>(first + i);
     return bytes;
 }
 
@@ -41,11 +43,14 @@ TEST(RequestsTest, ReportsAreByteExact) {
          "00 0a 00 00 00  11 22 33 44 55 66 77 88  40 41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f"
          "  50 51 52 53 54 55 56 57 58 59 5a 5b 5c 5d 5e 5f  00*20"},
         // The PIN field holds the factory-default PIN, never an argument.
-        {BuildNewPinRequest(newPin), "00 04 00 00 00  5a 3c 19 e7 b2 d4 0f 86  01 23 45 67 89 ab cd ef  00*44"},
+        {BuildNewPinRequest(newPin),
+         "00 04 00 00 00  5a 3c 19 e7 b2 d4 0f 86  01 23 45 67 89 ab cd ef  00*44"},
     };
     for (const auto& [report, golden] : cases) {
-        EXPECT_EQ(std::vector<std::uint8_t>(report.begin(), report.end()), Golden(golden)) << "command " << int{report[1]};
+        EXPECT_EQ(std::vector<std::uint8_t>(report.begin(), report.end()), Golden(golden))
+            << "command " << int{report[1]};
     }
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

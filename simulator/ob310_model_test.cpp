@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 constexpr Pin OwnerPin = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 constexpr Pin OtherPin = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x89};
@@ -15,14 +16,16 @@ Report MakeReport(CommandCode command, const Pin& pin, std::size_t dataBytes = 0
     report[1] = static_cast<std::uint8_t>(command);
     report[2] = index;
     std::copy(pin.begin(), pin.end(), report.begin() + 5);
-    for (std::size_t i = 0; i < dataBytes; ++i) report[13 + i] = static_cast<std::uint8_t>(first + i);
+    for (std::size_t i = 0; i < dataBytes; ++i)
+        report[13 + i] = static_cast<std::uint8_t>(first + i);
     return report;
 }
 
 template <std::size_t N>
 std::array<std::uint8_t, N> Counting(std::uint8_t first) {
     std::array<std::uint8_t, N> bytes{};
-    for (std::size_t i = 0; i < N; ++i) bytes[i] = static_cast<std::uint8_t>(first + i);
+    for (std::size_t i = 0; i < N; ++i)
+        bytes[i] = static_cast<std::uint8_t>(first + i);
     return bytes;
 }
 
@@ -42,15 +45,21 @@ const ModelCase ModelCases[] = {
     {"EraseWithHeldPinClearsUnlocksAndCounts", [](Ob310State& s) { s.locked = true; },
      MakeReport(CommandCode::Erase, OwnerPin), 65, SimStatusAccepted,
      [](Ob310State& s) {
-         s = {.versionNumber = s.versionNumber, .serial = s.serial, .eraseCount = 42, .programmingRound = true};
+         s = {.versionNumber = s.versionNumber,
+              .serial = s.serial,
+              .eraseCount = 42,
+              .programmingRound = true};
      }},
     {"EraseCountStaysAtMaximum", [](Ob310State& s) { s.eraseCount = 0xFFFF; },
      MakeReport(CommandCode::Erase, OwnerPin), 65, SimStatusAccepted,
      [](Ob310State& s) {
-         s = {.versionNumber = s.versionNumber, .serial = s.serial, .eraseCount = 0xFFFF, .programmingRound = true};
+         s = {.versionNumber = s.versionNumber,
+              .serial = s.serial,
+              .eraseCount = 0xFFFF,
+              .programmingRound = true};
      }},
-    {"KeyTableIndexPastLast", None, MakeReport(CommandCode::KeyTableRecord, OwnerPin, 32, 1, 248), 65,
-     SimStatusBadRecordIndex, None},
+    {"KeyTableIndexPastLast", None, MakeReport(CommandCode::KeyTableRecord, OwnerPin, 32, 1, 248),
+     65, SimStatusBadRecordIndex, None},
     {"CustomDataLocked", [](Ob310State& s) { s.locked = true; },
      MakeReport(CommandCode::CustomData, OwnerPin, 16, 1), 65, SimStatusLocked, None},
     {"WrongPinBeforeLock", [](Ob310State& s) { s.locked = true; },
@@ -58,12 +67,12 @@ const ModelCase ModelCases[] = {
     {"LedFieldsFromTheirOffsets", None, MakeReport(CommandCode::Led, OwnerPin, 52, 1), 65,
      SimStatusAccepted,
      [](Ob310State& s) {
-         s.ledMode = 1;                      // offset 13
-         s.ledParams = Counting<8>(3);       // offsets 15 to 22
-         s.ledData = Counting<15>(0x0B);     // offsets 23 to 37
+         s.ledMode = 1;                   // offset 13
+         s.ledParams = Counting<8>(3);    // offsets 15 to 22
+         s.ledData = Counting<15>(0x0B);  // offsets 23 to 37
      }},
-    {"MouseDataStored", None, MakeReport(CommandCode::Mouse, OwnerPin, 32, 0x60), 65, SimStatusAccepted,
-     [](Ob310State& s) { s.mouseData = Counting<32>(0x60); }},
+    {"MouseDataStored", None, MakeReport(CommandCode::Mouse, OwnerPin, 32, 0x60), 65,
+     SimStatusAccepted, [](Ob310State& s) { s.mouseData = Counting<32>(0x60); }},
     {"DebounceUnknownBelow1026", [](Ob310State& s) { s.versionNumber = 0x1025; },
      MakeReport(CommandCode::Debounce, OwnerPin, 1, 0x21), 65, SimStatusUnknownCommand, None},
     {"UnknownCommand", None, MakeReport(static_cast<CommandCode>(0x07), OwnerPin, 16, 1), 65,
@@ -74,9 +83,14 @@ TEST(ModelTest, AnswersAndChangesState) {
     for (const ModelCase& c : ModelCases) {
         SCOPED_TRACE(c.name);
         Ob310Model model;
-        model.state = {.versionNumber = 0x1030, .serial = 0x0A0B0C0D, .pin = OwnerPin, .eraseCount = 41,
-                       .customData = Counting<16>(0x5C), .ledData = Counting<15>(0x1E),
-                       .mouseData = Counting<32>(0x4D), .debounce = 9};
+        model.state = {.versionNumber = 0x1030,
+                       .serial = 0x0A0B0C0D,
+                       .pin = OwnerPin,
+                       .eraseCount = 41,
+                       .customData = Counting<16>(0x5C),
+                       .ledData = Counting<15>(0x1E),
+                       .mouseData = Counting<32>(0x4D),
+                       .debounce = 9};
         model.state.keyTables[7].fill(0x77);
         c.prepare(model.state);
         Ob310State expected = model.state;
@@ -90,4 +104,5 @@ TEST(ModelTest, AnswersAndChangesState) {
     }
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

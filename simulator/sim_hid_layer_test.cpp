@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 // One OB310, discovered. Handles count from 0x1000 in steps of 4, three per interface: the
 // configuration interface (the 5th) has write handle 0x1034 and read handle 0x1038.
@@ -26,10 +27,13 @@ struct MisuseCase {
     void (*misuse)(Discovered&);
     const char* error;
 } const MisuseCases[] = {
-    {"CloseTwice", [](Discovered& d) { d.sim.Close(d.Write()), d.sim.Close(d.Write()); }, "handle 0x1034 closed twice"},
-    {"WriteThroughReadHandle", [](Discovered& d) { d.sim.WriteReport(d.Read(), d.buffer, 65, 5000); },
+    {"CloseTwice", [](Discovered& d) { d.sim.Close(d.Write()), d.sim.Close(d.Write()); },
+     "handle 0x1034 closed twice"},
+    {"WriteThroughReadHandle",
+     [](Discovered& d) { d.sim.WriteReport(d.Read(), d.buffer, 65, 5000); },
      "synchronous write through overlapped handle 0x1038"},
-    {"ReaderReleasedWithReadPending", [](Discovered& d) { d.sim.CreateReader(d.Read())->Start(d.buffer, 65); },
+    {"ReaderReleasedWithReadPending",
+     [](Discovered& d) { d.sim.CreateReader(d.Read())->Start(d.buffer, 65); },
      "reader on handle 0x1038 released with a read pending"},
     {"SecondReadWhileFirstPending",
      [](Discovered& d) {
@@ -57,4 +61,5 @@ TEST(SimHidLayerTest, MisuseIsRecordedAsError) {
     }
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

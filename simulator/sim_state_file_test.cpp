@@ -9,7 +9,8 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 using T = SimFault::Target;
 using K = SimFault::Kind;
@@ -25,14 +26,23 @@ SimDeviceFile Parsed(const std::string& text) {
 // the same text; a byte-order mark, blanks and CR LF do not matter.
 TEST(SimDeviceFileTest, ReadsEveryKeyAndFormatsBack) {
     const std::string lines =
-        "version = 1025\nserial = 000012ab\npin = 0011223344556677\nerase_count = 65535\nlocked = yes\n"
-        "custom_data = 000102030405060708090a0b0c0d0e0f\nled_mode = 7f\nled_params = 0102030405060708\n"
-        "led_data = 0a0b0c0d0e0f101112131415161718\nmouse_data = " + std::string(62, '0') + "ee\n"
-        "debounce = 05\nkeytable 247 = " + std::string(64, 'f') + "\nfault = request 5 no-reply\n"
-        "fault = keytable 10 write-fails\nfault = request 1 reply-at-wait 16\nfault = keytable 247 refuse ff\n"
-        "fault = request 1000000 short 64\nfault = keytable 0 short 1\nfault = request 3 no-reply runs 1,4\n"
+        "version = 1025\nserial = 000012ab\npin = 0011223344556677\nerase_count = 65535\nlocked = "
+        "yes\n"
+        "custom_data = 000102030405060708090a0b0c0d0e0f\nled_mode = 7f\nled_params = "
+        "0102030405060708\n"
+        "led_data = 0a0b0c0d0e0f101112131415161718\nmouse_data = " +
+        std::string(62, '0') +
+        "ee\n"
+        "debounce = 05\nkeytable 247 = " +
+        std::string(64, 'f') +
+        "\nfault = request 5 no-reply\n"
+        "fault = keytable 10 write-fails\nfault = request 1 reply-at-wait 16\nfault = keytable 247 "
+        "refuse ff\n"
+        "fault = request 1000000 short 64\nfault = keytable 0 short 1\nfault = request 3 no-reply "
+        "runs 1,4\n"
         "fault = keytable 0 refuse 01 every 2\nfault = request 2 reply-twice\n";
-    const SimDeviceFile device = Parsed("\xEF\xBB\xBF# comment\r\n  devices\t=  2 \r\nruns = 7\n" + lines);
+    const SimDeviceFile device =
+        Parsed("\xEF\xBB\xBF# comment\r\n  devices\t=  2 \r\nruns = 7\n" + lines);
     EXPECT_EQ(device.deviceCount, 2);
     EXPECT_EQ(device.state.serial, 0x12ABu);
     EXPECT_EQ(device.state.customData[1], 0x01);
@@ -56,24 +66,33 @@ TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
         {"pin = 5A3C19E7B2D40F8G\n", "line 1: pin needs 16 hexadecimal digits"},
         {"erase_count = 65536\n", "line 1: erase_count must be 0 to 65535"},
         {"locked = true\n", "line 1: locked must be yes or no"},
-        {"led_data = " "00000000000000000000000000000000\n", "line 1: led_data needs 30 hexadecimal digits"},
+        {"led_data = "
+         "00000000000000000000000000000000\n",
+         "line 1: led_data needs 30 hexadecimal digits"},
         {"keytable 248 = 00\n", "line 1: keytable index must be 0 to 247"},
         {"keytable 3 = 00\n", "line 1: keytable needs 64 hexadecimal digits"},
         {"fault = request 0 no-reply\n", "line 1: fault request number must be 1 to 1000000"},
         {"fault = keytable 248 no-reply\n", "line 1: fault keytable index must be 0 to 247"},
-        {"fault = erase 1 no-reply\n", "line 1: unknown fault target \"erase\" (request or keytable)"},
+        {"fault = erase 1 no-reply\n",
+         "line 1: unknown fault target \"erase\" (request or keytable)"},
         {"fault = request 1 explode\n",
-         "line 1: unknown fault kind \"explode\" (no-reply, reply-at-wait, write-fails, write-hangs, refuse, short, "
+         "line 1: unknown fault kind \"explode\" (no-reply, reply-at-wait, write-fails, "
+         "write-hangs, refuse, short, "
          "reply-twice)"},
-        {"fault = request 1\n", "line 1: fault needs a target and a kind, e.g. \"request 5 no-reply\""},
+        {"fault = request 1\n",
+         "line 1: fault needs a target and a kind, e.g. \"request 5 no-reply\""},
         {"fault = request 1 refuse 00\n", "line 1: refuse needs a status byte of 01 to FF"},
         {"fault = request 1 short 0\n", "line 1: short needs a reply length of 1 to 64"},
         {"fault = request 1 short 65\n", "line 1: short needs a reply length of 1 to 64"},
-        {"fault = request 1 reply-at-wait 0\n", "line 1: reply-at-wait needs a wait number of 1 to 1000000"},
+        {"fault = request 1 reply-at-wait 0\n",
+         "line 1: reply-at-wait needs a wait number of 1 to 1000000"},
         {"fault = request 1 no-reply now\n", "line 1: unexpected text after the fault"},
-        {"fault = request 1 no-reply runs 1,0\n", "line 1: runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\""},
-        {"fault = request 1 no-reply runs 1,\n", "line 1: runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\""},
-        {"fault = request 1 no-reply every 0\n", "line 1: every needs a number of runs of 1 to 999999999"},
+        {"fault = request 1 no-reply runs 1,0\n",
+         "line 1: runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\""},
+        {"fault = request 1 no-reply runs 1,\n",
+         "line 1: runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\""},
+        {"fault = request 1 no-reply every 0\n",
+         "line 1: every needs a number of runs of 1 to 999999999"},
         {"runs = -1\n", "line 1: runs must be 0 to 999999999"},
         {"fault = request 1 reply-twice 2\n", "line 1: unexpected text after the fault"},
     };
@@ -92,7 +111,8 @@ TEST(SimDeviceFileTest, ChangesInWords) {
     Ob310State after;
     after.eraseCount = 1;
     EXPECT_EQ(FormatSimChanges(before, before), "");
-    EXPECT_EQ(FormatSimChanges(before, after), "erase_count = 1\nkeytable 5 = " + std::string(64, '0') + "\n");
+    EXPECT_EQ(FormatSimChanges(before, after),
+              "erase_count = 1\nkeytable 5 = " + std::string(64, '0') + "\n");
 }
 
 TEST(SimDeviceFileOnDiskTest, RefusesWhatIsNotASmallRegularFile) {
@@ -113,4 +133,5 @@ TEST(SimDeviceFileOnDiskTest, RefusesWhatIsNotASmallRegularFile) {
     EXPECT_EQ(device, SimDeviceFile{});
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

@@ -6,7 +6,8 @@
 
 #include "simulator/sim_hid_layer.h"
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 struct CountCase {
     const char* name;
@@ -16,27 +17,57 @@ struct CountCase {
     int openHandles;  // handles left open by discovery
 } const CountCases[] = {
     {"NoInterface", [](SimHidLayer&) {}, 0, 0, 0},
-    {"ListUnavailable", [](SimHidLayer& s) { s.AddDevice(); s.SetEnumerationFails(true); }, 0, 0, 0},
-    {"FiveMatching", [](SimHidLayer& s) { s.AddDevice(); s.Interface(0, 5).unopenable = true; }, 0, 5, 10},
+    {"ListUnavailable",
+     [](SimHidLayer& s) {
+         s.AddDevice();
+         s.SetEnumerationFails(true);
+     },
+     0, 0, 0},
+    {"FiveMatching",
+     [](SimHidLayer& s) {
+         s.AddDevice();
+         s.Interface(0, 5).unopenable = true;
+     },
+     0, 5, 10},
     {"SixMatching", [](SimHidLayer& s) { s.AddDevice(); }, 1, 6, 12},
-    {"ElevenMatching", [](SimHidLayer& s) { s.AddDevice(); s.AddDevice(); s.Interface(1, 5).unopenable = true; }, 1,
-     11, 22},
-    {"TwelveMatching", [](SimHidLayer& s) { s.AddDevice(); s.AddDevice(); }, 2, 12, 24},
-    {"EighteenMatchingFillSixteenAndCountThree", [](SimHidLayer& s) { s.AddDevice(); s.AddDevice(); s.AddDevice(); },
+    {"ElevenMatching",
+     [](SimHidLayer& s) {
+         s.AddDevice();
+         s.AddDevice();
+         s.Interface(1, 5).unopenable = true;
+     },
+     1, 11, 22},
+    {"TwelveMatching",
+     [](SimHidLayer& s) {
+         s.AddDevice();
+         s.AddDevice();
+     },
+     2, 12, 24},
+    {"EighteenMatchingFillSixteenAndCountThree",
+     [](SimHidLayer& s) {
+         s.AddDevice();
+         s.AddDevice();
+         s.AddDevice();
+     },
      3, 16, 32},
     {"ForeignInterfacesBeforeAndAmong",
      [](SimHidLayer& s) {
          s.AddForeignInterface({.productString = u"ConfigInterface"});
          SimDeviceOptions ob310;
-         ob310.interfaces.insert(ob310.interfaces.begin() + 3, SimInterfaceOptions{.vendorId = 0x1208});
-         ob310.interfaces.insert(ob310.interfaces.begin() + 5, SimInterfaceOptions{.productId = 0xB311});
+         ob310.interfaces.insert(ob310.interfaces.begin() + 3,
+                                 SimInterfaceOptions{.vendorId = 0x1208});
+         ob310.interfaces.insert(ob310.interfaces.begin() + 5,
+                                 SimInterfaceOptions{.productId = 0xB311});
          s.AddDevice(ob310);
      },
      1, 6, 12},
     // Interface 4 gets neither writeHandle nor readHandle, 5 no readHandle.
-    {"RecordHandlesThatFailStillCount", [](SimHidLayer& s) {
-         s.AddDevice(), s.Interface(0, 4).failingOpens = {2, 3}, s.Interface(0, 5).failingOpens = {3};
-     }, 1, 6, 9},
+    {"RecordHandlesThatFailStillCount",
+     [](SimHidLayer& s) {
+         s.AddDevice(), s.Interface(0, 4).failingOpens = {2, 3},
+                                       s.Interface(0, 5).failingOpens = {3};
+     },
+     1, 6, 9},
 };
 
 TEST(DiscoveryTest, CountsWholeDevicesAndKeepsOnlyRecordHandlesOpen) {
@@ -46,7 +77,8 @@ TEST(DiscoveryTest, CountsWholeDevicesAndKeepsOnlyRecordHandlesOpen) {
         c.setup(sim);
         DeviceInterfaceTable table;
         table.hid = &sim;
-        for (DeviceInterface& record : table.records) record = {u"stale", {1, 2}, InvalidHidHandle, InvalidHidHandle};  // reused
+        for (DeviceInterface& record : table.records)
+            record = {u"stale", {1, 2}, InvalidHidHandle, InvalidHidHandle};  // reused
 
         EXPECT_EQ(DiscoverDevices(table), c.devices);
 
@@ -61,7 +93,9 @@ TEST(DiscoveryTest, CountsWholeDevicesAndKeepsOnlyRecordHandlesOpen) {
             }
             // The records keep the enumeration order; foreign interfaces get none.
             if (record.writeHandle != InvalidHidHandle) {
-                EXPECT_EQ(record.productString, Ob310Interfaces()[static_cast<std::size_t>(i % 6)].productString) << i;
+                EXPECT_EQ(record.productString,
+                          Ob310Interfaces()[static_cast<std::size_t>(i % 6)].productString)
+                    << i;
             }
             for (HidHandle handle : {record.readHandle, record.writeHandle}) {
                 if (handle != InvalidHidHandle) {
@@ -92,7 +126,8 @@ TEST(DiscoveryTest, FillsCapsAndProductString) {
         // (a USB string of up to 126 fits whole); the zeroed buffer ends the text.
         {[](SimInterfaceOptions& o) { o.productString = std::u16string(130, u'\x141'); },
          std::u16string(127, u'\x141') + u"\x41", 65},
-        {[](SimInterfaceOptions& o) { o.productString = std::u16string(u"Config\0Interface", 16); }, u"Config", 65},
+        {[](SimInterfaceOptions& o) { o.productString = std::u16string(u"Config\0Interface", 16); },
+         u"Config", 65},
         {[](SimInterfaceOptions& o) { o.failingOpens = {2}; }, u"", 0},  // no writeHandle
     };
     for (const auto& row : rows) {
@@ -103,8 +138,10 @@ TEST(DiscoveryTest, FillsCapsAndProductString) {
         table.hid = &sim;
         ASSERT_EQ(DiscoverDevices(table), 1);
         EXPECT_EQ(table.records[4].productString, row.productString) << &row - rows;
-        EXPECT_EQ(table.records[4].caps.outputReportByteLength, row.outputReportLength) << &row - rows;
-        EXPECT_EQ(table.records[4].caps.inputReportByteLength, row.outputReportLength ? 65 : 0) << &row - rows;
+        EXPECT_EQ(table.records[4].caps.outputReportByteLength, row.outputReportLength)
+            << &row - rows;
+        EXPECT_EQ(table.records[4].caps.inputReportByteLength, row.outputReportLength ? 65 : 0)
+            << &row - rows;
     }
 }
 
@@ -117,15 +154,18 @@ TEST(LookupTest, FindsExactNameAmongFirstSixOrGivesZero) {
     } cases[] = {
         {{u"", u"", u"", u"", u"", c}, 5},
         {{u"K", u"P", c, u"M", c}, 2},
-        {{u"K", u"configinterface", u"CONFIGINTERFACE", u"ConfigInterface ", u" ConfigInterface", u"ConfigInterfac"},
+        {{u"K", u"configinterface", u"CONFIGINTERFACE", u"ConfigInterface ", u" ConfigInterface",
+          u"ConfigInterfac"},
          0},
         {{u"K", c + std::u16string(1, u'\0')}, 0},
     };
     for (const auto& row : cases) {
         DeviceInterfaceTable table;
-        for (std::size_t i = 0; i < row.names.size(); ++i) table.records[i].productString = row.names[i];
+        for (std::size_t i = 0; i < row.names.size(); ++i)
+            table.records[i].productString = row.names[i];
         EXPECT_EQ(FindInterfaceByProduct(table, ConfigInterfaceName), row.expected) << &row - cases;
     }
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

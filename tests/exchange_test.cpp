@@ -7,19 +7,23 @@
 #include "protocol/requests.h"
 #include "simulator/sim_hid_layer.h"
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 // Accepted by a fresh device.
 const Report CustomData = BuildCustomDataRequest(FactoryDefaultPin, {});
 
 // The HID calls of a run, one letter each: N reader made (n: refused), F flush, W write, s read
-// started, + - ! wait signalled, timed out or failed, c cancel, r/R result without/with waiting, X reader released.
+// started, + - ! wait signalled, timed out or failed, c cancel, r/R result without/with waiting, X
+// reader released.
 std::string Trace(const SimHidLayer& sim) {
     std::string trace;
     for (const SimEvent& e : sim.Events()) {
         char letter = "OCWFNXswcr"[static_cast<int>(e.kind)];  // O, C: open, close
-        if (e.kind == SimEventKind::CreateReader && !e.ok) letter = 'n';
-        if (e.kind == SimEventKind::Result && e.waitFlag) letter = 'R';
+        if (e.kind == SimEventKind::CreateReader && !e.ok)
+            letter = 'n';
+        if (e.kind == SimEventKind::Result && e.waitFlag)
+            letter = 'R';
         if (e.kind == SimEventKind::Wait) {
             letter = "+-!"[static_cast<int>(e.waitResult)];
             EXPECT_EQ(e.length, ReadTimeoutMs);
@@ -29,13 +33,16 @@ std::string Trace(const SimHidLayer& sim) {
     return trace;
 }
 
-std::string Times(int count, const std::string& text) { return count > 0 ? text + Times(count - 1, text) : ""; }
+std::string Times(int count, const std::string& text) {
+    return count > 0 ? text + Times(count - 1, text) : "";
+}
 
 // One OB310 (by default) discovered, the record cleared.
 struct Fixture {
     explicit Fixture(SimDeviceOptions first = {}, std::size_t devices = 1) {
         sim.AddDevice(first);
-        while (sim.DeviceCount() < devices) sim.AddDevice();
+        while (sim.DeviceCount() < devices)
+            sim.AddDevice();
         table.hid = &sim;
         DiscoverDevices(table);
         sim.ClearRecord();
@@ -66,12 +73,18 @@ struct TimingCase {
     {"ShortReply", {.replyLength = 3}, 3, "NFWs+rX", 0},
     // The read completes as its wait times out: retiring it finds the reply.
     {"ReplyRacesFirstTimeout", {.replyRacesTimeout = true}, 65, "NFWs-cRX", 5000},
-    {"ReplyRacesLastTimeout", {.replyAtWait = 16, .replyRacesTimeout = true}, 65, "NFW" + Times(16, Timeout) + "X",
+    {"ReplyRacesLastTimeout",
+     {.replyAtWait = 16, .replyRacesTimeout = true},
+     65,
+     "NFW" + Times(16, Timeout) + "X",
      80000},
     {"FailedWaitOverCompletedRead", {.failedWait = 1}, 65, "NFWs!cRX", 0},
     {"FailedWaitThenReply", {.replyAtWait = 2, .failedWait = 1}, 65, "NFWs!cRs+rX", 0},
-    {"FailedWaitAndNoReply", {.reply = false, .failedWait = 3}, 0,
-     "NFW" + Times(2, Timeout) + "s!cR" + Times(13, Timeout) + "X", 75000},
+    {"FailedWaitAndNoReply",
+     {.reply = false, .failedWait = 3},
+     0,
+     "NFW" + Times(2, Timeout) + "s!cR" + Times(13, Timeout) + "X",
+     75000},
     {"WriteFails", {.write = SimWrite::Fails}, 0, "NFWX", 0},
     {"ShortWriteStillReadsTheReply", {.write = SimWrite::Short}, 65, "NFWs+rX", 0},
     // A device that stops taking reports costs one write bound, no read.
@@ -106,7 +119,9 @@ struct RouteCase {
 } const RouteCases[] = {
     {"ConfigInterfaceInRecordFour", nullptr, nullptr, 65, "NFWs+rX", 4, 65},
     {"ConfigInterfaceInRecordZero",
-     [](SimDeviceOptions& d) { std::rotate(d.interfaces.begin(), d.interfaces.begin() + 4, d.interfaces.begin() + 5); },
+     [](SimDeviceOptions& d) {
+         std::rotate(d.interfaces.begin(), d.interfaces.begin() + 4, d.interfaces.begin() + 5);
+     },
      nullptr, 65, "NFWs+rX", 0, 65},
     // Record 0 takes reports (as keyboards do on Linux) but is not the
     // configuration interface; nor is the second device's record 10.
@@ -116,17 +131,18 @@ struct RouteCase {
          d.interfaces[0].queryOnly = false;
      },
      nullptr, 0, "", -1, 0},
-    {"QueryOnlyConfigInterface", [](SimDeviceOptions& d) { d.interfaces[4].queryOnly = true; }, nullptr, 0, "NFWX",
-     -1, 0},
+    {"QueryOnlyConfigInterface", [](SimDeviceOptions& d) { d.interfaces[4].queryOnly = true; },
+     nullptr, 0, "NFWX", -1, 0},
     // Without a read handle no reply can come back: no wait at all.
-    {"ReadHandleNotOpened", [](SimDeviceOptions& d) { d.interfaces[4].failingOpens = {3}; }, nullptr, 0, "NFWX", 4,
-     65},
+    {"ReadHandleNotOpened", [](SimDeviceOptions& d) { d.interfaces[4].failingOpens = {3}; },
+     nullptr, 0, "NFWX", 4, 65},
     // The length is queried afresh, not taken from the record.
-    {"ShorterReport", nullptr, [](SimHidLayer& s) { s.Interface(0, 4).outputReportLength = 33; }, 33, "NFWs+rX", 4,
-     33},
-    {"LongerReportCut", nullptr, [](SimHidLayer& s) { s.Interface(0, 4).outputReportLength = 70; }, 65, "NFWs+rX",
-     4, 65},
-    {"NoOutputReport", nullptr, [](SimHidLayer& s) { s.Interface(0, 4).outputReportLength = 0; }, 0, "NX", -1, 0},
+    {"ShorterReport", nullptr, [](SimHidLayer& s) { s.Interface(0, 4).outputReportLength = 33; },
+     33, "NFWs+rX", 4, 33},
+    {"LongerReportCut", nullptr, [](SimHidLayer& s) { s.Interface(0, 4).outputReportLength = 70; },
+     65, "NFWs+rX", 4, 65},
+    {"NoOutputReport", nullptr, [](SimHidLayer& s) { s.Interface(0, 4).outputReportLength = 0; }, 0,
+     "NX", -1, 0},
     // No event for the read: nothing is sent, so no reply is left unread.
     {"NoReadEvent", nullptr, [](SimHidLayer& s) { s.SetReaderCreationFails(true); }, 0, "n", -1, 0},
 };
@@ -135,9 +151,11 @@ TEST(ExchangeTest, SendsToTheConfigurationInterfaceOnly) {
     for (const RouteCase& c : RouteCases) {
         SCOPED_TRACE(c.name);
         SimDeviceOptions first;
-        if (c.before) c.before(first);
+        if (c.before)
+            c.before(first);
         Fixture f(first, 2);
-        if (c.after) c.after(f.sim);
+        if (c.after)
+            c.after(f.sim);
         EXPECT_EQ(f.Exchange(CustomData), c.result);
         EXPECT_EQ(Trace(f.sim), c.trace);
         const auto& received = f.sim.ReceivedReports();
@@ -145,12 +163,16 @@ TEST(ExchangeTest, SendsToTheConfigurationInterfaceOnly) {
         if (c.receivedInterface >= 0) {
             EXPECT_EQ(received[0].device, 0u);
             EXPECT_EQ(received[0].interfaceIndex, static_cast<std::size_t>(c.receivedInterface));
-            EXPECT_EQ(received[0].bytes, std::vector<std::uint8_t>(CustomData.begin(), CustomData.begin() + c.sent));
+            EXPECT_EQ(received[0].bytes,
+                      std::vector<std::uint8_t>(CustomData.begin(), CustomData.begin() + c.sent));
         }
-        for (const SimEvent& start : f.sim.EventsOf(SimEventKind::StartRead)) EXPECT_EQ(start.length, c.sent);
-        for (std::size_t i = static_cast<std::size_t>(c.result); i < f.reply.size(); ++i) EXPECT_EQ(f.reply[i], 0) << i;
+        for (const SimEvent& start : f.sim.EventsOf(SimEventKind::StartRead))
+            EXPECT_EQ(start.length, c.sent);
+        for (std::size_t i = static_cast<std::size_t>(c.result); i < f.reply.size(); ++i)
+            EXPECT_EQ(f.reply[i], 0) << i;
         f.ExpectClean();
     }
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

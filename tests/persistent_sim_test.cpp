@@ -12,15 +12,19 @@
 #include "tests/support/config_lines.h"
 #include "tests/support/temp_dir.h"
 
-namespace ob310 { namespace {
+namespace ob310 {
+namespace {
 
 // The tool over a layer that, after each report the device took, counts the
 // reports whose whole line the record on disk does not end with yet.
 class RecordWatch : public HidLayer {
 public:
-    RecordWatch(HidLayer& device, std::string recordPath) : device_(device), recordPath_(std::move(recordPath)) {}
+    RecordWatch(HidLayer& device, std::string recordPath)
+        : device_(device), recordPath_(std::move(recordPath)) {}
 
-    std::vector<std::string> EnumerateInterfaces() override { return device_.EnumerateInterfaces(); }
+    std::vector<std::string> EnumerateInterfaces() override {
+        return device_.EnumerateInterfaces();
+    }
     HidHandle Open(const std::string& path, HidAccess access, HidIoMode mode) override {
         return device_.Open(path, access, mode);
     }
@@ -28,7 +32,9 @@ public:
     bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
         return device_.ReadAttributes(handle, attributes);
     }
-    bool ReadCaps(HidHandle handle, HidCaps& caps) override { return device_.ReadCaps(handle, caps); }
+    bool ReadCaps(HidHandle handle, HidCaps& caps) override {
+        return device_.ReadCaps(handle, caps);
+    }
     bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) override {
         return device_.ReadProductString(handle, buffer, bufferBytes);
     }
@@ -37,11 +43,15 @@ public:
         const std::uint32_t written = device_.WriteReport(handle, data, length, timeoutMs);
         const std::string record = ReadFileBytes(recordPath_);
         const std::size_t line = record.rfind("  request " + std::to_string(++reports) + ": ");
-        if (written == 0 || line == std::string::npos || record.find('\n', line) != record.size() - 1) ++unrecorded;
+        if (written == 0 || line == std::string::npos ||
+            record.find('\n', line) != record.size() - 1)
+            ++unrecorded;
         return written;
     }
     void FlushInput(HidHandle readHandle) override { device_.FlushInput(readHandle); }
-    std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override { return device_.CreateReader(readHandle); }
+    std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {
+        return device_.CreateReader(readHandle);
+    }
 
     int reports = 0;
     int unrecorded = 0;
@@ -107,17 +117,20 @@ TEST(PersistentSimTest, DeviceHeldByAnotherRun) {
         options.lines = &said;
         options.sleep = [&](std::uint32_t ms) {
             waited += ms;
-            if (waited == c.releasedAfterMs) other.reset();
+            if (waited == c.releasedAfterMs)
+                other.reset();
         };
         ConsoleCapture console;
         const char* argv[] = {"ob310_cli_sim", "-i"};
         EXPECT_EQ(RunPersistentSimulator(2, argv, Ob310Main, console, options), c.exitStatus);
         EXPECT_EQ(waited, c.waitedMs);
         std::string line = c.said;
-        if (!line.empty()) line = "ob310_cli_sim: " + line.replace(line.find("LOCK"), 4, lockPath) + "\n";
+        if (!line.empty())
+            line = "ob310_cli_sim: " + line.replace(line.find("LOCK"), 4, lockPath) + "\n";
         EXPECT_EQ(said.Text(), line);
         EXPECT_EQ(std::filesystem::exists(folder + "/" + SimDeviceFileName), c.exitStatus == 0);
     }
 }
 
-}}  // namespace ob310::(anonymous)
+}  // namespace
+}  // namespace ob310

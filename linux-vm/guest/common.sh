@@ -16,6 +16,13 @@ fail() {
     say "FAIL $*"
 }
 
+# show_difference: what a failed check expected, what it got and its errors.
+show_difference() {
+    echo "--- expected"; od -c /tmp/expected | head -20
+    echo "--- actual"; od -c /tmp/actual | head -20
+    echo "--- stderr"; head -5 /tmp/stderr
+}
+
 uptime_now() { cut -d' ' -f1 /proc/uptime; }
 # elapsed_since START [DECIMALS]: guest seconds since START, with 2 decimals
 # unless told otherwise.

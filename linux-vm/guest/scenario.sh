@@ -32,9 +32,7 @@ check() {
         return 0
     fi
     fail "$name: exit $got (expected $want)"
-    echo "--- expected"; od -c /tmp/expected | head -20
-    echo "--- actual"; od -c /tmp/actual | head -20
-    echo "--- stderr"; head -5 /tmp/stderr
+    show_difference
     return 1
 }
 

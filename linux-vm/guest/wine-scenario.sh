@@ -83,9 +83,7 @@ run_case() {
         return 0
     fi
     fail "$name under Wine: exit '${got:-none}' (expected $want) after $took s"
-    echo "--- expected"; od -c /tmp/expected | head -20
-    echo "--- actual"; od -c /tmp/actual | head -20
-    echo "--- stderr"; head -5 /tmp/stderr
+    show_difference
     return 1
 }
 

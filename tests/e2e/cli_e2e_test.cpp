@@ -1,4 +1,5 @@
-// Both executables as a script runs them: exact console bytes, exit statuses and the files they leave.
+// Both executables as a script runs them: exact console bytes, exit statuses and the files they
+// leave.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,28 +21,45 @@ struct CommandCase {
     int dataLines;  // > 0: write a configuration of that many data lines as table.ob310
     std::string output;
     int status;
-    bool cliOnly = false;  // no OB310 is attached where the tests run: hidraw, or Wine's hid.dll, finds none
+    bool cliOnly =
+        false;  // no OB310 is attached where the tests run: hidraw, or Wine's hid.dll, finds none
 };
 
 TEST_F(E2eTest, BothProgramsPrintExactBytesAndExitWithTheirStatus) {
-    const std::string pin = FactoryPinText, contentError = RedLine("Error: File content not correct", 256);
+    const std::string pin = FactoryPinText,
+                      contentError = RedLine("Error: File content not correct", 256);
     const CommandCase cases[] = {
-        {{}, 0, HelpText(), 16}, {{"-i", "-c", "-l", "-h"}, 0, HelpText(), 0}, {{"-p", pin}, 0, "", 0},
+        {{}, 0, HelpText(), 16},
+        {{"-i", "-c", "-l", "-h"}, 0, HelpText(), 0},
+        {{"-p", pin}, 0, "", 0},
         {{"-p", pin, "-l"}, 0, RedLine("Error: No logfile selected", 16), 16},
-        {{"-c", "-p", "5A3C19E7B2D40F8G"}, 0, RedLine("PIN code is not given, incorrect (only hex values) or out "
-                                                      "of range (16 characters required).", 64), 64},
+        {{"-c", "-p", "5A3C19E7B2D40F8G"},
+         0,
+         RedLine("PIN code is not given, incorrect (only hex values) or out "
+                 "of range (16 characters required).",
+                 64),
+         64},
         {{"-p", pin, "-f"}, 0, RedLine("Error: No ob310 file selected", 8), 8},
         {{"-p", pin, "-f", "missing.ob310"}, 0, RedLine("Error: No file to programm", 8), 8},
-        {{"-p", pin, "-f", "table.ob310"}, 254, RedLine("Error in .ob310 file.", 256) + contentError, ContentErrorStatus},
+        {{"-p", pin, "-f", "table.ob310"},
+         254,
+         RedLine("Error in .ob310 file.", 256) + contentError,
+         ContentErrorStatus},
         {{"-p", pin, "-f", "table.ob310", "-l", "run.log"}, 255, contentError, ContentErrorStatus},
         {{"-i"}, 0, RedLine("Error: No OB310 found on system", 1), 1, true},
         {{"-c", "-p", pin}, 0, RedLine("Error: No OB310 found on system", 1), 1, true},
-        {{"-f", "table.ob310", "-p", pin, "-v"}, 256, RedLine("Error: No OB310 found on system", 1), 1, true},
+        {{"-f", "table.ob310", "-p", pin, "-v"},
+         256,
+         RedLine("Error: No OB310 found on system", 1),
+         1,
+         true},
     };
     for (const std::string& program : {CliPath(), SimPath()}) {
         for (const CommandCase& c : cases) {
-            if (c.cliOnly && program == SimPath()) continue;
-            if (c.dataLines > 0) WriteFileBytes(Path("table.ob310"), ConfigText(c.dataLines));
+            if (c.cliOnly && program == SimPath())
+                continue;
+            if (c.dataLines > 0)
+                WriteFileBytes(Path("table.ob310"), ConfigText(c.dataLines));
             const ProcessResult result = Run(program, c.arguments);
             EXPECT_EQ(result.output, c.output) << program << " " << c.arguments.size();
             EXPECT_EQ(result.exitStatus, c.status) << program << " " << c.arguments.size();
@@ -66,9 +84,15 @@ TEST_F(E2eTest, ClosedOutputLosesOnlyTheOutput) {
         std::filesystem::remove(Path("p.log"));
         EXPECT_EQ(Run(CliPath(), {"-h", "-l", "p.log"}, output).exitStatus, 0);
         EXPECT_EQ(Run(CliPath(), {"-c", "-l", "p.log"}, output).exitStatus, 64);
-        EXPECT_EQ(Run(CliPath(), {"-c", "-p", FactoryPinText, "-l", "p.log"}, output).exitStatus, 1);
-        EXPECT_EQ(Run(SimPath(), {"-f", "example.ob310", "-p", FactoryPinText, "-l", "p.log", "-v"}, output).exitStatus, 0);
-        EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("p.log")), std::regex(".{19}: CMD=write;[^\n]*FILE=example\\.ob310;DEVICE=simulated;\r\n")));
+        EXPECT_EQ(Run(CliPath(), {"-c", "-p", FactoryPinText, "-l", "p.log"}, output).exitStatus,
+                  1);
+        EXPECT_EQ(Run(SimPath(), {"-f", "example.ob310", "-p", FactoryPinText, "-l", "p.log", "-v"},
+                      output)
+                      .exitStatus,
+                  0);
+        EXPECT_TRUE(std::regex_match(
+            ReadFileBytes(Path("p.log")),
+            std::regex(".{19}: CMD=write;[^\n]*FILE=example\\.ob310;DEVICE=simulated;\r\n")));
     }
 }
 
@@ -79,13 +103,20 @@ TEST_F(E2eTest, AFifoWithoutPeerFailsInsteadOfBlocking) {
     ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
     const CommandCase cases[] = {
         {{"-h", "-l", "fifo"}, 0, HelpText(), 0},
-        {{"-c", "-p", FactoryPinText, "-l", "fifo"}, 0, RedLine("Error: Can not open logfile", 16), 16},
-        {{"-p", FactoryPinText, "-f", "fifo"}, 0,
-         RedLine("Error in .ob310 file.", 256) + RedLine("Error: File content not correct", 256), ContentErrorStatus},
+        {{"-c", "-p", FactoryPinText, "-l", "fifo"},
+         0,
+         RedLine("Error: Can not open logfile", 16),
+         16},
+        {{"-p", FactoryPinText, "-f", "fifo"},
+         0,
+         RedLine("Error in .ob310 file.", 256) + RedLine("Error: File content not correct", 256),
+         ContentErrorStatus},
     };
     for (const CommandCase& c : cases) {
         const ProcessResult result = Run(CliPath(), c.arguments);
-        EXPECT_EQ(result.output + std::to_string(result.exitStatus), c.output + std::to_string(c.status)) << c.arguments[0];
+        EXPECT_EQ(result.output + std::to_string(result.exitStatus),
+                  c.output + std::to_string(c.status))
+            << c.arguments[0];
     }
 }
 #endif
@@ -96,12 +127,14 @@ TEST_F(E2eTest, NamesInAnyLanguage) {
     std::filesystem::create_directory(Path("Папка"));
     for (const std::string name : {"日本語.ob310", "Grüße.ob310"}) {
         CopyExample(name);
-        const ProcessResult run = Run(SimPath(), {"-f", name, "-p", FactoryPinText, "-l", "Папка" + Separator + "x.log"});
+        const ProcessResult run =
+            Run(SimPath(), {"-f", name, "-p", FactoryPinText, "-l", "Папка" + Separator + "x.log"});
         EXPECT_EQ(run.output + std::to_string(run.exitStatus), "0") << name;
     }
-    EXPECT_TRUE(std::regex_match(ReadFileBytes(Path("Папка/x.log")),
-                                 std::regex(".{19}: [^\n]*FILE=日本語\\.ob310;DEVICE=simulated;\r\n"
-                                            ".{19}: [^\n]*FILE=Grüße\\.ob310;DEVICE=simulated;\r\n")));
+    EXPECT_TRUE(
+        std::regex_match(ReadFileBytes(Path("Папка/x.log")),
+                         std::regex(".{19}: [^\n]*FILE=日本語\\.ob310;DEVICE=simulated;\r\n"
+                                    ".{19}: [^\n]*FILE=Grüße\\.ob310;DEVICE=simulated;\r\n")));
 }
 
 #ifndef _WIN32
@@ -110,9 +143,10 @@ TEST_F(E2eTest, ControlBytesOfANameAreEscapedInTheRecord) {
     const std::string name = "a\r\n01.01.2026 00:00:00: CMD=write;\x1b[2J\x1f\x7f.ob310";
     CopyExample(name);
     EXPECT_EQ(Run(SimPath(), {"-f", name, "-p", FactoryPinText, "-l", "r.log"}).exitStatus, 0);
-    EXPECT_EQ(ReadFileBytes(Path("r.log")).substr(19), ": CMD=write;STATE=success;SN=00000000;REV=1026;FILE=a\\x0D"
-                                                       "\\x0A01.01.2026 00:00:00: CMD=write\\x3B\\x1B[2J\\x1F\\x7F.ob310;"
-                                                       "DEVICE=simulated;\r\n");
+    EXPECT_EQ(ReadFileBytes(Path("r.log")).substr(19),
+              ": CMD=write;STATE=success;SN=00000000;REV=1026;FILE=a\\x0D"
+              "\\x0A01.01.2026 00:00:00: CMD=write\\x3B\\x1B[2J\\x1F\\x7F.ob310;"
+              "DEVICE=simulated;\r\n");
 }
 #endif
 
@@ -122,13 +156,16 @@ TEST_F(E2eTest, FourStationsAppendingAtOnceLoseNoLine) {
     std::vector<std::string> expected, lines;
     for (const char* tag : {"A", "B", "C", "D"}) {
         stations.push_back({"shared.log", tag, "3000"});
-        for (int i = 0; i < 3000; ++i) expected.push_back(std::string(tag) + " " + std::to_string(i) + "\r");
+        for (int i = 0; i < 3000; ++i)
+            expected.push_back(std::string(tag) + " " + std::to_string(i) + "\r");
     }
-    for (const ProcessResult& r : RunProcesses(NativePath(OB310_LOG_APPEND_PATH), stations, workDir.string())) {
+    for (const ProcessResult& r :
+         RunProcesses(NativePath(OB310_LOG_APPEND_PATH), stations, workDir.string())) {
         EXPECT_EQ(r.exitStatus, 0);
     }
     std::istringstream log(ReadFileBytes(Path("shared.log")));
-    for (std::string line; std::getline(log, line);) lines.push_back(line.size() > 21 ? line.substr(21) : line);
+    for (std::string line; std::getline(log, line);)
+        lines.push_back(line.size() > 21 ? line.substr(21) : line);
     std::sort(lines.begin(), lines.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(lines, expected);
@@ -139,8 +176,8 @@ TEST_F(E2eTest, FourStationsAppendingAtOnceLoseNoLine) {
 // virtual clock in the unit tests.)
 TEST_F(E2eTest, ALockHeldTooLongFailsTheLine) {
     const std::string log = (workDir / "held.log").string();
-    const std::vector<ProcessResult> results =
-        RunProcesses(NativePath(OB310_LOG_APPEND_PATH), {{log, "hold"}, {log, "W", "1", "0"}}, workDir.string());
+    const std::vector<ProcessResult> results = RunProcesses(
+        NativePath(OB310_LOG_APPEND_PATH), {{log, "hold"}, {log, "W", "1", "0"}}, workDir.string());
     EXPECT_EQ(results[0].exitStatus, 0);
     EXPECT_EQ(results[1].exitStatus, 1);
     EXPECT_EQ(ReadFileBytes(log), "");
@@ -153,8 +190,10 @@ TEST_F(E2eTest, ProgramsCarryTheManifest) {
         const HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
         ASSERT_NE(found, nullptr) << program;
-        const std::string text(static_cast<const char*>(LockResource(LoadResource(module, found))), SizeofResource(module, found));
-        for (const char* part : {">UTF-8</activeCodePage>", ">true</longPathAware>", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"}) {
+        const std::string text(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                               SizeofResource(module, found));
+        for (const char* part : {">UTF-8</activeCodePage>", ">true</longPathAware>",
+                                 "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"}) {
             EXPECT_NE(text.find(part), std::string::npos) << program << " " << part;
         }
     }

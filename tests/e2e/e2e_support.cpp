@@ -9,7 +9,8 @@ std::string ExamplePath() { return NativePath(OB310_EXAMPLE_PATH); }
 
 std::string Lines(const std::vector<std::string>& lines) {
     std::string text;
-    for (const std::string& line : lines) text += line + Eol;
+    for (const std::string& line : lines)
+        text += line + Eol;
     return text;
 }
 
@@ -51,14 +52,21 @@ std::string HelpText() {
 }
 
 std::string ConfigText(int dataLines, const std::string& newPin, const std::string& lock) {
-    const std::vector<std::string> header = {
-        newPin, "00112233445566778899aabbccddeeff", "00", std::string(32, '0'),
-        std::string(32, '0'), std::string(16, '0'), lock};
+    const std::vector<std::string> header = {newPin,
+                                             "00112233445566778899aabbccddeeff",
+                                             "00",
+                                             std::string(32, '0'),
+                                             std::string(32, '0'),
+                                             std::string(16, '0'),
+                                             lock};
     std::string text = "# test configuration\n";
     for (int line = 0; line < dataLines; ++line) {
-        if (line < 7) text += header[static_cast<std::size_t>(line)];
-        else if (line < 255) text += std::string(64, '0');
-        else text += "05";
+        if (line < 7)
+            text += header[static_cast<std::size_t>(line)];
+        else if (line < 255)
+            text += std::string(64, '0');
+        else
+            text += "05";
         text += '\n';
     }
     return text;
@@ -68,7 +76,8 @@ void E2eTest::SetUp() {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string("ob310_e2e_") + info->test_suite_name() + "_" + info->name();
     for (char& c : name) {
-        if (c == '/') c = '_';
+        if (c == '/')
+            c = '_';
     }
     // Its own folder, also when another build runs the same suite at once.
     name += '_';
@@ -99,5 +108,6 @@ std::filesystem::path E2eTest::Path(const std::string& name) const {
 }
 
 void E2eTest::CopyExample(const std::string& name) {
-    std::filesystem::copy_file(ExamplePath(), Path(name), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(ExamplePath(), Path(name),
+                               std::filesystem::copy_options::overwrite_existing);
 }

@@ -30,15 +30,19 @@ bool WaitFor(const std::string& path) {
 
 bool HoldLock(const std::string& log) {
 #ifdef _WIN32
-    const HANDLE file = CreateFileA(log.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileA(log.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     OVERLAPPED farByte{};  // the byte every station locks around its line
     farByte.Offset = 0xFFFFFFFF;
     farByte.OffsetHigh = 0x7FFFFFFF;
-    if (file == INVALID_HANDLE_VALUE || !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &farByte)) return false;
+    if (file == INVALID_HANDLE_VALUE ||
+        !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &farByte))
+        return false;
 #else
     const int file = open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
-    if (file < 0 || flock(file, LOCK_EX) != 0) return false;
+    if (file < 0 || flock(file, LOCK_EX) != 0)
+        return false;
 #endif
     WriteFileBytes(log + ".held", "");
     return WaitFor(log + ".done");  // the process's end releases the lock
@@ -47,18 +51,23 @@ bool HoldLock(const std::string& log) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[2]) == "hold") return HoldLock(argv[1]) ? 0 : 2;
+    if (argc == 3 && std::string(argv[2]) == "hold")
+        return HoldLock(argv[1]) ? 0 : 2;
     ob310::CLogFile logFile;
     ob310::ConsoleCapture console;
-    if ((argc != 4 && argc != 5) || !logFile.LogfileOpen(argv[1], console)) return 2;
+    if ((argc != 4 && argc != 5) || !logFile.LogfileOpen(argv[1], console))
+        return 2;
     if (argc == 5) {
         logFile.lockWaitMs = std::stoi(argv[4]);
-        if (!WaitFor(std::string(argv[1]) + ".held")) return 2;
+        if (!WaitFor(std::string(argv[1]) + ".held"))
+            return 2;
     }
     int status = 0;
     for (int i = 0; i < std::stoi(argv[3]) && status == 0; ++i) {
-        if (!ob310::WriteLogLine(logFile, true, std::string(argv[2]) + " " + std::to_string(i))) status = 1;
+        if (!ob310::WriteLogLine(logFile, true, std::string(argv[2]) + " " + std::to_string(i)))
+            status = 1;
     }
-    if (argc == 5) WriteFileBytes(std::string(argv[1]) + ".done", "");
+    if (argc == 5)
+        WriteFileBytes(std::string(argv[1]) + ".done", "");
     return status;
 }

@@ -7,11 +7,11 @@
 #include <vector>
 
 struct ProcessResult {
-    bool started = false;    // false when the process could not be created
-    int startError = 0;      // then why: GetLastError() on Windows, errno on POSIX
-    int exitStatus = -1;     // as the parent sees it (8 bits on POSIX, 32 on Windows)
-    std::string output;      // everything written to standard output
-    std::string errorOutput; // everything written to standard error
+    bool started = false;     // false when the process could not be created
+    int startError = 0;       // then why: GetLastError() on Windows, errno on POSIX
+    int exitStatus = -1;      // as the parent sees it (8 bits on POSIX, 32 on Windows)
+    std::string output;       // everything written to standard output
+    std::string errorOutput;  // everything written to standard error
 };
 
 // Standard output of a child: caught; a pipe whose reader has already gone
@@ -23,7 +23,8 @@ enum class ChildOutput { Caught, ReaderGone, Closed };
 // and waits for every one. Standard input is empty.
 std::vector<ProcessResult> RunProcesses(const std::string& program,
                                         const std::vector<std::vector<std::string>>& argumentLists,
-                                        const std::string& workDir, ChildOutput output = ChildOutput::Caught);
+                                        const std::string& workDir,
+                                        ChildOutput output = ChildOutput::Caught);
 
 // A path the running test can hand to the platform: on Windows (under Wine)
 // a POSIX path from the build system, "/a/b", becomes "Z:\a\b".

@@ -20,15 +20,18 @@ std::vector<std::string> LastRunReports(const std::string& record) {
     std::vector<std::string> reports;
     std::istringstream lines(record);
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("# run", 0) == 0) reports.clear();
-        else reports.push_back(line);
+        if (line.rfind("# run", 0) == 0)
+            reports.clear();
+        else
+            reports.push_back(line);
     }
     return reports;
 }
 
 std::string Information(const std::string& customData, const char* lock, int erases) {
     return Lines({"Custom Data = " + customData, std::string("Lock status = ") + lock,
-                  "Erase count = " + std::to_string(erases), "Serial = 00000000", "Revision = 1026"});
+                  "Erase count = " + std::to_string(erases), "Serial = 00000000",
+                  "Revision = 1026"});
 }
 
 bool Holds(const std::string& text, const std::string& line) {
@@ -39,7 +42,8 @@ bool Holds(const std::string& text, const std::string& line) {
 std::vector<std::string> LogRecords(const std::string& log) {
     std::vector<std::string> records;
     std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);) records.push_back(line.substr(21));
+    for (std::string line; std::getline(lines, line);)
+        records.push_back(line.substr(21));
     return records;
 }
 
@@ -84,7 +88,8 @@ TEST_F(SimE2eTest, RunsFollowOneAnotherOnOneDevice) {
     EXPECT_EQ(Run(SimPath(), WriteExample).exitStatus, 0);
     EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(example, "open", 1));
     const std::string written = ReadFileBytes(Path(DeviceFile));
-    EXPECT_TRUE(Holds(written, "keytable 247 = f7" + std::string(62, '0')) && Holds(written, "debounce = 05"));
+    EXPECT_TRUE(Holds(written, "keytable 247 = f7" + std::string(62, '0')) &&
+                Holds(written, "debounce = 05"));
 
     WriteFileBytes(Path("lock.ob310"), ConfigText(256, NewPin, "01"));
     ASSERT_EQ(Run(SimPath(), {"-f", "lock.ob310", "-p", FactoryPinText}).exitStatus, 0);
@@ -93,17 +98,24 @@ TEST_F(SimE2eTest, RunsFollowOneAnotherOnOneDevice) {
     EXPECT_NE(record.find(": -f lock.ob310 -p 5A3C19E7B2D40F86\n"), std::string::npos);
     const std::vector<std::string> reports = LastRunReports(record);
     ASSERT_EQ(reports.size(), 256u);
-    EXPECT_EQ(reports[254], "0006000000" + NewPin + std::string(104, '0') + "  request 255: lock, PIN " +
-                                "0011223344556677 -> status 00");
+    EXPECT_EQ(reports[254], "0006000000" + NewPin + std::string(104, '0') +
+                                "  request 255: lock, PIN " + "0011223344556677 -> status 00");
     const std::string pin = ", PIN 5A3C19E7B2D40F86 -> status 00";
     const std::pair<int, std::string> words[] = {
-        {0, "request 1: information query -> status 00"}, {1, "request 2: erase" + pin}, {2, "request 3: keytable 0" + pin},
-        {249, "request 250: keytable 247" + pin}, {250, "request 251: custom data" + pin},
-        {251, "request 252: LED" + pin}, {252, "request 253: mouse" + pin},
-        {253, "request 254: new PIN 0011223344556677" + pin}, {255, "request 256: debounce 05" + pin}};
-    for (const auto& [at, text] : words) EXPECT_EQ(reports[at].substr(132), text);
+        {0, "request 1: information query -> status 00"},
+        {1, "request 2: erase" + pin},
+        {2, "request 3: keytable 0" + pin},
+        {249, "request 250: keytable 247" + pin},
+        {250, "request 251: custom data" + pin},
+        {251, "request 252: LED" + pin},
+        {252, "request 253: mouse" + pin},
+        {253, "request 254: new PIN 0011223344556677" + pin},
+        {255, "request 256: debounce 05" + pin}};
+    for (const auto& [at, text] : words)
+        EXPECT_EQ(reports[at].substr(132), text);
 
-    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information("00112233445566778899aabbccddeeff", "locked", 2));
+    EXPECT_EQ(Run(SimPath(), {"-i"}).output,
+              Information("00112233445566778899aabbccddeeff", "locked", 2));
     EXPECT_EQ(Run(SimPath(), {"-c", "-p", FactoryPinText}).output,
               RedLine("Error: OB310 can not erased.", 4));
     EXPECT_EQ(Run(SimPath(), {"-c", "-p", NewPin}).exitStatus, 0);
@@ -118,8 +130,8 @@ TEST_F(SimE2eTest, RunsFollowOneAnotherOnOneDevice) {
 // Runs that never look for a device touch no file, so they work in a folder
 // the user can not write to.
 TEST_F(SimE2eTest, RunsWithoutDeviceWorkInAReadOnlyFolder) {
-    std::filesystem::permissions(workDir, std::filesystem::perms::owner_read |
-                                              std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(
+        workDir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     const ProcessResult help = Run(SimPath(), {"-h"});
     EXPECT_EQ(help.output, HelpText());
     EXPECT_EQ(help.exitStatus, 0);
@@ -137,7 +149,8 @@ TEST_F(SimE2eTest, UnsaveableChangeIsRefused) {
     WriteFileBytes(Path(DeviceFile), "erase_count = 5\n");
     std::filesystem::create_directory(Path("ob310_sim_device.journal"));  // no journal can go there
     const std::string said =
-        "ob310_cli_sim: can not write ob310_sim_device.journal, so the device did not take request 2";
+        "ob310_cli_sim: can not write ob310_sim_device.journal, so the device did not take request "
+        "2";
     const ProcessResult erase = RunSim({"-c", "-p", FactoryPinText, "-l", "run.log"});
     EXPECT_EQ(erase.output, RedLine("Error: OB310 can not erased.", 4));
     EXPECT_EQ(erase.errorOutput, said + Eol);
@@ -156,8 +169,9 @@ TEST_F(SimE2eTest, UnsaveableChangeIsRefused) {
 // on a line of its own.
 TEST_F(SimE2eTest, KilledRunsJournalIsApplied) {
     WriteFileBytes(Path(DeviceFile), "erase_count = 1\n");
-    WriteFileBytes(Path("ob310_sim_device.journal"),
-                   "erase_count = 2\n# end of request\nlocked = yes\n# end of request\nerase_count = 3\n");
+    WriteFileBytes(
+        Path("ob310_sim_device.journal"),
+        "erase_count = 2\n# end of request\nlocked = yes\n# end of request\nerase_count = 3\n");
     WriteFileBytes(Path(RecordFile), "0003  request 2: era");  // torn by a full disk
     EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information(std::string(32, '0'), "locked", 2));
     EXPECT_EQ(ReadFileBytes(Path(RecordFile)).find("0003  request 2: era\n# run 1 of "), 0u);
@@ -184,44 +198,88 @@ TEST_F(SimE2eTest, DeviceFileScenarios) {
         std::string lastAnswer;
         std::string said{};
     } scenarios[] = {
-        {"\xEF\xBB\xBF" "devices = 0\r\n", {"-i"}, noDevice, 1, 0, ""},
+        {"\xEF\xBB\xBF"
+         "devices = 0\r\n",
+         {"-i"},
+         noDevice,
+         1,
+         0,
+         ""},
         {"devices = 3\n", {"-i"}, fresh, 0, 1, "status 00"},  // the first device answers
         {"fault = request 1 reply-at-wait 16\n", {"-i"}, fresh, 0, 1, "status 00, at wait 16"},
         {late, {"-i"}, infoFailed, 4, 1, lateAnswer},
-        {"fault = request 1 write-fails\n", {"-i"}, infoFailed, 4, 1, "not taken, the write failed"},
-        {"fault = request 2 write-hangs\n", {"-c", "-p", FactoryPinText},
-         RedLine("Error: OB310 can not erased.", 4), 4, 2, "not taken, the write hung"},
-        {"fault = request 2 short 1\n", {"-c", "-p", FactoryPinText}, RedLine("Error: OB310 can not erased.", 4),
-         4, 2, "no status, short reply of 1 byte"},
-        {"fault = request 2 short 64\n", WriteExample, RedLine("Error: Can not erase Ombrel310", 4), 4,
-         2, "status 00, short reply of 64 bytes"},
-        {"fault = keytable 247 no-reply\n", WriteExample, RedLine("Error: Fail to write keytables", 4),
-         4, 250, "no reply"},
+        {"fault = request 1 write-fails\n",
+         {"-i"},
+         infoFailed,
+         4,
+         1,
+         "not taken, the write failed"},
+        {"fault = request 2 write-hangs\n",
+         {"-c", "-p", FactoryPinText},
+         RedLine("Error: OB310 can not erased.", 4),
+         4,
+         2,
+         "not taken, the write hung"},
+        {"fault = request 2 short 1\n",
+         {"-c", "-p", FactoryPinText},
+         RedLine("Error: OB310 can not erased.", 4),
+         4,
+         2,
+         "no status, short reply of 1 byte"},
+        {"fault = request 2 short 64\n", WriteExample, RedLine("Error: Can not erase Ombrel310", 4),
+         4, 2, "status 00, short reply of 64 bytes"},
+        {"fault = keytable 247 no-reply\n", WriteExample,
+         RedLine("Error: Fail to write keytables", 4), 4, 250, "no reply"},
         {"devices = 1\npin = 5A3C19E7B2D40F86\nfault = request 251 refuse 01\n",  // the README's
-         WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251, "refused, status 01"},
+         WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251,
+         "refused, status 01"},
         {"fault = request 252 short 1\n", WriteExample, "", 0, 255, "status 00"},
         // The information reply comes after the tool gave up on it: it is
         // never read as the reply of a request that follows.
-        {"pin = 1111111111111111\n" + late, {"-c", "-p", FactoryPinText, "-v"},
-         std::string("Info: Erase Ombrel310") + Eol + RedLine("Error: OB310 can not erased.", 4), 4, 2,
+        {"pin = 1111111111111111\n" + late,
+         {"-c", "-p", FactoryPinText, "-v"},
+         std::string("Info: Erase Ombrel310") + Eol + RedLine("Error: OB310 can not erased.", 4),
+         4,
+         2,
          "refused, status 01, short reply of 3 bytes"},
         // The query's answer comes twice: the stale copy would read as an
         // accepted erase.
-        {"pin = 1111111111111111\nfault = request 1 reply-twice\n", {"-c", "-p", FactoryPinText},
-         RedLine("Error: OB310 can not erased.", 4), 4, 2, "refused, status 01, short reply of 3 bytes"},
+        {"pin = 1111111111111111\nfault = request 1 reply-twice\n",
+         {"-c", "-p", FactoryPinText},
+         RedLine("Error: OB310 can not erased.", 4),
+         4,
+         2,
+         "refused, status 01, short reply of 3 bytes"},
         {late + "fault = request 251 refuse 01\n", WriteExample,
          RedLine("Error: Fail to write custom data", 4), 4, 251, "refused, status 01"},
-        {late + "fault = request 255 refuse ff\n", WriteExample, RedLine("Error: Fail to write debounce", 4),
-         4, 255, "refused, status ff"},
+        {late + "fault = request 255 refuse ff\n", WriteExample,
+         RedLine("Error: Fail to write debounce", 4), 4, 255, "refused, status ff"},
         // Faults of chosen runs: this run is the one after the file's runs.
         {"fault = request 1 no-reply runs 2,3\n", {"-i"}, fresh, 0, 1, "status 00"},
         {"runs = 2\nfault = request 1 no-reply runs 2,3\n", {"-i"}, infoFailed, 4, 1, "no reply"},
         {"runs = 5\nfault = request 1 no-reply every 3\n", {"-i"}, infoFailed, 4, 1, "no reply"},
         {"runs = 6\nfault = request 1 no-reply every 3\n", {"-i"}, fresh, 0, 1, "status 00"},
-        {"devices = 1\ncolour = red\n", {"-i"}, noDevice, 1, 0, "", broken + "line 2: unknown key \"colour\""},
-        {"fault = request 99999999999 no-reply\n", {"-i"}, noDevice, 1, 0, "",
+        {"devices = 1\ncolour = red\n",
+         {"-i"},
+         noDevice,
+         1,
+         0,
+         "",
+         broken + "line 2: unknown key \"colour\""},
+        {"fault = request 99999999999 no-reply\n",
+         {"-i"},
+         noDevice,
+         1,
+         0,
+         "",
          broken + "line 1: fault request number must be 1 to 1000000"},
-        {std::string(1024 * 1024 + 1, '#'), {"-i"}, noDevice, 1, 0, "", broken + "is larger than 1 MiB"},
+        {std::string(1024 * 1024 + 1, '#'),
+         {"-i"},
+         noDevice,
+         1,
+         0,
+         "",
+         broken + "is larger than 1 MiB"},
     };
     CopyExample();
     for (const auto& scenario : scenarios) {
@@ -253,7 +311,8 @@ TEST_F(SimE2eTest, RetryAgainstADeviceThatFailsOnce) {
     std::filesystem::create_directory(device);
     WriteFileBytes(device / DeviceFile, "fault = request 3 no-reply runs 1\n");
     CopyExample();
-    const std::vector<std::string> write = {"-f", "example.ob310", "-p", FactoryPinText, "-l", "station.log"};
+    const std::vector<std::string> write = {"-f", "example.ob310", "-p", FactoryPinText,
+                                            "-l", "station.log"};
     const EnvironmentVariable folder("OB310_SIM_DIR", device.string());
     const ProcessResult first = Run(SimPath(), write);
     EXPECT_EQ(first.output, RedLine("Error: Fail to write keytables", 4));
@@ -262,40 +321,50 @@ TEST_F(SimE2eTest, RetryAgainstADeviceThatFailsOnce) {
     EXPECT_EQ(retry.output, "");
     EXPECT_EQ(retry.exitStatus, 0);
     EXPECT_EQ(Run(SimPath(), {"-c", "-p", FactoryPinText, "-l", "station.log"}).exitStatus, 0);
-    EXPECT_EQ(LogRecords(ReadFileBytes(Path("station.log"))),
-              (std::vector<std::string>{
-                  "CMD=write;STATE=success;SN=00000000;REV=1026;FILE=example.ob310;DEVICE=simulated;\r",
-                  "CMD=erase;STATE=success;SN=00000000;REV=1026;DEVICE=simulated;\r"}));
+    EXPECT_EQ(
+        LogRecords(ReadFileBytes(Path("station.log"))),
+        (std::vector<std::string>{
+            "CMD=write;STATE=success;SN=00000000;REV=1026;FILE=example.ob310;DEVICE=simulated;\r",
+            "CMD=erase;STATE=success;SN=00000000;REV=1026;DEVICE=simulated;\r"}));
     const std::string record = ReadFileBytes(device / RecordFile);
     EXPECT_NE(record.find("  request 3: keytable 0, PIN 5A3C19E7B2D40F86 -> no reply\n# run 2 of "),
               std::string::npos);
-    EXPECT_NE(record.find("  request 3: keytable 0, PIN 5A3C19E7B2D40F86 -> status 00\n"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(Path(DeviceFile)) || std::filesystem::exists(Path(RecordFile)));
+    EXPECT_NE(record.find("  request 3: keytable 0, PIN 5A3C19E7B2D40F86 -> status 00\n"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Path(DeviceFile)) ||
+                 std::filesystem::exists(Path(RecordFile)));
 }
 
 // Runs of one device started at the same moment take turns: each finds the
 // device as the one before left it, and the record holds each run whole.
 TEST_F(SimE2eTest, ConcurrentRunsTakeTurns) {
     CopyExample();
-    const std::vector<std::string> write = {"-f", "example.ob310", "-p", FactoryPinText, "-l", "station.log"};
-    for (const ProcessResult& run : RunProcesses(SimPath(), {write, write, write, write}, workDir.string())) {
+    const std::vector<std::string> write = {"-f", "example.ob310", "-p", FactoryPinText,
+                                            "-l", "station.log"};
+    for (const ProcessResult& run :
+         RunProcesses(SimPath(), {write, write, write, write}, workDir.string())) {
         EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
     }
-    EXPECT_EQ(Run(SimPath(), {"-i"}).output, Information("4f42333130206578616d706c65203031", "open", 4));
+    EXPECT_EQ(Run(SimPath(), {"-i"}).output,
+              Information("4f42333130206578616d706c65203031", "open", 4));
     EXPECT_EQ(LogRecords(ReadFileBytes(Path("station.log"))).size(), 4u);
     // Each run's marker, then the number of each report it took.
     std::vector<std::string> expected;
     for (int run = 1; run <= 5; ++run) {
         expected.push_back("# run " + std::to_string(run));
-        for (int request = 1; request <= (run < 5 ? 255 : 1); ++request) expected.push_back(std::to_string(request));
+        for (int request = 1; request <= (run < 5 ? 255 : 1); ++request)
+            expected.push_back(std::to_string(request));
     }
     std::vector<std::string> seen;
     std::istringstream lines(ReadFileBytes(Path(RecordFile)));
     for (std::string line; std::getline(lines, line);) {
         const std::size_t at = line.find("  request ");
-        if (line.rfind("# run ", 0) == 0) seen.push_back(line.substr(0, line.find(" of ")));
-        else if (at != std::string::npos) seen.push_back(line.substr(at + 10, line.find(':', at) - at - 10));
-        else seen.push_back(line);
+        if (line.rfind("# run ", 0) == 0)
+            seen.push_back(line.substr(0, line.find(" of ")));
+        else if (at != std::string::npos)
+            seen.push_back(line.substr(at + 10, line.find(':', at) - at - 10));
+        else
+            seen.push_back(line);
     }
     EXPECT_TRUE(seen == expected) << seen.size() << " lines";
 }

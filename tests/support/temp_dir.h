@@ -12,7 +12,8 @@ public:
         std::random_device random;
         std::error_code error;
         do {
-            path_ = std::filesystem::temp_directory_path() / ("ob310_test_" + std::to_string(random()));
+            path_ =
+                std::filesystem::temp_directory_path() / ("ob310_test_" + std::to_string(random()));
         } while (!std::filesystem::create_directory(path_, error) && !error);
     }
     ~TempDir() { std::filesystem::remove_all(path_, error_); }
