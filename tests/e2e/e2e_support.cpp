@@ -1,7 +1,9 @@
 #include "tests/e2e/e2e_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
+#include <sstream>
 
 std::string CliPath() { return NativePath(OB310_CLI_PATH); }
 std::string SimPath() { return NativePath(OB310_CLI_SIM_PATH); }
@@ -51,37 +53,30 @@ std::string HelpText() {
     });
 }
 
+std::vector<std::string> LogRecords(const std::string& log) {
+    std::vector<std::string> records;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        records.push_back(line.substr(std::min<std::size_t>(line.size(), 21)));
+    return records;
+}
+
 std::string ConfigText(int dataLines, const std::string& newPin, const std::string& lock) {
-    const std::vector<std::string> header = {newPin,
-                                             "00112233445566778899aabbccddeeff",
-                                             "00",
-                                             std::string(32, '0'),
-                                             std::string(32, '0'),
-                                             std::string(16, '0'),
-                                             lock};
+    const std::string zeros(32, '0');
+    const std::vector<std::string> header = {
+        newPin, "00112233445566778899aabbccddeeff", "00", zeros, zeros, zeros.substr(16), lock};
     std::string text = "# test configuration\n";
-    for (int line = 0; line < dataLines; ++line) {
-        if (line < 7)
-            text += header[static_cast<std::size_t>(line)];
-        else if (line < 255)
-            text += std::string(64, '0');
-        else
-            text += "05";
-        text += '\n';
-    }
+    for (std::size_t line = 0; line < static_cast<std::size_t>(dataLines); ++line)
+        text += (line < 7 ? header[line] : line < 255 ? std::string(64, '0') : "05") + '\n';
     return text;
 }
 
 void E2eTest::SetUp() {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string("ob310_e2e_") + info->test_suite_name() + "_" + info->name();
-    for (char& c : name) {
-        if (c == '/')
-            c = '_';
-    }
+    std::replace(name.begin(), name.end(), '/', '_');
     // Its own folder, also when another build runs the same suite at once.
-    name += '_';
-    name += std::to_string(std::random_device{}());
+    name += '_' + std::to_string(std::random_device{}());
     workDir = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(workDir);
     std::filesystem::create_directories(workDir);

@@ -36,6 +36,8 @@ std::string RedLine(const std::string& text, unsigned code);
 std::string VerboseLine(const std::string& text);
 // The 24 lines of the help text.
 std::string HelpText();
+// The log's records after their "dd.mm.yyyy HH:MM:SS: " time stamps.
+std::vector<std::string> LogRecords(const std::string& log);
 
 // A configuration file of `dataLines` data lines: 7 header lines (the new PIN
 // and the lock line as given, custom data 00112233...ff), all-zero key-table

@@ -30,10 +30,11 @@ std::wstring Widen(const std::string& text) {
 // quotes around each are all the runtime's command-line parser needs.
 std::wstring QuoteArgument(const std::wstring& argument) { return L"\"" + argument + L"\""; }
 
+SECURITY_ATTRIBUTES inheritable{static_cast<DWORD>(sizeof(SECURITY_ATTRIBUTES)), nullptr, TRUE};
+
 HANDLE InheritableFile(const std::filesystem::path& path, DWORD access, DWORD disposition) {
-    SECURITY_ATTRIBUTES security{static_cast<DWORD>(sizeof(SECURITY_ATTRIBUTES)), nullptr, TRUE};
     return CreateFileW(path.wstring().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &security, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                       &inheritable, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 using Child = HANDLE;
@@ -41,21 +42,15 @@ using Child = HANDLE;
 Child Start(const std::string& program, const std::vector<std::string>& arguments,
             const std::string& workDir, const std::filesystem::path& outPath,
             const std::filesystem::path& errPath, ChildOutput output, int& startError) {
-    const bool outputClosed = output != ChildOutput::Caught;
     std::wstring commandLine = QuoteArgument(Widen(program));
     for (const std::string& argument : arguments)
         commandLine += L" " + QuoteArgument(Widen(argument));
     HANDLE in = InheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
-    HANDLE out = INVALID_HANDLE_VALUE;
-    if (outputClosed) {
-        SECURITY_ATTRIBUTES security{static_cast<DWORD>(sizeof(SECURITY_ATTRIBUTES)), nullptr,
-                                     TRUE};
-        HANDLE reader = nullptr;
-        CreatePipe(&reader, &out, &security, 0);
-        CloseHandle(reader);  // the reader is gone before the child writes
-    } else {
+    HANDLE out = INVALID_HANDLE_VALUE, reader = nullptr;
+    if (output == ChildOutput::Caught)
         out = InheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
-    }
+    else if (CreatePipe(&reader, &out, &inheritable, 0))
+        CloseHandle(reader);  // the reader is gone before the child writes
     HANDLE err = InheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
@@ -13,6 +14,8 @@ namespace {
 constexpr const char* DeviceFile = "ob310_sim_device.txt";
 constexpr const char* RecordFile = "ob310_sim_received.txt";
 const std::vector<std::string> WriteExample = {"-f", "example.ob310", "-p", FactoryPinText};
+const std::vector<std::string> WriteAndLog = {"-f", "example.ob310", "-p", FactoryPinText,
+                                              "-l", "station.log"};
 const std::string NewPin = "0011223344556677";
 
 // The report lines of the record after its last "# run" marker.
@@ -38,36 +41,18 @@ bool Holds(const std::string& text, const std::string& line) {
     return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
-// The log's records after their "dd.mm.yyyy HH:MM:SS: " time stamps.
-std::vector<std::string> LogRecords(const std::string& log) {
-    std::vector<std::string> records;
-    std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);)
-        records.push_back(line.substr(21));
-    return records;
-}
-
-// An environment variable of this process, and so of the runs it starts,
-// set while the object lives.
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const std::string& value) : name_(name) {
+// OB310_SIM_DIR of this process, and so of the runs it starts, while the
+// object lives; empty, the simulator's default, afterwards.
+struct SimFolder {
+    explicit SimFolder(const std::string& path) { Set(path); }
+    ~SimFolder() { Set(""); }
+    static void Set(const std::string& path) {
 #ifdef _WIN32
-        _putenv_s(name, value.c_str());
+        _putenv_s("OB310_SIM_DIR", path.c_str());
 #else
-        setenv(name, value.c_str(), 1);
+        setenv("OB310_SIM_DIR", path.c_str(), 1);
 #endif
     }
-    ~EnvironmentVariable() {
-#ifdef _WIN32
-        _putenv_s(name_, "");
-#else
-        unsetenv(name_);
-#endif
-    }
-
-private:
-    const char* name_;
 };
 
 class SimE2eTest : public E2eTest {
@@ -132,9 +117,7 @@ TEST_F(SimE2eTest, RunsFollowOneAnotherOnOneDevice) {
 TEST_F(SimE2eTest, RunsWithoutDeviceWorkInAReadOnlyFolder) {
     std::filesystem::permissions(
         workDir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    const ProcessResult help = Run(SimPath(), {"-h"});
-    EXPECT_EQ(help.output, HelpText());
-    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(Run(SimPath(), {"-h"}).exitStatus, 0);
     EXPECT_EQ(Run(SimPath(), {}).exitStatus, 16);
     EXPECT_EQ(Run(SimPath(), {"-p", FactoryPinText}).exitStatus, 0);
     EXPECT_EQ(Run(SimPath(), {"-c"}).exitStatus, 64);
@@ -149,8 +132,8 @@ TEST_F(SimE2eTest, UnsaveableChangeIsRefused) {
     WriteFileBytes(Path(DeviceFile), "erase_count = 5\n");
     std::filesystem::create_directory(Path("ob310_sim_device.journal"));  // no journal can go there
     const std::string said =
-        "ob310_cli_sim: can not write ob310_sim_device.journal, so the device did not take request "
-        "2";
+        "ob310_cli_sim: can not write ob310_sim_device.journal, so the "
+        "device did not take request 2";
     const ProcessResult erase = RunSim({"-c", "-p", FactoryPinText, "-l", "run.log"});
     EXPECT_EQ(erase.output, RedLine("Error: OB310 can not erased.", 4));
     EXPECT_EQ(erase.errorOutput, said + Eol);
@@ -183,12 +166,16 @@ TEST_F(SimE2eTest, KilledRunsJournalIsApplied) {
 // status, the reports the device received and, in words, what it did with
 // the last one, the simulator's own lines, and the fault lines kept.
 TEST_F(SimE2eTest, DeviceFileScenarios) {
+    const std::vector<std::string> info = {"-i"}, erase = {"-c", "-p", FactoryPinText};
+    const std::vector<std::string> eraseVerbose = {"-c", "-p", FactoryPinText, "-v"};
     const std::string infoFailed = RedLine("Error: Can not get device information of OB310", 4);
     const std::string noDevice = RedLine("Error: No OB310 found on system", 1);
+    const std::string notErased = RedLine("Error: OB310 can not erased.", 4);
     const std::string fresh = Information(std::string(32, '0'), "open", 0);
     const std::string broken = std::string("ob310_cli_sim: ob310_sim_device.txt ");
     const std::string late = "fault = request 1 reply-at-wait 17\n";
     const std::string lateAnswer = "status 00, late: at wait 17, after the tool stopped waiting";
+    const std::string wrongPin = "pin = 1111111111111111\n", refused = "refused, status 01";
     const struct {
         std::string deviceLines;
         std::vector<std::string> arguments;
@@ -198,87 +185,42 @@ TEST_F(SimE2eTest, DeviceFileScenarios) {
         std::string lastAnswer;
         std::string said{};
     } scenarios[] = {
-        {"\xEF\xBB\xBF"
-         "devices = 0\r\n",
-         {"-i"},
-         noDevice,
-         1,
-         0,
-         ""},
-        {"devices = 3\n", {"-i"}, fresh, 0, 1, "status 00"},  // the first device answers
-        {"fault = request 1 reply-at-wait 16\n", {"-i"}, fresh, 0, 1, "status 00, at wait 16"},
-        {late, {"-i"}, infoFailed, 4, 1, lateAnswer},
-        {"fault = request 1 write-fails\n",
-         {"-i"},
-         infoFailed,
-         4,
-         1,
-         "not taken, the write failed"},
-        {"fault = request 2 write-hangs\n",
-         {"-c", "-p", FactoryPinText},
-         RedLine("Error: OB310 can not erased.", 4),
-         4,
-         2,
-         "not taken, the write hung"},
-        {"fault = request 2 short 1\n",
-         {"-c", "-p", FactoryPinText},
-         RedLine("Error: OB310 can not erased.", 4),
-         4,
-         2,
-         "no status, short reply of 1 byte"},
+        {std::string("\xEF\xBB\xBF") + "devices = 0\r\n", info, noDevice, 1, 0, ""},
+        {"devices = 3\n", info, fresh, 0, 1, "status 00"},  // the first device answers
+        {"fault = request 1 reply-at-wait 16\n", info, fresh, 0, 1, "status 00, at wait 16"},
+        {late, info, infoFailed, 4, 1, lateAnswer},
+        {"fault = request 1 write-fails\n", info, infoFailed, 4, 1, "not taken, the write failed"},
+        {"fault = request 2 write-hangs\n", erase, notErased, 4, 2, "not taken, the write hung"},
+        {"fault = request 2 short 1\n", erase, notErased, 4, 2, "no status, short reply of 1 byte"},
         {"fault = request 2 short 64\n", WriteExample, RedLine("Error: Can not erase Ombrel310", 4),
          4, 2, "status 00, short reply of 64 bytes"},
         {"fault = keytable 247 no-reply\n", WriteExample,
          RedLine("Error: Fail to write keytables", 4), 4, 250, "no reply"},
         {"devices = 1\npin = 5A3C19E7B2D40F86\nfault = request 251 refuse 01\n",  // the README's
-         WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251,
-         "refused, status 01"},
+         WriteExample, RedLine("Error: Fail to write custom data", 4), 4, 251, refused},
         {"fault = request 252 short 1\n", WriteExample, "", 0, 255, "status 00"},
         // The information reply comes after the tool gave up on it: it is
         // never read as the reply of a request that follows.
-        {"pin = 1111111111111111\n" + late,
-         {"-c", "-p", FactoryPinText, "-v"},
-         std::string("Info: Erase Ombrel310") + Eol + RedLine("Error: OB310 can not erased.", 4),
-         4,
-         2,
-         "refused, status 01, short reply of 3 bytes"},
+        {wrongPin + late, eraseVerbose, std::string("Info: Erase Ombrel310") + Eol + notErased, 4,
+         2, refused + ", short reply of 3 bytes"},
         // The query's answer comes twice: the stale copy would read as an
         // accepted erase.
-        {"pin = 1111111111111111\nfault = request 1 reply-twice\n",
-         {"-c", "-p", FactoryPinText},
-         RedLine("Error: OB310 can not erased.", 4),
-         4,
-         2,
-         "refused, status 01, short reply of 3 bytes"},
+        {wrongPin + "fault = request 1 reply-twice\n", erase, notErased, 4, 2,
+         refused + ", short reply of 3 bytes"},
         {late + "fault = request 251 refuse 01\n", WriteExample,
-         RedLine("Error: Fail to write custom data", 4), 4, 251, "refused, status 01"},
+         RedLine("Error: Fail to write custom data", 4), 4, 251, refused},
         {late + "fault = request 255 refuse ff\n", WriteExample,
          RedLine("Error: Fail to write debounce", 4), 4, 255, "refused, status ff"},
         // Faults of chosen runs: this run is the one after the file's runs.
-        {"fault = request 1 no-reply runs 2,3\n", {"-i"}, fresh, 0, 1, "status 00"},
-        {"runs = 2\nfault = request 1 no-reply runs 2,3\n", {"-i"}, infoFailed, 4, 1, "no reply"},
-        {"runs = 5\nfault = request 1 no-reply every 3\n", {"-i"}, infoFailed, 4, 1, "no reply"},
-        {"runs = 6\nfault = request 1 no-reply every 3\n", {"-i"}, fresh, 0, 1, "status 00"},
-        {"devices = 1\ncolour = red\n",
-         {"-i"},
-         noDevice,
-         1,
-         0,
-         "",
+        {"fault = request 1 no-reply runs 2,3\n", info, fresh, 0, 1, "status 00"},
+        {"runs = 2\nfault = request 1 no-reply runs 2,3\n", info, infoFailed, 4, 1, "no reply"},
+        {"runs = 5\nfault = request 1 no-reply every 3\n", info, infoFailed, 4, 1, "no reply"},
+        {"runs = 6\nfault = request 1 no-reply every 3\n", info, fresh, 0, 1, "status 00"},
+        {"devices = 1\ncolour = red\n", info, noDevice, 1, 0, "",
          broken + "line 2: unknown key \"colour\""},
-        {"fault = request 99999999999 no-reply\n",
-         {"-i"},
-         noDevice,
-         1,
-         0,
-         "",
+        {"fault = request 99999999999 no-reply\n", info, noDevice, 1, 0, "",
          broken + "line 1: fault request number must be 1 to 1000000"},
-        {std::string(1024 * 1024 + 1, '#'),
-         {"-i"},
-         noDevice,
-         1,
-         0,
-         "",
+        {std::string(1024 * 1024 + 1, '#'), info, noDevice, 1, 0, "",
          broken + "is larger than 1 MiB"},
     };
     CopyExample();
@@ -311,13 +253,11 @@ TEST_F(SimE2eTest, RetryAgainstADeviceThatFailsOnce) {
     std::filesystem::create_directory(device);
     WriteFileBytes(device / DeviceFile, "fault = request 3 no-reply runs 1\n");
     CopyExample();
-    const std::vector<std::string> write = {"-f", "example.ob310", "-p", FactoryPinText,
-                                            "-l", "station.log"};
-    const EnvironmentVariable folder("OB310_SIM_DIR", device.string());
-    const ProcessResult first = Run(SimPath(), write);
+    const SimFolder folder(device.string());
+    const ProcessResult first = Run(SimPath(), WriteAndLog);
     EXPECT_EQ(first.output, RedLine("Error: Fail to write keytables", 4));
     EXPECT_EQ(first.exitStatus, 4);
-    const ProcessResult retry = Run(SimPath(), write);
+    const ProcessResult retry = Run(SimPath(), WriteAndLog);
     EXPECT_EQ(retry.output, "");
     EXPECT_EQ(retry.exitStatus, 0);
     EXPECT_EQ(Run(SimPath(), {"-c", "-p", FactoryPinText, "-l", "station.log"}).exitStatus, 0);
@@ -339,34 +279,23 @@ TEST_F(SimE2eTest, RetryAgainstADeviceThatFailsOnce) {
 // device as the one before left it, and the record holds each run whole.
 TEST_F(SimE2eTest, ConcurrentRunsTakeTurns) {
     CopyExample();
-    const std::vector<std::string> write = {"-f", "example.ob310", "-p", FactoryPinText,
-                                            "-l", "station.log"};
-    for (const ProcessResult& run :
-         RunProcesses(SimPath(), {write, write, write, write}, workDir.string())) {
+    for (const ProcessResult& run : RunProcesses(
+             SimPath(), {WriteAndLog, WriteAndLog, WriteAndLog, WriteAndLog}, workDir.string())) {
         EXPECT_EQ(run.exitStatus, 0) << run.output << run.errorOutput;
     }
     EXPECT_EQ(Run(SimPath(), {"-i"}).output,
               Information("4f42333130206578616d706c65203031", "open", 4));
     EXPECT_EQ(LogRecords(ReadFileBytes(Path("station.log"))).size(), 4u);
     // Each run's marker, then the number of each report it took.
-    std::vector<std::string> expected;
+    std::string expected;
     for (int run = 1; run <= 5; ++run) {
-        expected.push_back("# run " + std::to_string(run));
+        expected += "# run " + std::to_string(run) + "\n";
         for (int request = 1; request <= (run < 5 ? 255 : 1); ++request)
-            expected.push_back(std::to_string(request));
+            expected += std::to_string(request) + "\n";
     }
-    std::vector<std::string> seen;
-    std::istringstream lines(ReadFileBytes(Path(RecordFile)));
-    for (std::string line; std::getline(lines, line);) {
-        const std::size_t at = line.find("  request ");
-        if (line.rfind("# run ", 0) == 0)
-            seen.push_back(line.substr(0, line.find(" of ")));
-        else if (at != std::string::npos)
-            seen.push_back(line.substr(at + 10, line.find(':', at) - at - 10));
-        else
-            seen.push_back(line);
-    }
-    EXPECT_TRUE(seen == expected) << seen.size() << " lines";
+    const std::regex marksAndNumbers("(# run \\d+) of .*|.*  request (\\d+):.*");
+    EXPECT_EQ(std::regex_replace(ReadFileBytes(Path(RecordFile)), marksAndNumbers, "$1$2"),
+              expected);
 }
 
 }  // namespace
