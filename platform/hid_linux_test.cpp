@@ -42,10 +42,8 @@ const Bytes TwoCollectionDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,
 const Bytes UnfinishedDescriptor = {0x09, 0x01, 0xA1, 0x01};
 const std::string Ob310Id = "0003:00001209:0000B310";
 
-Bytes Counting(std::uint8_t first, std::size_t count, bool zeroInFront = false) {
+Bytes Counting(std::uint8_t first, std::size_t count) {
     Bytes bytes;
-    if (zeroInFront)
-        bytes.push_back(0);
     for (std::size_t i = 0; i < count; ++i)
         bytes.push_back(static_cast<std::uint8_t>(first + i));
     return bytes;
@@ -333,8 +331,8 @@ TEST_F(HidrawLayerTest, HandlesOfANodeShareOneDescriptorOpenedAtFirstIo) {
 TEST_F(HidrawLayerTest, ReplyStartsWithReportIdAndBelongsToTheCollection) {
     const std::tuple<std::string, std::vector<Bytes>, std::uint32_t, Bytes> cases[] = {
         // No report IDs: the kernel gives 64 bytes; the reply is 65 with ID 0.
-        {"hidraw10", {Counting(1, 64)}, 65, Counting(1, 64, true)},
-        {"hidraw10", {Counting(1, 64)}, 9, Counting(1, 8, true)},
+        {"hidraw10", {Counting(1, 64)}, 65, Counting(0, 65)},
+        {"hidraw10", {Counting(1, 64)}, 9, Counting(0, 9)},
         // Report IDs: the kernel's first byte is the ID already; a report of
         // the node's other collection is not a reply.
         {"hidraw2#1", {{0x01, 0x77}, {0x02, 0x34, 0x12}}, 65, {0x02, 0x34, 0x12}},
