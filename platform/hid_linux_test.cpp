@@ -223,17 +223,10 @@ TEST_F(HidrawLayerTest, OpensOnlyWhatEnumerationNames) {
     }
 }
 
-struct QueryCase {
-    std::string path;
-    bool capsRead;
-    // Vendor, product, version; usage page, usage, input, output and feature
-    // report lengths.
-    std::array<int, 8> numbers;
-    std::u16string product;
-};
-
 TEST_F(HidrawLayerTest, AnswersQueriesInBothAccessModes) {
-    const QueryCase cases[] = {
+    // Whether capabilities are read; vendor, product, version, usage page,
+    // usage, input, output and feature report lengths; the product string.
+    const std::tuple<std::string, bool, std::array<int, 8>, std::u16string> cases[] = {
         {"hidraw2", true, {0x1209, 0xB310, 0x1026, 0xFF00, 1, 9, 17, 0}, u"ConfigInterface"},
         {"hidraw2#1", true, {0x1209, 0xB310, 0x1026, 0x0C, 1, 3, 0, 0}, u"ConfigInterface"},
         // No USB interface above: version 0 and the HID name, where bytes
@@ -242,23 +235,23 @@ TEST_F(HidrawLayerTest, AnswersQueriesInBothAccessModes) {
         // An unreadable descriptor gives no capabilities; an interface
         // without a string gives the HID name.
         {"hidraw3", false, {0x004C, 0x0267, 0x0100, 0, 0, 0, 0, 0}, u"Broken"}};
-    for (const QueryCase& c : cases) {
+    for (const auto& [path, capsRead, numbers, product] : cases) {
         for (const HidAccess access : {HidAccess::ReadWrite, HidAccess::QueryOnly}) {
-            SCOPED_TRACE(c.path);
-            const HidHandle handle = Open(c.path, access);
+            SCOPED_TRACE(path);
+            const HidHandle handle = Open(path, access);
             ASSERT_NE(handle, InvalidHidHandle);
             HidAttributes a{};
             HidCaps caps{};
             ASSERT_TRUE(hid->ReadAttributes(handle, a));
-            ASSERT_EQ(hid->ReadCaps(handle, caps), c.capsRead);
+            ASSERT_EQ(hid->ReadCaps(handle, caps), capsRead);
             EXPECT_EQ(
                 (std::array<int, 8>{a.vendorId, a.productId, a.versionNumber, caps.usagePage,
                                     caps.usage, caps.inputReportByteLength,
                                     caps.outputReportByteLength, caps.featureReportByteLength}),
-                c.numbers);
+                numbers);
             std::array<char16_t, 255> buffer{};
             ASSERT_TRUE(hid->ReadProductString(handle, buffer.data(), 255));
-            EXPECT_EQ(std::u16string(buffer.data()), c.product);
+            EXPECT_EQ(std::u16string(buffer.data()), product);
             EXPECT_TRUE(FdsOn("hidraw2").empty());  // queries open nothing
             hid->Close(handle);
         }
