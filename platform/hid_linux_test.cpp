@@ -12,13 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -36,12 +39,11 @@ const Bytes TwoCollectionDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,
                                        0x75, 0x08, 0x95, 0x08, 0x81, 0x02, 0x95, 0x10, 0x91,
                                        0x02, 0xC0, 0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x85,
                                        0x02, 0x75, 0x10, 0x95, 0x01, 0x81, 0x00, 0xC0};
+const Bytes UnfinishedDescriptor = {0x09, 0x01, 0xA1, 0x01};
 const std::string Ob310Id = "0003:00001209:0000B310";
 
-Bytes Counting(std::uint8_t first, std::size_t count, bool zeroInFront = false) {
+Bytes Counting(std::uint8_t first, std::size_t count) {
     Bytes bytes;
-    if (zeroInFront)
-        bytes.push_back(0);
     for (std::size_t i = 0; i < count; ++i)
         bytes.push_back(static_cast<std::uint8_t>(first + i));
     return bytes;
@@ -56,8 +58,8 @@ struct NodeSpec {
     std::string interfaceNumber;
     std::optional<std::string> interfaceName;
     std::optional<std::string> bcdDevice;
-    char deviceNode =
-        'f';  // 'f' a FIFO, '-' none (as without rights), 'd' a directory (cannot be opened)
+    // 'f' a FIFO, '-' none (as without rights), 'd' a directory (cannot be opened)
+    char deviceNode = 'f';
 };
 
 // Two OB310s whose nodes were numbered out of order, and a uhid device.
@@ -66,14 +68,8 @@ const std::vector<NodeSpec> Nodes = {
      "ConfigInterface", "1026"},
     {"hidraw10", VendorDescriptor, "0003:0000845E:00000001",
      "Virtual \xC3\x9C\xE2\x82\xAC\xF0\x9F\x98\x80 \xFF", "", "", std::nullopt, std::nullopt},
-    {"hidraw3",
-     {0x09, 0x01, 0xA1, 0x01},
-     "0005:0000004C:00000267",
-     "Broken",
-     "usb1/1-10",
-     "0a",
-     std::nullopt,
-     std::nullopt},
+    {"hidraw3", UnfinishedDescriptor, "0005:0000004C:00000267", "Broken", "usb1/1-10", "0a",
+     std::nullopt, std::nullopt},
     {"hidraw4", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-10", "02", "KeyboardInterface",
      "0100", '-'},
     {"hidraw0", VendorDescriptor, Ob310Id, "Ombrel OB310", "usb1/1-2", "01", "LedInterface", "1026",
@@ -171,16 +167,20 @@ protected:
                 fds.push_back(std::stoi(fd.path().filename()));
         return fds;
     }
-    // One read of at most `length` bytes that waits `timeoutMs`.
-    HidWaitResult Read(HidHandle handle, Bytes& buffer, std::uint32_t& bytes,
-                       std::uint32_t length = 65, std::uint32_t timeoutMs = 0) {
+    // One read of at most `length` bytes that waits `timeoutMs`: how the wait
+    // ended and the bytes read, nothing past which may land in the buffer.
+    std::pair<HidWaitResult, Bytes> Read(HidHandle handle, std::uint32_t length = 65,
+                                         std::uint32_t timeoutMs = 0) {
+        Bytes buffer(65, 0xEE);
         const auto reader = hid->CreateReader(handle);
         reader->Start(buffer.data(), length);
         const HidWaitResult result = reader->Wait(timeoutMs);
-        bytes = 1234;
+        std::uint32_t bytes = 1234;
         const bool done = reader->Result(true, bytes);
         EXPECT_EQ(done, result == HidWaitResult::Signalled && bytes > 0);
-        return result;
+        const auto end = buffer.begin() + std::min<std::uint32_t>(bytes, 65);
+        EXPECT_EQ(Bytes(end, buffer.end()), Bytes(buffer.end() - end, 0xEE));
+        return {result, Bytes(buffer.begin(), end)};
     }
 
     TempDir dir;
@@ -223,65 +223,51 @@ TEST_F(HidrawLayerTest, OpensOnlyWhatEnumerationNames) {
     }
 }
 
-struct QueryCase {
-    std::string path;
-    HidAttributes attributes;
-    bool capsRead;
-    HidCaps caps;  // usage page, usage and the three lengths
-    std::u16string product;
-};
-
 TEST_F(HidrawLayerTest, AnswersQueriesInBothAccessModes) {
-    const QueryCase cases[] = {
-        {"hidraw2", {0x1209, 0xB310, 0x1026}, true, {1, 0xFF00, 9, 17, 0}, u"ConfigInterface"},
-        {"hidraw2#1", {0x1209, 0xB310, 0x1026}, true, {1, 0x0C, 3, 0, 0}, u"ConfigInterface"},
+    // Whether capabilities are read; vendor, product, version, usage page,
+    // usage, input, output and feature report lengths; the product string.
+    const std::tuple<std::string, bool, std::array<int, 8>, std::u16string> cases[] = {
+        {"hidraw2", true, {0x1209, 0xB310, 0x1026, 0xFF00, 1, 9, 17, 0}, u"ConfigInterface"},
+        {"hidraw2#1", true, {0x1209, 0xB310, 0x1026, 0x0C, 1, 3, 0, 0}, u"ConfigInterface"},
         // No USB interface above: version 0 and the HID name, where bytes
         // that are not UTF-8 become U+FFFD.
-        {"hidraw10",
-         {0x845E, 0x0001, 0},
-         true,
-         {1, 0xFF00, 65, 65, 0},
-         u"Virtual \u00DC\u20AC\U0001F600 \uFFFD"},
+        {"hidraw10", true, {0x845E, 1, 0, 0xFF00, 1, 65, 65, 0}, u"Virtual Ü€😀 \uFFFD"},
         // An unreadable descriptor gives no capabilities; an interface
         // without a string gives the HID name.
-        {"hidraw3", {0x004C, 0x0267, 0x0100}, false, {}, u"Broken"}};
-    for (const QueryCase& c : cases) {
+        {"hidraw3", false, {0x004C, 0x0267, 0x0100, 0, 0, 0, 0, 0}, u"Broken"}};
+    for (const auto& [path, capsRead, numbers, product] : cases) {
         for (const HidAccess access : {HidAccess::ReadWrite, HidAccess::QueryOnly}) {
-            SCOPED_TRACE(c.path);
-            const HidHandle handle = Open(c.path, access);
+            SCOPED_TRACE(path);
+            const HidHandle handle = Open(path, access);
             ASSERT_NE(handle, InvalidHidHandle);
             HidAttributes a{};
-            ASSERT_TRUE(hid->ReadAttributes(handle, a));
-            EXPECT_EQ(std::tuple(a.vendorId, a.productId, a.versionNumber),
-                      std::tuple(c.attributes.vendorId, c.attributes.productId,
-                                 c.attributes.versionNumber));
             HidCaps caps{};
-            ASSERT_EQ(hid->ReadCaps(handle, caps), c.capsRead);
-            EXPECT_EQ(std::tuple(caps.usagePage, caps.usage, caps.inputReportByteLength,
-                                 caps.outputReportByteLength, caps.featureReportByteLength),
-                      std::tuple(c.caps.usagePage, c.caps.usage, c.caps.inputReportByteLength,
-                                 c.caps.outputReportByteLength, c.caps.featureReportByteLength));
+            ASSERT_TRUE(hid->ReadAttributes(handle, a));
+            ASSERT_EQ(hid->ReadCaps(handle, caps), capsRead);
+            EXPECT_EQ(
+                (std::array<int, 8>{a.vendorId, a.productId, a.versionNumber, caps.usagePage,
+                                    caps.usage, caps.inputReportByteLength,
+                                    caps.outputReportByteLength, caps.featureReportByteLength}),
+                numbers);
             std::array<char16_t, 255> buffer{};
             ASSERT_TRUE(hid->ReadProductString(handle, buffer.data(), 255));
-            EXPECT_EQ(std::u16string(buffer.data()), c.product);
+            EXPECT_EQ(std::u16string(buffer.data()), product);
             EXPECT_TRUE(FdsOn("hidraw2").empty());  // queries open nothing
             hid->Close(handle);
         }
     }
 }
 
-// "ConfigInterface" is 15 code units: what a buffer of each size receives.
+// "ConfigInterface" is 15 code units: what a buffer of each size receives (a
+// buffer without room for one unit is refused).
 TEST_F(HidrawLayerTest, ProductStringHonoursBufferBytes) {
+    using namespace std::literals;
     const HidHandle handle = Open("hidraw2", HidAccess::QueryOnly);
-    for (const auto& [bytes, read, copied, terminated] :
-         {std::tuple(1u, false, 0u, false), std::tuple(29u, true, 14u, false),
-          std::tuple(31u, true, 15u, false), std::tuple(32u, true, 15u, true)}) {
-        std::u16string buffer(40, u'#');
-        EXPECT_EQ(hid->ReadProductString(handle, buffer.data(), bytes), read);
-        std::u16string expected = std::u16string(u"ConfigInterface").substr(0, copied);
-        if (terminated)
-            expected.push_back(u'\0');
-        expected.resize(buffer.size(), u'#');
+    for (const auto& [bytes, expected] :
+         {std::pair(1u, u"##################"sv), std::pair(29u, u"ConfigInterfac####"sv),
+          std::pair(31u, u"ConfigInterface###"sv), std::pair(32u, u"ConfigInterface\0##"sv)}) {
+        std::u16string buffer(18, u'#');
+        EXPECT_EQ(hid->ReadProductString(handle, buffer.data(), bytes), bytes > 1);
         EXPECT_EQ(buffer, expected) << bytes << " bytes";
     }
     hid->Close(handle);
@@ -312,10 +298,7 @@ TEST_F(HidrawLayerTest, HandlesOfANodeShareOneDescriptorOpenedAtFirstIo) {
     Feed("hidraw2", {0x01, 0x02});  // stale: discarded
     hid->FlushInput(read);
     Feed("hidraw2", {0x01, 0x03});
-    Bytes buffer(65, 0);
-    std::uint32_t bytes = 0;
-    EXPECT_EQ(Read(read, buffer, bytes), HidWaitResult::Signalled);
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + bytes), (Bytes{0x01, 0x03}));
+    EXPECT_EQ(Read(read), std::pair(HidWaitResult::Signalled, Bytes{0x01, 0x03}));
     EXPECT_EQ(FdsOn("hidraw2"), fds);
 
     for (HidHandle handle : {write, read, queryOnly, write})
@@ -335,13 +318,14 @@ TEST_F(HidrawLayerTest, HandlesOfANodeShareOneDescriptorOpenedAtFirstIo) {
     EXPECT_TRUE(FdsOn("hidraw2").empty());
 }
 
-// Each fed report after the one before it; the reply is the last, its bytes
-// at the start of the buffer and the rest untouched.
+// The reply is the last report fed. Each report before it is another
+// collection's: arriving 300 ms into a wait of 400 ms, it leaves the wait the
+// 100 ms left (a wait that began anew would last 700).
 TEST_F(HidrawLayerTest, ReplyStartsWithReportIdAndBelongsToTheCollection) {
     const std::tuple<std::string, std::vector<Bytes>, std::uint32_t, Bytes> cases[] = {
         // No report IDs: the kernel gives 64 bytes; the reply is 65 with ID 0.
-        {"hidraw10", {Counting(1, 64)}, 65, Counting(1, 64, true)},
-        {"hidraw10", {Counting(1, 64)}, 9, Counting(1, 8, true)},
+        {"hidraw10", {Counting(1, 64)}, 65, Counting(0, 65)},
+        {"hidraw10", {Counting(1, 64)}, 9, Counting(0, 9)},
         // Report IDs: the kernel's first byte is the ID already; a report of
         // the node's other collection is not a reply.
         {"hidraw2#1", {{0x01, 0x77}, {0x02, 0x34, 0x12}}, 65, {0x02, 0x34, 0x12}},
@@ -352,36 +336,17 @@ TEST_F(HidrawLayerTest, ReplyStartsWithReportIdAndBelongsToTheCollection) {
         const std::string node = path.substr(0, path.find('#'));
         ASSERT_EQ(hid->WriteReport(handle, report.data(), 1, 5000), 1u);  // opens the node
         Sent(node);
-        Bytes buffer(65, 0xEE);
-        std::uint32_t bytes = 0;
-        for (const Bytes& bytesFed : fed) {
-            Feed(node, bytesFed);
-            const bool last = &bytesFed == &fed.back();
-            ASSERT_EQ(Read(handle, buffer, bytes, length),
-                      last ? HidWaitResult::Signalled : HidWaitResult::TimedOut);
+        for (const Bytes& foreign : std::span(fed).first(fed.size() - 1)) {
+            clock.asked.clear();
+            clock.sendAt = clock.now + std::chrono::milliseconds(300);
+            clock.send = [&] { Feed(node, foreign); };
+            ASSERT_EQ(Read(handle, length, 400), std::pair(HidWaitResult::TimedOut, Bytes{}));
+            EXPECT_EQ(clock.asked, (std::vector<int>{400, 100}));
         }
-        EXPECT_EQ(bytes, reply.size());
-        Bytes expected = reply;
-        expected.resize(buffer.size(), 0xEE);
-        EXPECT_EQ(buffer, expected);
+        Feed(node, fed.back());
+        EXPECT_EQ(Read(handle, length), std::pair(HidWaitResult::Signalled, reply));
         hid->Close(handle);
     }
-}
-
-// A report of another collection arriving during a wait does not start the
-// wait's time again: after the report, 300 ms into a wait of 400 ms, the
-// wait goes on for the 100 ms left (a wait that began anew would last 700).
-TEST_F(HidrawLayerTest, ForeignReportDuringAWaitKeepsItsDeadline) {
-    const HidHandle handle = Open("hidraw2#1", HidAccess::ReadWrite);
-    ASSERT_EQ(hid->WriteReport(handle, report.data(), 1, 5000), 1u);  // opens the node
-    Sent("hidraw2");
-    clock.sendAt = std::chrono::milliseconds(300);
-    clock.send = [this] { Feed("hidraw2", {0x01, 0x77}); };
-    Bytes buffer(65, 0);
-    std::uint32_t bytes = 0;
-    EXPECT_EQ(Read(handle, buffer, bytes, 65, 400), HidWaitResult::TimedOut);
-    EXPECT_EQ(clock.asked, (std::vector<int>{400, 100}));
-    hid->Close(handle);
 }
 
 // A read on a handle without a node that carries reports never starts: it
@@ -392,17 +357,12 @@ TEST_F(HidrawLayerTest, ReadsFailAtOnceOnAGoneNodeAndNeverStartWithoutOne) {
     const HidHandle node = Open("hidraw2", HidAccess::ReadWrite);
     ASSERT_EQ(hid->WriteReport(node, report.data(), 1, 5000), 1u);
     Feed("hidraw2", {0x01, 0x02});
-    Bytes buffer(65, 0);
-    std::uint32_t bytes = 0;
-    for (HidHandle handle : {Open("hidraw2", HidAccess::QueryOnly), InvalidHidHandle}) {
-        EXPECT_EQ(Read(handle, buffer, bytes), HidWaitResult::TimedOut);
-        EXPECT_EQ(bytes, 0u);
-    }
-    EXPECT_EQ(buffer, Bytes(65, 0));
+    for (HidHandle handle : {Open("hidraw2", HidAccess::QueryOnly), InvalidHidHandle})
+        EXPECT_EQ(Read(handle), std::pair(HidWaitResult::TimedOut, Bytes{}));
 
     const HidHandle cannotOpen = Open("hidraw0", HidAccess::ReadWrite);
     EXPECT_EQ(hid->WriteReport(cannotOpen, report.data(), 65, 5000), 0u);
-    EXPECT_EQ(Read(cannotOpen, buffer, bytes, 65, 1000), HidWaitResult::Signalled);
+    EXPECT_EQ(Read(cannotOpen, 65, 1000), std::pair(HidWaitResult::Signalled, Bytes{}));
 
     int hangUp[2];
     ASSERT_EQ(::pipe(hangUp), 0);
@@ -414,14 +374,11 @@ TEST_F(HidrawLayerTest, ReadsFailAtOnceOnAGoneNodeAndNeverStartWithoutOne) {
         const std::vector<int> fds = FdsOn("hidraw10");
         ASSERT_EQ(fds.size(), 1u);
         ::dup2(replacement, fds[0]);
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            EXPECT_EQ(Read(handle, buffer, bytes, 65, 1000), HidWaitResult::Signalled);
-            EXPECT_EQ(bytes, 0u);
-        }
+        for (int attempt = 0; attempt < 2; ++attempt)
+            EXPECT_EQ(Read(handle, 65, 1000), std::pair(HidWaitResult::Signalled, Bytes{}));
         hid->Close(handle);
         ::close(replacement);
     }
-    EXPECT_EQ(buffer, Bytes(65, 0));
 }
 
 }  // namespace
