@@ -7,7 +7,9 @@
 # cut. Returns only when something went wrong.
 
 PIN_HELD=0123456789ABCDEF
-say() { echo "vm-test: $*"; }
+SERIAL=12345678
+TAG=vm-test
+. /common.sh
 
 # No modules.dep in the image: load until nothing is left, whatever the order.
 pending="virtio virtio_ring virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk
@@ -28,13 +30,7 @@ until [ -b /dev/vda ] && mkdir -p /mnt && mount -t ext4 /dev/vda /mnt 2>/dev/nul
     usleep 100000
 done
 
-ob310_gadget --pin "$PIN_HELD" --serial 12345678 >>/tmp/gadget.log 2>&1 &
-tries=0
-until [ "$(ls /sys/class/hidraw 2>/dev/null | wc -l)" -eq 6 ]; do
-    tries=$((tries + 1))
-    [ $tries -le 200 ] || { say "FAIL the virtual OB310 did not appear"; cat /tmp/gadget.log; exit 1; }
-    usleep 100000
-done
+start_gadget || { cat /tmp/gadget.log; exit 1; }
 
 step=$(sed -n 's/.*ob310\.step=\([a-z]*\).*/\1/p' /proc/cmdline)
 case $step in
