@@ -124,10 +124,12 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
         EXPECT_TRUE(ImageIs(untouched));
     }
     // Each header line: one character too many, one too few, a non-digit first.
-    for (std::size_t line = 0; line < 7; ++line)
-        for (const std::string& text :
-             {Sample[line] + "0", Sample[line].substr(1), "G" + Sample[line].substr(1)})
+    for (std::size_t line = 0; line < 7; ++line) {
+        std::string nonDigit = Sample[line];
+        nonDigit[0] = 'G';
+        for (const std::string& text : {Sample[line] + "0", Sample[line].substr(1), nonDigit})
             EXPECT_EQ(Read(With(line, text)), ContentError) << line << " " << text;
+    }
 }
 
 // At most 16 MiB of input: a valid file padded with empty lines to exactly
