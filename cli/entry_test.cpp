@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "simulator/sim_hid_layer.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/sim_run.h"
 
 namespace ob310 {
 namespace {
@@ -11,17 +10,13 @@ namespace {
 const std::string Pin1 = "5a3c19e7b2d40f86", Pin2 = "0123456789ABCDEF";
 const Pin Pin2Bytes = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 
-std::string Red(const std::string& text, const char* code) {
-    return "\x1b[31m" + text + ". Code=0x" + code + "\x1b[0m\n";
-}
-
-const std::string Help = "<help>";
-const std::string PinError = Red(
+const std::string Help = "\nExample: ob310_cli.exe -f";  // the start of the help text
+const std::string PinError = RedLine(
     "PIN code is not given, incorrect (only hex values) or out of range (16 characters required).",
-    "0040");
-const std::string NoLog = Red("Error: No logfile selected", "0010");
-const std::string LogNotOpened = Red("Error: Can not open logfile", "0010");
-const std::string NoDevice = Red("Error: No OB310 found on system", "0001");
+    64);
+const std::string NoLog = RedLine("Error: No logfile selected", 16);
+const std::string LogNotOpened = RedLine("Error: Can not open logfile", 16);
+const std::string NoDevice = RedLine("Error: No OB310 found on system", 1);
 
 class EntryTest : public testing::Test {
 protected:
@@ -88,19 +83,15 @@ TEST_F(EntryTest, ExitCodeOutputAndFlowOfEachCommandLine) {
         {{"-i", "-c"}, 1, NoDevice},
         {{"-c", "-p", Pin1}, 1, NoDevice},
         {{"-c", "-f", "<t.ob310>", "-p", Pin1}, 1, NoDevice},
-        {{"-i", "-f", "<t.ob310>", "-p", Pin1}, 8, Red("Error: No file to programm", "0008")},
-        {{"-i", "-f", "-p", Pin1}, 8, Red("Error: No ob310 file selected", "0008")},
-        {{"-f", "x", "-p", Pin1}, 8, Red("Error: No ob310 file selected", "0008")},
+        {{"-i", "-f", "<t.ob310>", "-p", Pin1}, 8, RedLine("Error: No file to programm", 8)},
+        {{"-i", "-f", "-p", Pin1}, 8, RedLine("Error: No ob310 file selected", 8)},
+        {{"-f", "x", "-p", Pin1}, 8, RedLine("Error: No ob310 file selected", 8)},
     };
     for (const auto& c : cases) {
-        std::string line;  // names the case in a failure
-        for (const std::string& a : c.arguments)
-            line += a + " ";
-        EXPECT_EQ(Run(c.arguments), c.exitCode) << line;
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        EXPECT_EQ(Run(c.arguments), c.exitCode);
         const std::string output = console.Text();
-        EXPECT_EQ(c.output == Help ? output.substr(0, 26) : output,
-                  c.output == Help ? "\nExample: ob310_cli.exe -f" : c.output)
-            << line;
+        EXPECT_EQ(c.output == Help ? output.substr(0, Help.size()) : output, c.output);
     }
 }
 

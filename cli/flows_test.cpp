@@ -7,6 +7,10 @@
 namespace ob310 {
 namespace {
 
+const std::string Erased = "Success: OB310 successful erased.. Code=0x0000\n";
+const std::string NotErased = RedLine("Error: OB310 can not erased.", 4);
+const std::string Record = "CMD=erase;STATE=success;SN=00B31001;REV=1026;";
+
 // An erase of the first of two devices, the second run's erase answered as
 // scripted. SimRunTest checks every handle closed once, and no misuse.
 struct EraseCase {
@@ -30,40 +34,20 @@ TEST_P(EraseFlow, Outcome) {
         sim.AddFault(0, {SimRequestSelector::ForCommand(*c.faultAt), c.script});
     EXPECT_EQ(Run(arguments), c.exitCode);
     EXPECT_EQ(console.Text(), "Info: Erase Ombrel310\n" + c.output);
-    std::vector<std::string> records = {"CMD=erase;STATE=success;SN=00B31001;REV=1026;"};
+    std::vector<std::string> records = {Record};
     records.insert(records.end(), c.records.begin(), c.records.end());
     EXPECT_EQ(LogRecords(), c.log == LogArgument ? records : std::vector<std::string>{});
     EXPECT_EQ(sim.Model(1).state.eraseCount, 0);
 }
 
-SimRequestScript Script(bool reply, std::optional<std::uint8_t> status) {
-    SimRequestScript script;
-    script.reply = reply;
-    script.refuseWithStatus = status;
-    return script;
-}
-
-const std::string Erased = VerboseLine("Success: OB310 successful erased.");
-const std::string Record = "CMD=erase;STATE=success;SN=00B31001;REV=1026;";
-
 const EraseCase Cases[] = {
     {{}, {}, LogArgument, 0, Erased, {Record}},
-    {CommandCode::Erase,
-     Script(true, SimStatusLocked),
-     LogArgument,
-     0,
-     Erased,
-     {Record}},  // status not looked at
-    {CommandCode::Info, Script(false, {}), LogArgument, 0, Erased, {"CMD=erase;STATE=success;;"}},
-    {CommandCode::Erase,
-     Script(false, {}),
-     LogArgument,
-     4,
-     RedLine("Error: OB310 can not erased.", 4),
-     {}}
+    // The status is not looked at.
+    {CommandCode::Erase, {.refuseWithStatus = SimStatusLocked}, LogArgument, 0, Erased, {Record}},
+    {CommandCode::Info, {.reply = false}, LogArgument, 0, Erased, {"CMD=erase;STATE=success;;"}},
+    {CommandCode::Erase, {.reply = false}, LogArgument, 4, NotErased, {}},
 #ifndef _WIN32
-    ,
-    {{}, {}, "/dev/full", 16, RedLine("Error: Can not write logfile", 16), {}}
+    {{}, {}, "/dev/full", 16, RedLine("Error: Can not write logfile", 16), {}},
 #endif
 };
 

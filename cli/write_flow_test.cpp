@@ -53,39 +53,27 @@ TEST_P(WriteFlow, Outcome) {
     EXPECT_EQ(state.locked, c.exitCode != 4 && c.lockFlag == 1);
 }
 
-void Refuse(SimHidLayer& sim, CommandCode command) {
-    SimRequestScript refused;
-    refused.refuseWithStatus = SimStatusWrongPin;
-    sim.AddFault(0, {SimRequestSelector::ForCommand(command), refused});
-}
+const std::vector<std::uint8_t> All = {Led, Mouse, NewPin, Lock, Debounce},
+                                ToLock = {Led, Mouse, NewPin, Lock};
 
 const WriteCase Cases[] = {
-    {1, {}, 0, "", {Led, Mouse, NewPin, Lock, Debounce}, "1026"},
+    {1, {}, 0, "", All, "1026"},
     {2, {}, 0, "", {Led, Mouse, NewPin, Debounce}, "1026"},  // only 1 locks
+    // Readable for discovery, not from the first report on.
     {1,
-     [](SimHidLayer& sim) {  // readable for discovery, not from the first report on
+     [](SimHidLayer& sim) {
          sim.SetReportObserver(
              [&sim](const SimReceivedReport&) { sim.Interface(0, 0).attributesUnreadable = true; });
      },
-     0,
-     "",
-     {Led, Mouse, NewPin, Lock},
-     "0000"},
+     0, "", ToLock, "0000"},
     {1,
-     [](SimHidLayer& sim) { Refuse(sim, CommandCode::Lock); },
-     4,
-     RedLine("Error: Fail to write LOCK", 4),
-     {Led, Mouse, NewPin, Lock},
-     ""}
+     [](SimHidLayer& sim) {
+         sim.AddFault(0, {SimRequestSelector::ForCommand(CommandCode::Lock),
+                          {.refuseWithStatus = SimStatusWrongPin}});
+     },
+     4, RedLine("Error: Fail to write LOCK", 4), ToLock, ""},
 #ifndef _WIN32
-    ,
-    {1,
-     {},
-     16,
-     RedLine("Error: Can not write logfile", 16),
-     {Led, Mouse, NewPin, Lock, Debounce},
-     "",
-     "/dev/full"}
+    {1, {}, 16, RedLine("Error: Can not write logfile", 16), All, "", "/dev/full"},
 #endif
 };
 

@@ -63,6 +63,7 @@ TEST(ConfigFile, AcceptedFilesReadIntoTheImage) {
     std::string nul;
     for (char c : Sample[0])
         nul += {c, '\0'};
+    const std::string piece = "#" + std::string(510, 'x');  // a whole piece, 511 bytes
     std::string lower = ConfigFileText(Sample);
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](char c) { return static_cast<char>(std::tolower(c)); });
@@ -72,15 +73,11 @@ TEST(ConfigFile, AcceptedFilesReadIntoTheImage) {
         {comments + "; tail without line end", {}},
         {ConfigFileText({Sample.begin(), Sample.end() - 1}) + "# last\n" + Sample[255], {}},
         {std::string(3, '\0') + "\n" + With(0, nul), {}},
-        {ConfigFileText(Sample) + "\x1a"
-                                  "00\n",
-         {}},
+        {ConfigFileText(Sample) + "\03200\n", {}},  // 0x1A ends the input
         {lower, {}},
         {With(8, Sample[8] + "Z"), {}},
-        {With(6, std::string(511, 'x').replace(0, 1, "#") + "01"),
-         [](ConfigImage& i) { i.lockFlag = 1; }},  // two pieces
-        {std::string(511, 'x').replace(0, 1, "#") + "\r\n" + ConfigFileText(Sample),
-         {}},  // CR LF across pieces
+        {With(6, piece + "01"), [](ConfigImage& i) { i.lockFlag = 1; }},  // two pieces
+        {piece + "\r\n" + ConfigFileText(Sample), {}},                    // CR LF across pieces
         {With(7, Sample[7].substr(0, 63)), [](ConfigImage& i) { i.keyTables[0][31] >>= 4; }},
         {With(2, "0x"), [](ConfigImage& i) { i.ledMode = 0; }},
         {With(6, " 1"), [](ConfigImage& i) { i.lockFlag = 1; }},
@@ -109,9 +106,7 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
         {With(NoLine, "", 254) + " # note\n", ""},
         {With(NoLine, "", 255), ""},
         {ConfigFileText(Sample) + "05\n", ""},
-        {With(NoLine, "", 255) + "\x1a"
-                                 "05\n",
-         ""},
+        {With(NoLine, "", 255) + "\03205\n", ""},
         {With(6, "01\r\r"), ""},
         {With(130, nonHex), ""},
         {With(7, Sample[7] + "00"), "error StringToBytes\n"},
@@ -132,9 +127,8 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
     for (std::size_t line = 0; line < 7; ++line) {
         std::string nonDigit = Sample[line];
         nonDigit[0] = 'G';
-        for (const std::string& text : {Sample[line] + "0", Sample[line].substr(1), nonDigit}) {
+        for (const std::string& text : {Sample[line] + "0", Sample[line].substr(1), nonDigit})
             EXPECT_EQ(Read(With(line, text)), ContentError) << line << " " << text;
-        }
     }
 }
 

@@ -12,6 +12,7 @@
 #endif
 
 namespace ob310 {
+namespace {
 TEST(Messages, ErrorLinesAlwaysVerboseLinesOnlyInVerboseModeAndTimeStamps) {
     ConsoleCapture console;
     for (bool verbose : {false, true}) {
@@ -53,7 +54,6 @@ TEST(Messages, LogFileAppendsDueLinesAndReportsLostOnes) {
     EXPECT_FALSE(WriteLogLine(missing, true, "CMD=write;"));
 }
 
-namespace {
 std::size_t spaceLeft = 0;
 
 // A disk with `spaceLeft` bytes free: it takes what fits, as a full disk takes
@@ -63,7 +63,6 @@ std::size_t FullDiskWrite(std::intptr_t file, const char* data, std::size_t size
     spaceLeft -= taken;
     return taken;
 }
-}  // namespace
 
 // A line the disk takes only in part leaves nothing behind that the next
 // station's line could join; a whole line counts.
@@ -88,7 +87,6 @@ TEST(Messages, LineThatDoesNotFitLeavesNoFragment) {
     }
 }
 
-namespace {
 std::chrono::milliseconds virtualTime{0}, lockFreeAt{0};  // when the other station lets go
 LogLockResult lockThen = LogLockResult::Taken;
 std::vector<std::int64_t> attemptsAt;
@@ -101,7 +99,6 @@ std::chrono::steady_clock::time_point VirtualNow() {
     return std::chrono::steady_clock::time_point(virtualTime);
 }
 void VirtualSleep(std::chrono::milliseconds time) { virtualTime += time; }
-}  // namespace
 
 // A lock another station holds is tried again every 10 ms, for at most the
 // lock wait (5000 ms unless set): then the line fails rather than wait on.
@@ -113,8 +110,9 @@ TEST(Messages, LineWaitsForAnotherStationsLockAtMostTheLockWait) {
         {LogLockWaitMs, 1 << 30, LogLockResult::Taken, false, 501},
         {0, 1 << 30, LogLockResult::Taken, false, 1},
         {LogLockWaitMs, 30, LogLockResult::Taken, true, 4},
-        {LogLockWaitMs, 0, LogLockResult::Unsupported, true,
-         1}};  // no locks there: written unlocked
+        // No locks there: written unlocked.
+        {LogLockWaitMs, 0, LogLockResult::Unsupported, true, 1},
+    };
     for (const auto& [wait, freeAt, then, written, attempts] : cases) {
         CLogFile logFile;
         ASSERT_TRUE(logFile.LogfileOpen(dir.File("run.log"), console));
@@ -130,4 +128,5 @@ TEST(Messages, LineWaitsForAnotherStationsLockAtMostTheLockWait) {
         EXPECT_EQ(attemptsAt, expected) << wait << " " << freeAt;
     }
 }
+}  // namespace
 }  // namespace ob310

@@ -32,50 +32,46 @@ std::array<std::uint8_t, N> Counting(std::uint8_t first) {
 using Change = void (*)(Ob310State&);
 void None(Ob310State&) {}
 
+// An erase: all cleared but version and serial, the erase count `count`.
+template <std::uint16_t count>
+void Erased(Ob310State& s) {
+    s = {.versionNumber = s.versionNumber,
+         .serial = s.serial,
+         .eraseCount = count,
+         .programmingRound = true};
+}
+
 struct ModelCase {
     const char* name;
     Change prepare;
     Report request;
-    std::size_t replyLength;
     std::uint8_t status;
     Change change;  // what the request does to the prepared state
 };
 
 const ModelCase ModelCases[] = {
     {"EraseWithHeldPinClearsUnlocksAndCounts", [](Ob310State& s) { s.locked = true; },
-     MakeReport(CommandCode::Erase, OwnerPin), 65, SimStatusAccepted,
-     [](Ob310State& s) {
-         s = {.versionNumber = s.versionNumber,
-              .serial = s.serial,
-              .eraseCount = 42,
-              .programmingRound = true};
-     }},
+     MakeReport(CommandCode::Erase, OwnerPin), SimStatusAccepted, Erased<42>},
     {"EraseCountStaysAtMaximum", [](Ob310State& s) { s.eraseCount = 0xFFFF; },
-     MakeReport(CommandCode::Erase, OwnerPin), 65, SimStatusAccepted,
-     [](Ob310State& s) {
-         s = {.versionNumber = s.versionNumber,
-              .serial = s.serial,
-              .eraseCount = 0xFFFF,
-              .programmingRound = true};
-     }},
+     MakeReport(CommandCode::Erase, OwnerPin), SimStatusAccepted, Erased<0xFFFF>},
     {"KeyTableIndexPastLast", None, MakeReport(CommandCode::KeyTableRecord, OwnerPin, 32, 1, 248),
-     65, SimStatusBadRecordIndex, None},
+     SimStatusBadRecordIndex, None},
     {"CustomDataLocked", [](Ob310State& s) { s.locked = true; },
-     MakeReport(CommandCode::CustomData, OwnerPin, 16, 1), 65, SimStatusLocked, None},
+     MakeReport(CommandCode::CustomData, OwnerPin, 16, 1), SimStatusLocked, None},
     {"WrongPinBeforeLock", [](Ob310State& s) { s.locked = true; },
-     MakeReport(CommandCode::CustomData, OtherPin, 16, 1), 65, SimStatusWrongPin, None},
-    {"LedFieldsFromTheirOffsets", None, MakeReport(CommandCode::Led, OwnerPin, 52, 1), 65,
+     MakeReport(CommandCode::CustomData, OtherPin, 16, 1), SimStatusWrongPin, None},
+    {"LedFieldsFromTheirOffsets", None, MakeReport(CommandCode::Led, OwnerPin, 52, 1),
      SimStatusAccepted,
      [](Ob310State& s) {
          s.ledMode = 1;                   // offset 13
          s.ledParams = Counting<8>(3);    // offsets 15 to 22
          s.ledData = Counting<15>(0x0B);  // offsets 23 to 37
      }},
-    {"MouseDataStored", None, MakeReport(CommandCode::Mouse, OwnerPin, 32, 0x60), 65,
-     SimStatusAccepted, [](Ob310State& s) { s.mouseData = Counting<32>(0x60); }},
+    {"MouseDataStored", None, MakeReport(CommandCode::Mouse, OwnerPin, 32, 0x60), SimStatusAccepted,
+     [](Ob310State& s) { s.mouseData = Counting<32>(0x60); }},
     {"DebounceUnknownBelow1026", [](Ob310State& s) { s.versionNumber = 0x1025; },
-     MakeReport(CommandCode::Debounce, OwnerPin, 1, 0x21), 65, SimStatusUnknownCommand, None},
-    {"UnknownCommand", None, MakeReport(static_cast<CommandCode>(0x07), OwnerPin, 16, 1), 65,
+     MakeReport(CommandCode::Debounce, OwnerPin, 1, 0x21), SimStatusUnknownCommand, None},
+    {"UnknownCommand", None, MakeReport(static_cast<CommandCode>(0x07), OwnerPin, 16, 1),
      SimStatusUnknownCommand, None},
 };
 
@@ -98,7 +94,7 @@ TEST(ModelTest, AnswersAndChangesState) {
 
         Report reply;
         reply.fill(0xEE);
-        EXPECT_EQ(model.HandleReport(c.request.data(), c.request.size(), reply), c.replyLength);
+        EXPECT_EQ(model.HandleReport(c.request.data(), c.request.size(), reply), 65u);
         EXPECT_EQ(reply, (Report{0x00, c.request[1], c.status}));
         EXPECT_EQ(model.state, expected);
     }

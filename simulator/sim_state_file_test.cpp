@@ -26,21 +26,16 @@ SimDeviceFile Parsed(const std::string& text) {
 // the same text; a byte-order mark, blanks and CR LF do not matter.
 TEST(SimDeviceFileTest, ReadsEveryKeyAndFormatsBack) {
     const std::string lines =
-        "version = 1025\nserial = 000012ab\npin = 0011223344556677\nerase_count = 65535\nlocked = "
-        "yes\n"
-        "custom_data = 000102030405060708090a0b0c0d0e0f\nled_mode = 7f\nled_params = "
-        "0102030405060708\n"
-        "led_data = 0a0b0c0d0e0f101112131415161718\nmouse_data = " +
-        std::string(62, '0') +
-        "ee\n"
-        "debounce = 05\nkeytable 247 = " +
-        std::string(64, 'f') +
-        "\nfault = request 5 no-reply\n"
-        "fault = keytable 10 write-fails\nfault = request 1 reply-at-wait 16\nfault = keytable 247 "
-        "refuse ff\n"
-        "fault = request 1000000 short 64\nfault = keytable 0 short 1\nfault = request 3 no-reply "
-        "runs 1,4\n"
-        "fault = keytable 0 refuse 01 every 2\nfault = request 2 reply-twice\n";
+        "version = 1025\nserial = 000012ab\npin = 0011223344556677\nerase_count = 65535\n"
+        "locked = yes\ncustom_data = 000102030405060708090a0b0c0d0e0f\nled_mode = 7f\n"
+        "led_params = 0102030405060708\nled_data = 0a0b0c0d0e0f101112131415161718\n"
+        "mouse_data = " +
+        std::string(62, '0') + "ee\ndebounce = 05\nkeytable 247 = " + std::string(64, 'f') +
+        "\nfault = request 5 no-reply\nfault = keytable 10 write-fails\n"
+        "fault = request 1 reply-at-wait 16\nfault = keytable 247 refuse ff\n"
+        "fault = request 1000000 short 64\nfault = keytable 0 short 1\n"
+        "fault = request 3 no-reply runs 1,4\nfault = keytable 0 refuse 01 every 2\n"
+        "fault = request 2 reply-twice\n";
     const SimDeviceFile device =
         Parsed("\xEF\xBB\xBF# comment\r\n  devices\t=  2 \r\nruns = 7\n" + lines);
     EXPECT_EQ(device.deviceCount, 2);
@@ -54,53 +49,46 @@ TEST(SimDeviceFileTest, ReadsEveryKeyAndFormatsBack) {
 }
 
 TEST(SimDeviceFileTest, BrokenLineNamesTheLineAndTheProblem) {
+    const char* const runs = "runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\"";
     const struct {
         const char* text;
         const char* error;
     } cases[] = {
-        {"# fine\ncolour = red\n", "line 2: unknown key \"colour\""},
-        {"devices 1\n", "line 1: expected key = value"},
-        {"devices = 4\n", "line 1: devices must be 0 to 3"},
-        {"version = 10260\n", "line 1: version needs 1 to 4 hexadecimal digits"},
-        {"serial = 0x1234\n", "line 1: serial needs 1 to 8 hexadecimal digits"},
-        {"pin = 5A3C19E7B2D40F8G\n", "line 1: pin needs 16 hexadecimal digits"},
-        {"erase_count = 65536\n", "line 1: erase_count must be 0 to 65535"},
-        {"locked = true\n", "line 1: locked must be yes or no"},
-        {"led_data = "
-         "00000000000000000000000000000000\n",
-         "line 1: led_data needs 30 hexadecimal digits"},
-        {"keytable 248 = 00\n", "line 1: keytable index must be 0 to 247"},
-        {"keytable 3 = 00\n", "line 1: keytable needs 64 hexadecimal digits"},
-        {"fault = request 0 no-reply\n", "line 1: fault request number must be 1 to 1000000"},
-        {"fault = keytable 248 no-reply\n", "line 1: fault keytable index must be 0 to 247"},
-        {"fault = erase 1 no-reply\n",
-         "line 1: unknown fault target \"erase\" (request or keytable)"},
+        {"colour = red\n", "unknown key \"colour\""},
+        {"devices 1\n", "expected key = value"},
+        {"devices = 4\n", "devices must be 0 to 3"},
+        {"version = 10260\n", "version needs 1 to 4 hexadecimal digits"},
+        {"serial = 0x1234\n", "serial needs 1 to 8 hexadecimal digits"},
+        {"pin = 5A3C19E7B2D40F8G\n", "pin needs 16 hexadecimal digits"},
+        {"erase_count = 65536\n", "erase_count must be 0 to 65535"},
+        {"locked = true\n", "locked must be yes or no"},
+        {"led_data = 00000000000000000000000000000000\n", "led_data needs 30 hexadecimal digits"},
+        {"keytable 248 = 00\n", "keytable index must be 0 to 247"},
+        {"keytable 3 = 00\n", "keytable needs 64 hexadecimal digits"},
+        {"fault = request 0 no-reply\n", "fault request number must be 1 to 1000000"},
+        {"fault = keytable 248 no-reply\n", "fault keytable index must be 0 to 247"},
+        {"fault = erase 1 no-reply\n", "unknown fault target \"erase\" (request or keytable)"},
         {"fault = request 1 explode\n",
-         "line 1: unknown fault kind \"explode\" (no-reply, reply-at-wait, write-fails, "
-         "write-hangs, refuse, short, "
-         "reply-twice)"},
-        {"fault = request 1\n",
-         "line 1: fault needs a target and a kind, e.g. \"request 5 no-reply\""},
-        {"fault = request 1 refuse 00\n", "line 1: refuse needs a status byte of 01 to FF"},
-        {"fault = request 1 short 0\n", "line 1: short needs a reply length of 1 to 64"},
-        {"fault = request 1 short 65\n", "line 1: short needs a reply length of 1 to 64"},
+         "unknown fault kind \"explode\" (no-reply, reply-at-wait, write-fails, write-hangs, "
+         "refuse, short, reply-twice)"},
+        {"fault = request 1\n", "fault needs a target and a kind, e.g. \"request 5 no-reply\""},
+        {"fault = request 1 refuse 00\n", "refuse needs a status byte of 01 to FF"},
+        {"fault = request 1 short 0\n", "short needs a reply length of 1 to 64"},
+        {"fault = request 1 short 65\n", "short needs a reply length of 1 to 64"},
         {"fault = request 1 reply-at-wait 0\n",
-         "line 1: reply-at-wait needs a wait number of 1 to 1000000"},
-        {"fault = request 1 no-reply now\n", "line 1: unexpected text after the fault"},
-        {"fault = request 1 no-reply runs 1,0\n",
-         "line 1: runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\""},
-        {"fault = request 1 no-reply runs 1,\n",
-         "line 1: runs needs run numbers of 1 to 999999999, e.g. \"runs 1,3\""},
-        {"fault = request 1 no-reply every 0\n",
-         "line 1: every needs a number of runs of 1 to 999999999"},
-        {"runs = -1\n", "line 1: runs must be 0 to 999999999"},
-        {"fault = request 1 reply-twice 2\n", "line 1: unexpected text after the fault"},
+         "reply-at-wait needs a wait number of 1 to 1000000"},
+        {"fault = request 1 no-reply now\n", "unexpected text after the fault"},
+        {"fault = request 1 no-reply runs 1,0\n", runs},
+        {"fault = request 1 no-reply runs 1,\n", runs},
+        {"fault = request 1 no-reply every 0\n", "every needs a number of runs of 1 to 999999999"},
+        {"runs = -1\n", "runs must be 0 to 999999999"},
+        {"fault = request 1 reply-twice 2\n", "unexpected text after the fault"},
     };
     for (const auto& c : cases) {
         SimDeviceFile device;
         std::string error;
-        EXPECT_FALSE(ParseSimDeviceFile(c.text, device, error)) << c.text;
-        EXPECT_EQ(error, c.error);
+        EXPECT_FALSE(ParseSimDeviceFile("# fine\n" + std::string(c.text), device, error)) << c.text;
+        EXPECT_EQ(error, "line 2: " + std::string(c.error));
     }
 }
 
@@ -117,20 +105,20 @@ TEST(SimDeviceFileTest, ChangesInWords) {
 
 TEST(SimDeviceFileOnDiskTest, RefusesWhatIsNotASmallRegularFile) {
     TempDir dir;
-    const std::string path = dir.File("device");
-    SimDeviceFile device;
-    std::string error;
-    std::filesystem::create_directory(path);
-    EXPECT_EQ(LoadSimDeviceFile(path, device, error), SimLoadOutcome::Broken);
-    EXPECT_EQ(error, path + " is not a regular file");
+    std::vector<std::string> paths = {dir.File("folder")};
+    std::filesystem::create_directory(paths[0]);
 #ifndef _WIN32
     std::filesystem::create_symlink("/dev/zero", dir.File("zero"));
-    EXPECT_EQ(LoadSimDeviceFile(dir.File("zero"), device, error), SimLoadOutcome::Broken);
-    EXPECT_EQ(error, dir.File("zero") + " is not a regular file");
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-    EXPECT_EQ(LoadSimDeviceFile(dir.File("fifo"), device, error), SimLoadOutcome::Broken);
+    paths.insert(paths.end(), {dir.File("zero"), dir.File("fifo")});
 #endif
-    EXPECT_EQ(device, SimDeviceFile{});
+    for (const std::string& path : paths) {
+        SimDeviceFile device;
+        std::string error;
+        EXPECT_EQ(LoadSimDeviceFile(path, device, error), SimLoadOutcome::Broken);
+        EXPECT_EQ(error, path + " is not a regular file");
+        EXPECT_EQ(device, SimDeviceFile{});
+    }
 }
 
 }  // namespace

@@ -9,48 +9,25 @@
 namespace ob310 {
 namespace {
 
+// `added` OB310s attached, the last without its sixth interface when `lastShort`,
+// then `setup`.
 struct CountCase {
     const char* name;
+    int added;
+    bool lastShort;
     void (*setup)(SimHidLayer&);
     int devices;
     int records;      // records filled
     int openHandles;  // handles left open by discovery
 } const CountCases[] = {
-    {"NoInterface", [](SimHidLayer&) {}, 0, 0, 0},
-    {"ListUnavailable",
-     [](SimHidLayer& s) {
-         s.AddDevice();
-         s.SetEnumerationFails(true);
-     },
-     0, 0, 0},
-    {"FiveMatching",
-     [](SimHidLayer& s) {
-         s.AddDevice();
-         s.Interface(0, 5).unopenable = true;
-     },
-     0, 5, 10},
-    {"SixMatching", [](SimHidLayer& s) { s.AddDevice(); }, 1, 6, 12},
-    {"ElevenMatching",
-     [](SimHidLayer& s) {
-         s.AddDevice();
-         s.AddDevice();
-         s.Interface(1, 5).unopenable = true;
-     },
-     1, 11, 22},
-    {"TwelveMatching",
-     [](SimHidLayer& s) {
-         s.AddDevice();
-         s.AddDevice();
-     },
-     2, 12, 24},
-    {"EighteenMatchingFillSixteenAndCountThree",
-     [](SimHidLayer& s) {
-         s.AddDevice();
-         s.AddDevice();
-         s.AddDevice();
-     },
-     3, 16, 32},
-    {"ForeignInterfacesBeforeAndAmong",
+    {"NoInterface", 0, false, nullptr, 0, 0, 0},
+    {"ListUnavailable", 1, false, [](SimHidLayer& s) { s.SetEnumerationFails(true); }, 0, 0, 0},
+    {"FiveMatching", 1, true, nullptr, 0, 5, 10},
+    {"SixMatching", 1, false, nullptr, 1, 6, 12},
+    {"ElevenMatching", 2, true, nullptr, 1, 11, 22},
+    {"TwelveMatching", 2, false, nullptr, 2, 12, 24},
+    {"EighteenMatchingFillSixteenAndCountThree", 3, false, nullptr, 3, 16, 32},
+    {"ForeignInterfacesBeforeAndAmong", 0, false,
      [](SimHidLayer& s) {
          s.AddForeignInterface({.productString = u"ConfigInterface"});
          SimDeviceOptions ob310;
@@ -62,10 +39,9 @@ struct CountCase {
      },
      1, 6, 12},
     // Interface 4 gets neither writeHandle nor readHandle, 5 no readHandle.
-    {"RecordHandlesThatFailStillCount",
+    {"RecordHandlesThatFailStillCount", 1, false,
      [](SimHidLayer& s) {
-         s.AddDevice(), s.Interface(0, 4).failingOpens = {2, 3},
-                                       s.Interface(0, 5).failingOpens = {3};
+         s.Interface(0, 4).failingOpens = {2, 3}, s.Interface(0, 5).failingOpens = {3};
      },
      1, 6, 9},
 };
@@ -74,7 +50,12 @@ TEST(DiscoveryTest, CountsWholeDevicesAndKeepsOnlyRecordHandlesOpen) {
     for (const CountCase& c : CountCases) {
         SCOPED_TRACE(c.name);
         SimHidLayer sim;
-        c.setup(sim);
+        for (int i = 0; i < c.added; ++i)
+            sim.AddDevice();
+        if (c.lastShort)
+            sim.Interface(sim.DeviceCount() - 1, 5).unopenable = true;
+        if (c.setup)
+            c.setup(sim);
         DeviceInterfaceTable table;
         table.hid = &sim;
         for (DeviceInterface& record : table.records)
@@ -111,9 +92,10 @@ TEST(DiscoveryTest, CountsWholeDevicesAndKeepsOnlyRecordHandlesOpen) {
     }
 }
 
+const std::u16string c = u"ConfigInterface";
+
 // Capabilities and product string come through writeHandle.
 TEST(DiscoveryTest, FillsCapsAndProductString) {
-    const std::u16string c = u"ConfigInterface";
     const struct {
         void (*configure)(SimInterfaceOptions&);
         std::u16string productString;
@@ -131,27 +113,22 @@ TEST(DiscoveryTest, FillsCapsAndProductString) {
         {[](SimInterfaceOptions& o) { o.failingOpens = {2}; }, u"", 0},  // no writeHandle
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(&row - rows);
         SimHidLayer sim;
         sim.AddDevice();
         row.configure(sim.Interface(0, 4));
         DeviceInterfaceTable table;
         table.hid = &sim;
         ASSERT_EQ(DiscoverDevices(table), 1);
-        EXPECT_EQ(table.records[4].productString, row.productString) << &row - rows;
-        EXPECT_EQ(table.records[4].caps.outputReportByteLength, row.outputReportLength)
-            << &row - rows;
-        EXPECT_EQ(table.records[4].caps.inputReportByteLength, row.outputReportLength ? 65 : 0)
-            << &row - rows;
+        EXPECT_EQ(table.records[4].productString, row.productString);
+        EXPECT_EQ(table.records[4].caps.outputReportByteLength, row.outputReportLength);
+        EXPECT_EQ(table.records[4].caps.inputReportByteLength, row.outputReportLength ? 65 : 0);
     }
 }
 
 // The exchange suite routes by it; these are the names it must not take.
 TEST(LookupTest, FindsExactNameAmongFirstSixOrGivesZero) {
-    const std::u16string c = u"ConfigInterface";
-    const struct {
-        std::vector<std::u16string> names;  // records 0 to n-1
-        int expected;
-    } cases[] = {
+    const std::pair<std::vector<std::u16string>, int> cases[] = {
         {{u"", u"", u"", u"", u"", c}, 5},
         {{u"K", u"P", c, u"M", c}, 2},
         {{u"K", u"configinterface", u"CONFIGINTERFACE", u"ConfigInterface ", u" ConfigInterface",
@@ -159,11 +136,12 @@ TEST(LookupTest, FindsExactNameAmongFirstSixOrGivesZero) {
          0},
         {{u"K", c + std::u16string(1, u'\0')}, 0},
     };
-    for (const auto& row : cases) {
+    for (const auto& [names, expected] : cases) {
         DeviceInterfaceTable table;
-        for (std::size_t i = 0; i < row.names.size(); ++i)
-            table.records[i].productString = row.names[i];
-        EXPECT_EQ(FindInterfaceByProduct(table, ConfigInterfaceName), row.expected) << &row - cases;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            table.records[i].productString = names[i];
+        EXPECT_EQ(FindInterfaceByProduct(table, ConfigInterfaceName), expected)
+            << names.size() << " names, " << expected;
     }
 }
 

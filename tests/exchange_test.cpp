@@ -33,9 +33,8 @@ std::string Trace(const SimHidLayer& sim) {
     return trace;
 }
 
-std::string Times(int count, const std::string& text) {
-    return count > 0 ? text + Times(count - 1, text) : "";
-}
+// `count` reads whose wait times out, each cancelled and retired.
+std::string TimedOut(int count) { return count > 0 ? "s-cR" + TimedOut(count - 1) : ""; }
 
 // One OB310 (by default) discovered, the record cleared.
 struct Fixture {
@@ -58,8 +57,6 @@ struct Fixture {
     Report reply{};
 };
 
-const std::string Timeout = "s-cR";
-
 struct TimingCase {
     const char* name;
     SimRequestScript script;
@@ -68,22 +65,22 @@ struct TimingCase {
     std::uint64_t virtualMs;
 } const TimingCases[] = {
     {"ReplyInFirstWait", {}, 65, "NFWs+rX", 0},
-    {"ReplyInSixteenthWait", {.replyAtWait = 16}, 65, "NFW" + Times(15, Timeout) + "s+rX", 75000},
-    {"NoReply", {.reply = false}, 0, "NFW" + Times(16, Timeout) + "X", 80000},
+    {"ReplyInSixteenthWait", {.replyAtWait = 16}, 65, "NFW" + TimedOut(15) + "s+rX", 75000},
+    {"NoReply", {.reply = false}, 0, "NFW" + TimedOut(16) + "X", 80000},
     {"ShortReply", {.replyLength = 3}, 3, "NFWs+rX", 0},
     // The read completes as its wait times out: retiring it finds the reply.
     {"ReplyRacesFirstTimeout", {.replyRacesTimeout = true}, 65, "NFWs-cRX", 5000},
     {"ReplyRacesLastTimeout",
      {.replyAtWait = 16, .replyRacesTimeout = true},
      65,
-     "NFW" + Times(16, Timeout) + "X",
+     "NFW" + TimedOut(16) + "X",
      80000},
     {"FailedWaitOverCompletedRead", {.failedWait = 1}, 65, "NFWs!cRX", 0},
     {"FailedWaitThenReply", {.replyAtWait = 2, .failedWait = 1}, 65, "NFWs!cRs+rX", 0},
     {"FailedWaitAndNoReply",
      {.reply = false, .failedWait = 3},
      0,
-     "NFW" + Times(2, Timeout) + "s!cR" + Times(13, Timeout) + "X",
+     "NFW" + TimedOut(2) + "s!cR" + TimedOut(13) + "X",
      75000},
     {"WriteFails", {.write = SimWrite::Fails}, 0, "NFWX", 0},
     {"ShortWriteStillReadsTheReply", {.write = SimWrite::Short}, 65, "NFWs+rX", 0},

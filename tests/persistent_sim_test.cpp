@@ -1,6 +1,3 @@
-// The persistent simulator in-process, with the tool over it: the wait for a
-// device that another run holds, on a virtual clock, and the record line of
-// each report on disk before the tool can read the answer.
 #include "simulator/sim_persistent.h"
 
 #include <gtest/gtest.h>
@@ -15,63 +12,51 @@
 namespace ob310 {
 namespace {
 
-// The tool over a layer that, after each report the device took, counts the
-// reports whose whole line the record on disk does not end with yet.
-class RecordWatch : public HidLayer {
-public:
-    RecordWatch(HidLayer& device, std::string recordPath)
-        : device_(device), recordPath_(std::move(recordPath)) {}
-
-    std::vector<std::string> EnumerateInterfaces() override {
-        return device_.EnumerateInterfaces();
-    }
-    HidHandle Open(const std::string& path, HidAccess access, HidIoMode mode) override {
-        return device_.Open(path, access, mode);
-    }
-    void Close(HidHandle handle) override { device_.Close(handle); }
-    bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
-        return device_.ReadAttributes(handle, attributes);
-    }
-    bool ReadCaps(HidHandle handle, HidCaps& caps) override {
-        return device_.ReadCaps(handle, caps);
-    }
-    bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) override {
-        return device_.ReadProductString(handle, buffer, bufferBytes);
-    }
-    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
-                              std::uint32_t timeoutMs) override {
-        const std::uint32_t written = device_.WriteReport(handle, data, length, timeoutMs);
-        const std::string record = ReadFileBytes(recordPath_);
-        const std::size_t line = record.rfind("  request " + std::to_string(++reports) + ": ");
-        if (written == 0 || line == std::string::npos ||
-            record.find('\n', line) != record.size() - 1)
-            ++unrecorded;
-        return written;
-    }
-    void FlushInput(HidHandle readHandle) override { device_.FlushInput(readHandle); }
-    std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {
-        return device_.CreateReader(readHandle);
-    }
-
-    int reports = 0;
-    int unrecorded = 0;
-
-private:
-    HidLayer& device_;
-    std::string recordPath_;
-};
-
 // The watched run's record and what its watch counted.
 std::string watchedRecord;
 int reportsTaken = 0;
 int reportsUnrecorded = 0;
 
+// The tool over a layer that, after each report the device took, counts the
+// reports whose whole line the record on disk does not end with yet.
+class RecordWatch : public HidLayer {
+public:
+    explicit RecordWatch(HidLayer& device) : hid_(device) {}
+
+    std::vector<std::string> EnumerateInterfaces() override { return hid_.EnumerateInterfaces(); }
+    HidHandle Open(const std::string& path, HidAccess access, HidIoMode mode) override {
+        return hid_.Open(path, access, mode);
+    }
+    void Close(HidHandle handle) override { hid_.Close(handle); }
+    bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override {
+        return hid_.ReadAttributes(handle, attributes);
+    }
+    bool ReadCaps(HidHandle handle, HidCaps& caps) override { return hid_.ReadCaps(handle, caps); }
+    bool ReadProductString(HidHandle handle, char16_t* buffer, std::uint32_t bufferBytes) override {
+        return hid_.ReadProductString(handle, buffer, bufferBytes);
+    }
+    std::uint32_t WriteReport(HidHandle handle, const std::uint8_t* data, std::uint32_t length,
+                              std::uint32_t timeoutMs) override {
+        const std::uint32_t written = hid_.WriteReport(handle, data, length, timeoutMs);
+        const std::string record = ReadFileBytes(watchedRecord);
+        const std::size_t line = record.rfind("  request " + std::to_string(++reportsTaken) + ": ");
+        if (written == 0 || line == std::string::npos ||
+            record.find('\n', line) != record.size() - 1)
+            ++reportsUnrecorded;
+        return written;
+    }
+    void FlushInput(HidHandle readHandle) override { hid_.FlushInput(readHandle); }
+    std::unique_ptr<HidReader> CreateReader(HidHandle handle) override {
+        return hid_.CreateReader(handle);
+    }
+
+private:
+    HidLayer& hid_;
+};
+
 int WatchedTool(int argc, const char* const* argv, HidLayer& device, OutputSink& console) {
-    RecordWatch layer(device, watchedRecord);
-    const int code = Ob310Main(argc, argv, layer, console);
-    reportsTaken = layer.reports;
-    reportsUnrecorded = layer.unrecorded;
-    return code;
+    RecordWatch layer(device);
+    return Ob310Main(argc, argv, layer, console);
 }
 
 TEST(PersistentSimTest, EachReportIsRecordedBeforeItsAnswer) {

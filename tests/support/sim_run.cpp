@@ -12,25 +12,19 @@ std::string RedLine(const std::string& text, std::uint16_t code) {
     return "\x1b[31m" + text + suffix + "\x1b[0m\n";
 }
 
-std::string VerboseLine(const std::string& text) { return text + ". Code=0x0000\n"; }
-
 void SimRunTest::TearDown() {
     EXPECT_EQ(sim.OpenHandleCount(), 0u) << "handles left open";
     EXPECT_EQ(sim.ClosesSucceeded(), sim.OpensSucceeded());
-    for (const std::string& error : sim.Errors()) {
-        ADD_FAILURE() << "HID misuse: " << error;
-    }
+    EXPECT_EQ(sim.Errors(), std::vector<std::string>{}) << "HID misuse";
 }
 
 int SimRunTest::Run(const std::vector<std::string>& arguments) {
     std::vector<std::string> words{"ob310_cli"};
-    for (const std::string& argument : arguments) {
+    for (const std::string& argument : arguments)
         words.push_back(argument == LogArgument ? LogPath() : argument);
-    }
     std::vector<const char*> argv;
-    for (const std::string& word : words) {
+    for (const std::string& word : words)
         argv.push_back(word.c_str());
-    }
     console.Clear();
     return Ob310Main(static_cast<int>(argv.size()), argv.data(), sim, console);
 }

@@ -16,9 +16,8 @@ namespace ob310 {
 // In a run's arguments, replaced by the log file of the test's folder.
 inline const std::string LogArgument = "<log>";
 
-// The console line of PrintError and of PrintVerbose.
+// The console line of PrintError.
 std::string RedLine(const std::string& text, std::uint16_t code);
-std::string VerboseLine(const std::string& text);
 
 class SimRunTest : public ::testing::Test {
 protected:
