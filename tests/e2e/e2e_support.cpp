@@ -22,8 +22,6 @@ std::string RedLine(const std::string& text, unsigned code) {
     return "\x1b[31m" + text + suffix + "\x1b[0m" + Eol;
 }
 
-std::string VerboseLine(const std::string& text) { return text + ". Code=0x0000" + Eol; }
-
 std::string HelpText() {
     return Lines({
         "",

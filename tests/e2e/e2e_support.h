@@ -31,9 +31,8 @@ inline constexpr const char* FactoryPinText = "5A3C19E7B2D40F86";
 
 // Each text followed by the platform's line end.
 std::string Lines(const std::vector<std::string>& lines);
-// The red error line of PrintError, and the informational line of PrintVerbose.
+// The red error line of PrintError.
 std::string RedLine(const std::string& text, unsigned code);
-std::string VerboseLine(const std::string& text);
 // The 24 lines of the help text.
 std::string HelpText();
 // The log's records after their "dd.mm.yyyy HH:MM:SS: " time stamps.
