@@ -36,6 +36,17 @@ bool Allowed(const struct stat& info, FileUse use) {
            (use == FileUse::Log && (S_ISFIFO(info.st_mode) || IsNullDevice(info)));
 }
 
+// Sets the open file description lock of the one byte at `offset` to `type`
+// (F_WRLCK, F_UNLCK) without waiting.
+int SetByteLock(FileHandle file, long long offset, short type) {
+    struct flock byte {};
+    byte.l_type = type;
+    byte.l_whence = SEEK_SET;
+    byte.l_start = static_cast<off_t>(offset);
+    byte.l_len = 1;
+    return fcntl(Descriptor(file), F_OFD_SETLK, &byte);
+}
+
 }  // namespace
 
 OpenedFile RealDiskInterface::Open(const std::string& path, FileUse use) {
@@ -87,10 +98,10 @@ OpenedFile RealDiskInterface::Open(const std::string& path, FileUse use) {
 bool RealDiskInterface::Close(FileHandle file) { return close(Descriptor(file)) == 0; }
 
 bool RealDiskInterface::IsSameFile(FileHandle file, const std::string& path) {
-    struct stat open {
-    }, named{};
-    return fstat(Descriptor(file), &open) == 0 && stat(path.c_str(), &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    struct stat opened {};
+    struct stat named {};
+    return fstat(Descriptor(file), &opened) == 0 && stat(path.c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 long long RealDiskInterface::Size(FileHandle file) {
@@ -144,12 +155,7 @@ bool RealDiskInterface::FlushFolderOf(const std::string& path) {
 // stations of the Windows build under Wine and of this build exclude one
 // another.
 LockResult RealDiskInterface::TryLock(FileHandle file, long long offset) {
-    struct flock byte {};
-    byte.l_type = F_WRLCK;
-    byte.l_whence = SEEK_SET;
-    byte.l_start = static_cast<off_t>(offset);
-    byte.l_len = 1;
-    if (fcntl(Descriptor(file), F_OFD_SETLK, &byte) == 0) {
+    if (SetByteLock(file, offset, F_WRLCK) == 0) {
         return LockResult::Taken;
     }
     return errno == EAGAIN || errno == EACCES || errno == EINTR ? LockResult::Busy
@@ -157,12 +163,7 @@ LockResult RealDiskInterface::TryLock(FileHandle file, long long offset) {
 }
 
 void RealDiskInterface::Unlock(FileHandle file, long long offset) {
-    struct flock byte {};
-    byte.l_type = F_UNLCK;
-    byte.l_whence = SEEK_SET;
-    byte.l_start = static_cast<off_t>(offset);
-    byte.l_len = 1;
-    fcntl(Descriptor(file), F_OFD_SETLK, &byte);
+    SetByteLock(file, offset, F_UNLCK);
 }
 
 std::FILE* OpenReadStream(const std::string& path) {

@@ -104,7 +104,8 @@ public:
 // provably the line's own (read back, under the lock), else ended with CR LF;
 // another writer's bytes are never cut.
 TEST(LogFile, LineStartsOnItsOwnLineAndLeavesNoFragment) {
-    const std::string line = "CMD=write;STATE=success;FILE=t.ob310;", part = line.substr(0, 10);
+    const std::string line = "CMD=write;STATE=success;SN=00B31001;REV=1026;FILE=t.ob310;DEVICE=x;";
+    const std::string part = line.substr(0, 10);
     const std::string other = "12.01.2027 08:00:00: CMD=erase;STATE=success;;\r\n";
     const struct {
         std::optional<std::string> earlier;  // none: the run makes the file
