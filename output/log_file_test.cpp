@@ -66,14 +66,14 @@ TEST(LogFile, OnlyFilesPipesAndTheNullDeviceAreLogs) {
 
 // The real disk with what other stations do to it, on a virtual clock: the
 // next line's write takes only `take` bytes, with another writer's bytes
-// appended just before or after it; the lock is another station's until
-// `lockFreeAt`, then `lockThen`.
+// appended to `path` just before or after it; the lock is another station's
+// until `lockFreeAt`, then `lockThen`.
 class StationDisk : public RealDiskInterface {
 public:
     std::size_t Write(FileHandle file, const char* data, std::size_t size) override {
-        RealDiskInterface::Write(file, before.data(), before.size());
+        std::ofstream(path, std::ios::binary | std::ios::app) << before;
         const std::size_t taken = RealDiskInterface::Write(file, data, std::min(size, take));
-        RealDiskInterface::Write(file, after.data(), after.size());
+        std::ofstream(path, std::ios::binary | std::ios::app) << after;
         take = SIZE_MAX, before.clear(), after.clear();
         return taken;
     }
@@ -92,7 +92,7 @@ public:
     void Sleep(std::chrono::milliseconds t) override { time += t; }
 
     std::size_t take = SIZE_MAX;
-    std::string before, after;
+    std::string path, before, after;
     int folderFlushes = 0;
     std::chrono::milliseconds time{0}, lockFreeAt{0};
     LockResult lockThen = LockResult::Taken;
@@ -132,6 +132,7 @@ TEST(LogFile, LineStartsOnItsOwnLineAndLeavesNoFragment) {
             WriteFileBytes(dir.File("run.log"), *c.earlier);
         StationDisk disk;
         disk.take = c.take, disk.before = c.before, disk.after = c.after, disk.lockThen = c.lock;
+        disk.path = dir.File("run.log");
         {
             CLogFile logFile;
             logFile.disk = &disk;
