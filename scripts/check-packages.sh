@@ -226,15 +226,20 @@ station_sh() {
 # receive one %, and doubled again for the wrapper's own line; it reads a
 # batch file in the OEM code page (437) and writes to a pipe in the ANSI one
 # (1252).
-station_bat() {
-    local cli=$4 script=${5:-$zip_root/examples/program-station.bat} line arg
-    [ "$cli" = sim ] && cli=$(winepath -w "$zip_root/ob310_cli_sim.exe" 2>/dev/null)
+bat_wrapper() {
+    local line arg
     # (The program's own name, first on the line, loses a lone ^ as well.)
-    line="\"\"$(winepath -w "$script" 2>/dev/null | sed 's/\^/^^/g')\""
-    for arg in "$1" "$2" "$3"; do line+=" \"${arg//%/%%%%}\""; done
+    line="\"\"$(winepath -w "$1" 2>/dev/null | sed 's/\^/^^/g')\""
+    for arg in "${@:2}"; do line+=" \"${arg//%/%%%%}\""; done
     line=$(sed -E 's/[&|<>()]/^&/g' <<<"$line\"")
     printf '%s\r\n' "@cmd /c $line" '@echo exit=%ERRORLEVEL%' |
         iconv -f UTF-8 -t CP437 >"$check/run/wrap.bat"
+}
+
+station_bat() {
+    local cli=$4 script=${5:-$zip_root/examples/program-station.bat}
+    [ "$cli" = sim ] && cli=$(winepath -w "$zip_root/ob310_cli_sim.exe" 2>/dev/null)
+    bat_wrapper "$script" "$1" "$2" "$3"
     run env -C "$check/run" ${cli:+OB310_CLI="$cli"} wine cmd /c wrap.bat
     out=$(iconv -c -f CP1252 -t UTF-8 <<<"${out//$'\r'/}")
     status=$(sed -n 's/^exit=//p' <<<"$out")
@@ -251,6 +256,191 @@ check_bat_folder() {
     station_bat example.ob310 "$pin" station.log "" "$folder/examples/program-station.bat"
     [ "$status" = 0 ] && grep -q '^PASS: ' <<<"$out" || fail "the .bat in \"$folder\": exit $status: $out"
     echo "station_bat, in folder \"$(basename "$folder")\" with its own ..\\ob310_cli.exe: exit $status, $(grep '^PASS' <<<"$out")"
+}
+
+# ---- A production session (--production) -------------------------------------
+# A whole session on the simulator, driven as an operator works. Boards are
+# device files kept in run/boards: plugging one puts its file in place with
+# "devices = N" appended (the last line wins), unplugging appends
+# "devices = 0", and the next plug takes the file back with the board's new
+# state. Each change holds ob310_sim_device.lock the way the simulator takes it
+# (flock natively; under Wine a byte lock, which wineserver also takes as a
+# POSIX lock), so no run reads or rewrites the file meanwhile. Each step waits
+# for what the station shows or does; the station polls with a pause of 20 ms
+# (bash) or none (.bat), so no step waits for a clock.
+A=00B31001 B=00B31002 C=00B31010 D=00B31020
+
+# The boards: B refuses its custom data; D answers the information query of
+# its third run (the check after writing) with 23 bytes, so that the check
+# reads erase count and serial as 0. The log already holds a real write of C,
+# a simulated one of D (written again: OB310_RERUN names it) and a simulated
+# erase of B, none of which refuses the board.
+session_setup() {
+    scratch "devices = 0"
+    mkdir "$check/run/boards" || exit 1
+    printf 'serial = %s\n' "$A" >"$check/run/boards/A.txt"
+    printf 'serial = %s\nfault = request 251 refuse 01\n' "$B" >"$check/run/boards/B.txt"
+    printf 'serial = %s\n' "$C" >"$check/run/boards/C.txt"
+    printf 'serial = %s\nfault = request 1 short 23 runs 3\n' "$D" >"$check/run/boards/D.txt"
+    printf '%s\r\n' "01.12.2026 10:00:00: CMD=write;STATE=success;SN=$C;REV=1026;FILE=line 2.ob310;" \
+        "01.12.2026 10:00:01: CMD=write;STATE=success;SN=$D;REV=1026;FILE=a.ob310;DEVICE=simulated;" \
+        "01.12.2026 10:00:02: CMD=erase;STATE=success;SN=$B;REV=1026;DEVICE=simulated;" >"$check/run/station.log"
+    board=
+}
+
+# Runs the rest of the line in the run folder holding the simulated OB310's
+# lock ($lock_kind: flock or fcntl).
+sim_locked() {
+    (cd "$check/run" && perl -MFcntl=:DEFAULT,:flock -e '
+        open(my $f, ">>", "ob310_sim_device.lock") or die "ob310_sim_device.lock: $!";
+        if (shift eq "flock") { flock($f, LOCK_EX) or die "flock: $!" }
+        else { my $l = pack("s s x4 q q l x4", F_WRLCK, 0, 0, 1, 0); fcntl($f, F_SETLKW, $l) or die "fcntl: $!" }
+        exit(system(@ARGV) >> 8);' "$lock_kind" "$@")
+}
+
+# Plugs board $1 ($2 of them: the simulator adds the next serial numbers);
+# keeps in run/writes the number of write runs so far.
+plug() {
+    sim_locked sh -c '{ [ -z "$1" ] || cp ob310_sim_device.txt "boards/$1.txt"; } &&
+        cp "boards/$2.txt" ob310_sim_device.txt && echo "devices = $3" >>ob310_sim_device.txt &&
+        { grep -c ": -f " ob310_sim_received.txt >writes || :; }' - "$board" "$1" "${2:-1}" || fail "plug $1"
+    board=$1
+}
+unplug() { sim_locked sh -c 'echo "devices = 0" >>ob310_sim_device.txt' || fail "unplug $board"; }
+
+# How many lines of file $2 in the run folder hold $1.
+count() {
+    local n
+    n=$(grep -cF -- "$1" "$check/run/$2" 2>/dev/null)
+    echo "${n:-0}"
+}
+# The number of runs of the tool with $1 (-i or -f) so far.
+runs() { count ": $1" ob310_sim_received.txt; }
+polled() { [ "$(runs "$1")" -ge "$2" ]; }
+shows() { [ "$(count "$1" station.log.report.txt)" -ge "${2:-1}" ]; }
+
+# Waits at most 60 s for the rest of the line to succeed while the station runs.
+wait_until() {
+    local what=$1 i
+    for ((i = 0; i < 3000; i++)); do
+        "${@:2}" && return 0
+        kill -0 "$station" 2>/dev/null || fail "the station ended before $what: $(cat "$check/run/screen")"
+        sleep 0.02
+    done
+    fail "no $what within 60 s: $(cat "$check/run/screen")"
+}
+
+# Polls (at least two) of the tool with $1 from now on.
+more_polls() {
+    local n
+    n=$(runs "$1")
+    wait_until "two more polls ($1)" polled "$1" $((n + 2))
+}
+
+# The operator's session: A passes, B fails, A again is refused, D is written
+# again and fails its check, C comes with a second OB310, then alone; the stop
+# file appears while C is written.
+session_steps() {
+    local name waits=1
+    wait_until "a wait for the first OB310" shows "Waiting for an OB310 ..."
+    more_polls -i
+    for name in A B A D; do
+        plug "$name"
+        wait_until "the result of $name" shows "Remove the OB310." "$waits"
+        more_polls -i
+        unplug
+        waits=$((waits + 1))
+        wait_until "a wait after $name" shows "Waiting for an OB310 ..." "$waits"
+        more_polls -i
+    done
+    plug C 2
+    wait_until "connect exactly one" shows "connect exactly one"
+    more_polls -f
+    plug C 1
+    wait_until "C's write" polled -f $(($(cat "$check/run/writes") + 1))
+    touch "$check/run/station.log.stop"
+}
+
+# What the operator sees, times left out.
+session_transcript() {
+    local pass=(' ####    ###    ####   ####' ' #   #  #   #  #      #' ' ####   #####   ###    ###'
+        ' #      #   #      #      #' ' #      #   #  ####   ####')
+    local fail=(' #####   ###   #####  #' ' #      #   #    #    #' ' ####   #####    #    #'
+        ' #      #   #    #    #' ' #      #   #  #####  #####')
+    local refused=(' ####   #####  #####  #   #   ####  #####  ####' ' #   #  #      #      #   #  #      #      #   #'
+        ' ####   ####   ####   #   #   ###   ####   #   #' ' #  #   #      #      #   #      #  #      #   #'
+        ' #   #  #####  #       ###   ####   #####  ####')
+    printf '%s\n' "TIME  Session started: example.ob310 into each OB310 (custom data 4f42333130206578616d706c65203031, open)" \
+        "Tool $1, log station.log, report station.log.report.txt; stop with Ctrl+C or by creating station.log.stop" \
+        "Waiting for an OB310 ..." \
+        "TIME  $A  PASS     written, checked and logged (erase count 1)" "${pass[@]}" \
+        "Totals: 1 passed, 0 failed, 0 refused. Remove the OB310." \
+        "Waiting for an OB310 ..." \
+        "TIME  $B  FAIL     Error: Fail to write custom data. Code=0x0004" "${fail[@]}" \
+        "Totals: 1 passed, 1 failed, 0 refused. Remove the OB310." \
+        "Waiting for an OB310 ..." \
+        "TIME  $A  REFUSED  already written in the log; allow it again with OB310_RERUN=$A" "${refused[@]}" \
+        "Totals: 1 passed, 1 failed, 1 refused. Remove the OB310." \
+        "Waiting for an OB310 ..." \
+        "TIME  $D  FAIL     check: erase count 0, expected 1; serial 00000000, expected $D" "${fail[@]}" \
+        "Totals: 1 passed, 2 failed, 1 refused. Remove the OB310." \
+        "Waiting for an OB310 ..." \
+        "STOP: more than one OB310 connected - connect exactly one" \
+        "TIME  $C  PASS     written, checked and logged (erase count 1)" "${pass[@]}" \
+        "Totals: 2 passed, 2 failed, 1 refused. Remove the OB310." \
+        "TIME  Session ended by the stop file: 2 passed, 2 failed, 1 refused"
+}
+
+# Checks a finished session ($1: the tool's name on the screen): the screen
+# (times left out), the report (the screen again), the log (one write each of
+# A, D and C added) and the stop file (taken).
+check_session() {
+    local runner=$1 screen
+    screen=$(sed -E 's/^[0-9][0-9:./, -]*( [AP]M)?  /TIME  /' "$check/run/screen")
+    [ "$status" = 0 ] || fail "$runner session: exit $status: $screen"
+    diff <(session_transcript "$2") - <<<"$screen" || fail "$runner session: the screen differs (< expected, > shown)"
+    tr -d '\r' <"$check/run/station.log.report.txt" | cmp -s - "$check/run/screen" ||
+        fail "$runner session: the report is not what the screen showed"
+    local records
+    records=$(sed -nE 's/^.*: CMD=write;STATE=success;SN=([0-9A-F]+);.*(DEVICE=simulated;)\r$/\1/p' "$check/run/station.log" | tr '\n' ' ')
+    [ "$records" = "$D $A $D $C " ] || fail "$runner session: simulated writes in the log: $records"
+    [ ! -e "$check/run/station.log.stop" ] || fail "$runner session: the stop file is still there"
+    echo "$runner session (times as TIME), exit 0, report = screen, log + writes of $A $D $C:"
+    sed 's/^/    /' <<<"$screen"
+}
+
+# The session with program-station.sh, started as from a terminal (a process
+# group of its own, Ctrl+C not ignored).
+session_sh() {
+    session_setup
+    lock_kind=flock
+    (cd "$check/run" && PATH="$deb_root/usr/bin:$PATH" OB310_CLI=ob310_cli_sim OB310_POLL_MS=20 \
+        OB310_RERUN="$D" exec setsid env --default-signal=INT "$doc_dir/examples/program-station.sh" \
+        --production example.ob310 "$pin" station.log >screen 2>&1) &
+    station=$!
+    trap 'kill -- -$station 2>/dev/null' EXIT
+    session_steps
+    wait "$station"
+    status=$?
+    check_session session_sh ob310_cli_sim
+}
+
+# The session with program-station.bat under Wine's cmd.
+session_bat() {
+    session_setup
+    lock_kind=fcntl
+    bat_wrapper "$zip_root/examples/program-station.bat" --production example.ob310 "$pin" station.log
+    local cli
+    cli=$(winepath -w "$zip_root/ob310_cli_sim.exe" 2>/dev/null)
+    (cd "$check/run" && OB310_CLI="$cli" OB310_POLL_MS=0 OB310_RERUN="$D" exec wine cmd /c wrap.bat >screen.raw 2>&1) &
+    station=$!
+    trap 'kill $station 2>/dev/null' EXIT
+    : >"$check/run/screen"
+    session_steps
+    wait "$station"
+    iconv -c -f CP1252 -t UTF-8 "$check/run/screen.raw" | tr -d '\r' | grep -v '^exit=' >"$check/run/screen"
+    status=$(sed -n 's/^exit=//p' <(tr -d '\r' <"$check/run/screen.raw"))
+    check_session session_bat ob310_cli_sim.exe
 }
 
 # The MSI under Wine, in a Wine prefix of its own (build/wine-msi):
@@ -371,10 +561,12 @@ case ${1:-} in
     resources) check_resources ;;
     man) check_man ;;
     station-sh) [ -x "$deb_root/usr/bin/ob310_cli_sim" ] || fail "the .deb is not unpacked"
-        check_station station_sh 255 127 no-such-ob310-tool ;;
+        check_station station_sh 255 127 no-such-ob310-tool
+        session_sh ;;
     station-bat) [ -f "$zip_root/ob310_cli_sim.exe" ] || fail "the zip is not unpacked"
         check_station station_bat 256 9009 no-such-ob310-tool.exe
-        check_bat_folder ;;
+        check_bat_folder
+        session_bat ;;
     msi) check_msi ;;
     bullseye) check_bullseye ;;
     reproducible) check_reproducible ;;
