@@ -74,7 +74,7 @@ set "MSGF=%WORK%-say.txt"
 rem The names file: REPORT|STOPFILE|LOG on one line (no file name holds "|").
 for /f "eol=* tokens=1 delims=|" %%L in ("%~4|ob310.log") do >"%NAMES%" echo %%L.report.txt^|%%L.stop^|%%L
 if not exist "%NAMES%" (
-    echo STOP: %TEMP% can not be written
+    for %%T in ("%TEMP%") do echo STOP: %%~T can not be written
     exit /b 16
 )
 set STATUS=16
@@ -97,9 +97,16 @@ if defined RERUN set "RERUN=%RERUN:;= %"
 set "WRITTEN= "
 set "POLL=%OB310_POLL_MS%"
 if not defined POLL set POLL=500
+rem A number of milliseconds is what set /a gives back (which reads a leading
+rem 0 as octal: those go first).
+:poll_zeros
+if "%POLL:~0,1%"=="0" if not "%POLL%"=="0" (
+    set "POLL=%POLL:~1%"
+    goto :poll_zeros
+)
 set "T="
-for /f "eol=* delims=0123456789" %%X in ("%POLL:~0,6%") do set "T=%%X"
-if defined T (
+set /a T=POLL 2>nul
+if not "%T%"=="%POLL%" (
     set "MSG=STOP: OB310_POLL_MS must be a number of milliseconds"
     call :say
     set STATUS=16
@@ -155,8 +162,10 @@ if "%C1%"=="1" if defined T set "EXPECT_LOCK=locked"
 for /f "usebackq eol=* tokens=1,2 delims=|" %%R in ("%NAMES%") do if exist "%%S" del "%%S"
 call :now
 for /f "usebackq eol=* tokens=1-3 delims=|" %%R in ("%NAMES%") do for %%F in ("%~2") do for %%C in ("%OB310_CLI%") do (
-    >"%MSGF%" echo %DAY% %STAMP%  Session started: %%~F into each OB310 ^(custom data %DATA1%, %EXPECT_LOCK%^)
-    >>"%MSGF%" echo Tool %%~nxC, log %%T, report %%R; stop with Ctrl+C or by creating %%S
+    >"%MSGF%" echo %DAY% %STAMP%  Session started: %%~F into each OB310 with %%~nxC
+    >>"%MSGF%" echo Check after writing: custom data %DATA1%, %EXPECT_LOCK%
+    >>"%MSGF%" echo Log %%T, report %%R
+    >>"%MSGF%" echo Stop with Ctrl+C or by creating %%S
 )
 call :say_file
 
@@ -214,10 +223,11 @@ if "%MODE%"=="removal" if "%I_SERIAL%"=="%SERIAL%" (
 set "SERIAL=%I_SERIAL%"
 set "BOARD=%I_SERIAL%"
 set "ERASES=%I_ERASES%"
+set /a ERASES+=0
 call :written_before
 if defined SEEN (
     set "RESULT=REFUSED"
-    set "WHY=already written in the log; allow it again with OB310_RERUN=%SERIAL%"
+    set "WHY=already written; OB310_RERUN=%SERIAL% writes it again"
     call :result
     goto :loop
 )

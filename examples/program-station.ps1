@@ -212,8 +212,10 @@ $expectCustom = $data[1].ToLower()
 # The tool reads the lock line as a base-16 number and locks for 1 only.
 $expectLock = if ($data[6] -cmatch '^(01|1[^0-9A-Fa-f]|[ \t+]1)$') { 'locked' } else { 'open' }
 if (Test-Path -LiteralPath $stopFile) { Remove-Item -LiteralPath $stopFile -Force }
-Say "$(Day)  Session started: $File into each OB310 (custom data $expectCustom, $expectLock)"
-Say "Tool $([IO.Path]::GetFileName($cli)), log $Log, report $Log.report.txt; stop with Ctrl+C or by creating $Log.stop"
+Say "$(Day)  Session started: $File into each OB310 with $([IO.Path]::GetFileName($cli))"
+Say "Check after writing: custom data $expectCustom, $expectLock"
+Say "Log $Log, report $Log.report.txt"
+Say "Stop with Ctrl+C or by creating $Log.stop"
 
 $controlC = $null
 try { $controlC = [Console]::TreatControlCAsInput; [Console]::TreatControlCAsInput = $true } catch { }
@@ -239,7 +241,7 @@ try {
         $serial = $info.Serial
         $erases = [int] $info.Erases
         if (Written-Before $serial) {
-            Result 'REFUSED' $serial "already written in the log; allow it again with OB310_RERUN=$serial"
+            Result 'REFUSED' $serial "already written; OB310_RERUN=$serial writes it again"
             continue
         }
         $status = Invoke-Tool -f $File -p $Pin -l $Log

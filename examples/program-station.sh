@@ -206,6 +206,7 @@ result() {
 # A STOP that ends the session (a fault of the station's set-up).
 stop_session() {
     say "$(explain)"
+    [ "$status" != 126 ] || status=127
     say "$(date '+%Y-%m-%d %H:%M:%S')  Session ended by a STOP: $passed passed, $failed failed, $refused refused"
     exit "$status"
 }
@@ -218,12 +219,15 @@ if ! : >>"$report" 2>/dev/null; then
     exit 16
 fi
 [[ $poll_ms =~ ^[0-9]{1,6}$ ]] || { say "STOP: OB310_POLL_MS must be a number of milliseconds"; exit 16; }
+poll_ms=$((10#$poll_ms))
 if command -v "$cli" >/dev/null 2>&1; then tool -p "$pin" -l "$log"; else status=127; fi
 [ "$status" = 0 ] || stop_session
 read_expected || stop_session
 rm -f "$stop_file"
-say "$(date '+%Y-%m-%d %H:%M:%S')  Session started: $file into each OB310 (custom data $expect_custom, $expect_lock)"
-say "Tool $cli, log $log, report $report; stop with Ctrl+C or by creating $stop_file"
+say "$(date '+%Y-%m-%d %H:%M:%S')  Session started: $file into each OB310 with $cli"
+say "Check after writing: custom data $expect_custom, $expect_lock"
+say "Log $log, report $report"
+say "Stop with Ctrl+C or by creating $stop_file"
 
 # The loop: wait for one OB310, write it, check it, wait until it is gone.
 mode=device     # device: waiting for one; removal: waiting for $serial to go
@@ -251,7 +255,7 @@ while ! stop_requested; do
     fi
     serial=$i_serial erases=$i_erases
     if written_before "$serial" && [[ $rerun != *" $serial "* || $written == *" $serial "* ]]; then
-        result REFUSED "$serial" "already written in the log; allow it again with OB310_RERUN=$serial"
+        result REFUSED "$serial" "already written; OB310_RERUN=$serial writes it again"
         continue
     fi
     tool -f "$file" -p "$pin" -l "$log"

@@ -394,8 +394,9 @@ session_transcript() {
     local refused=(' ####   #####  #####  #   #   ####  #####  ####' ' #   #  #      #      #   #  #      #      #   #'
         ' ####   ####   ####   #   #   ###   ####   #   #' ' #  #   #      #      #   #      #  #      #   #'
         ' #   #  #####  #       ###   ####   #####  ####')
-    printf '%s\n' "TIME  Session started: $s_file into each OB310 (custom data 4f42333130206578616d706c65203031, $2)" \
-        "Tool $1, log $s_log, report $s_log.report.txt; stop with Ctrl+C or by creating $s_log.stop" \
+    printf '%s\n' "TIME  Session started: $s_file into each OB310 with $1" \
+        "Check after writing: custom data 4f42333130206578616d706c65203031, $2" \
+        "Log $s_log, report $s_log.report.txt" "Stop with Ctrl+C or by creating $s_log.stop" \
         "Waiting for an OB310 ..." \
         "TIME  $A  PASS     written, checked and logged (erase count 1)" "${pass[@]}" \
         "Totals: 1 passed, 0 failed, 0 refused. Remove the OB310." \
@@ -403,7 +404,7 @@ session_transcript() {
         "TIME  $B  FAIL     Error: Fail to write custom data. Code=0x0004" "${fail[@]}" \
         "Totals: 1 passed, 1 failed, 0 refused. Remove the OB310." \
         "Waiting for an OB310 ..." \
-        "TIME  $A  REFUSED  already written in the log; allow it again with OB310_RERUN=$A" "${refused[@]}" \
+        "TIME  $A  REFUSED  already written; OB310_RERUN=$A writes it again" "${refused[@]}" \
         "Totals: 1 passed, 1 failed, 1 refused. Remove the OB310." \
         "Waiting for an OB310 ..." \
         "TIME  $D  FAIL     check: erase count 0, expected 1; serial 00000000, expected $D" "${fail[@]}" \
@@ -466,7 +467,7 @@ session_sh_ctrl_c() {
     wait_end
     local screen
     screen=$(sed -E 's/^[0-9][0-9:./, -]*( [AP]M)?  /TIME  /' "$check/run/screen")
-    diff <(session_transcript ob310_cli_sim open | head -n 10
+    diff <(session_transcript ob310_cli_sim open | head -n 12
         echo "TIME  Session ended by Ctrl+C: 1 passed, 0 failed, 0 refused") - <<<"$screen" &&
         [ "$status" = 0 ] && grep -qF "CMD=write;STATE=success;SN=$A;" "$check/run/$s_log" ||
         fail "session_sh, Ctrl+C during a write: exit $status (< expected, > shown)"
