@@ -7,8 +7,10 @@ rem     operator what to do next from the exit code.
 rem   program-station.bat --production FILE.ob310 PIN [LOGFILE]
 rem     production mode: waits for an OB310, writes it, reads it back and
 rem     compares, reports, waits until it is unplugged, and again, until a stop
-rem     file (LOGFILE.stop) ends the session after the current device.
-rem     Everything it prints also goes to LOGFILE.report.txt.
+rem     file (LOGFILE.stop) ends the session after the current device. (On
+rem     Ctrl+C the command prompt asks to end the batch job once the running
+rem     command has ended: a write is never cut short.) Everything it prints
+rem     also goes to LOGFILE.report.txt.
 rem OB310_CLI names the tool (default: ob310_cli.exe in the folder above this
 rem script's, as unpacked from the zip, else from PATH; ob310_cli_sim.exe tries
 rem the script on the simulated OB310). Production mode also reads
@@ -26,8 +28,9 @@ rem FOR variable (%%F), whose value the command prompt does not parse again.
 rem Delayed expansion stays off, so ! is an ordinary character. Production mode
 rem keeps the names it needs in subroutines (report, stop file, log) in a file
 rem of its own in %TEMP% and reads them back with FOR /F.
-rem Every FOR /F sets eol=*: with its default end-of-line character ";" it would
-rem skip a name that starts with ";", and no file name can hold "*".
+rem Every FOR /F sets its eol, to * where it reads names: with the default ";"
+rem it would skip a name that starts with ";" on Windows (Wine's cmd does not),
+rem and no file name can hold "*".
 setlocal DisableDelayedExpansion
 if not defined OB310_CLI (
     set "OB310_CLI=ob310_cli.exe"
