@@ -226,11 +226,11 @@ station_sh() {
 # the command line as a user would type it, each argument in quotes. Wine's
 # cmd differs from Windows' in ways a wrapper must allow for: on the wrapper's
 # own line (cmd /c ""...""), it takes & | < > ( ) as outside quotes, so they
-# carry a caret (and on such a line a ^ of an argument is doubled); it expands a batch file's arguments once more than Windows
-# does (it scans the value of %1 again for %), so % is doubled for the .bat to
-# receive one %, and doubled again for the wrapper's own line; it reads a
-# batch file in the OEM code page (437) and writes to a pipe in the ANSI one
-# (1252).
+# carry a caret (and on such a line a ^ of an argument is doubled); it expands
+# a batch file's arguments once more than Windows does (it scans the value of
+# %1 again for %), so % is doubled for the .bat to receive one %, and doubled
+# again for the wrapper's own line; it reads a batch file in the OEM code page
+# (437) and writes to a pipe in the ANSI one (1252).
 bat_wrapper() {
     local line args= arg
     # (The program's own name, first on the line, loses a lone ^ as well.)
@@ -458,7 +458,7 @@ session_sh() {
 session_sh_ctrl_c() {
     start_station_sh 00
     wait_until "a wait for the first OB310" shows "Waiting for an OB310 ..."
-    flock "$check/run/$s_log" -c "touch '$check/run/locked'; until [ -e '$check/run/unlock' ]; do sleep 0.01; done" &
+    flock "$check/run/$s_log" env -C "$check/run" timeout 60 sh -c 'touch locked; until [ -e unlock ]; do sleep 0.01; done' &
     wait_until "the log's lock" test -e "$check/run/locked"
     plug A
     wait_until "A's write at its log line" shows_record "request 255: debounce"
