@@ -97,6 +97,15 @@ mutant input-bound native config/config_file.cpp \
 mutant too-many-pairs-shown native config/config_file.cpp 'console.WriteLine("error StringToBytes");' '(void)console;'
 mutant reader-data-lines native config/config_file.cpp \
   'constexpr std::size_t MinimumDataLines = 255;' 'constexpr std::size_t MinimumDataLines = 254;'
+mutant byte-order-mark-kept native config/config_file.cpp '    input.SkipByteOrderMark();' ''
+mutant byte-order-mark-anywhere native config/config_file.cpp \
+  '    input.SkipByteOrderMark();
+    std::string piece;
+    while (lines.size() <= DataLineCapacity && input.Next(piece)) {' \
+  '    input.SkipByteOrderMark();
+    std::string piece;
+    while (lines.size() <= DataLineCapacity && input.Next(piece)) {
+        input.SkipByteOrderMark();'
 
 # --- discovery -------------------------------------------------------------------------
 mutant probe-closed native device/discovery.cpp \
