@@ -86,8 +86,7 @@ TEST(ConfigFile, AcceptedFilesReadIntoTheImage) {
         {With(255, "-80000000"), [](ConfigImage& i) { i.debounce = 0; }},
         {With(255, " \v\f\r\t+0X2A and more"), [](ConfigImage& i) { i.debounce = 0x2A; }},
         {"\xEF\xBB\xBF" + ConfigFileText(Sample, "\r\n"), {}},  // a byte order mark (Notepad)
-        {"\xEF\xBB\xBF" + piece + "\n" + ConfigFileText(Sample),
-         {}},  // it takes no room in a piece
+        {"\xEF\xBB\xBF" + piece + "\n" + ConfigFileText(Sample), {}},  // the mark takes no room
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         ConfigImage expected = SampleConfigImage();

@@ -121,7 +121,7 @@ mutant table-room native device/discovery.cpp \
 mutant denied-not-asked native device/discovery.cpp \
   'access == HidAccess::QueryOnly && hid.ReportsDenied(path);' 'access == HidAccess::QueryOnly;'
 mutant denied-no-hint native cli/flows.cpp \
-  'devices >= 1 && table.records[config].reportsDenied;' 'false;'
+  'devices >= 1 && table.records[config].reportsDenied;' 'devices >= 1 && table.records[config].reportsDenied && false;'
 
 # --- exchange ---------------------------------------------------------------------------
 mutant read-attempts native device/exchange.h \
