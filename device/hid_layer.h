@@ -98,6 +98,7 @@ public:
     // rule opened to the user). False where such a refusal is the normal
     // state: Windows refuses read-write access to every keyboard and mouse.
     virtual bool ReportsDenied(const std::string& /*path*/) { return false; }
+
     virtual void Close(HidHandle handle) = 0;
 
     virtual bool ReadAttributes(HidHandle handle, HidAttributes& attributes) = 0;
