@@ -100,6 +100,15 @@ mutant input-bound native config/config_file.cpp \
 mutant too-many-pairs-shown native config/config_file.cpp 'console.WriteLine("error StringToBytes");' '(void)console;'
 mutant reader-data-lines native config/config_file.cpp \
   'constexpr std::size_t MinimumDataLines = 255;' 'constexpr std::size_t MinimumDataLines = 254;'
+mutant byte-order-mark-kept native config/config_file.cpp '    input.SkipByteOrderMark();' ''
+mutant byte-order-mark-anywhere native config/config_file.cpp \
+  '    input.SkipByteOrderMark();
+    std::string piece;
+    while (lines.size() <= DataLineCapacity && input.Next(piece)) {' \
+  '    input.SkipByteOrderMark();
+    std::string piece;
+    while (lines.size() <= DataLineCapacity && input.Next(piece)) {
+        input.SkipByteOrderMark();'
 
 # --- discovery -------------------------------------------------------------------------
 mutant probe-closed native device/discovery.cpp \
@@ -112,6 +121,10 @@ mutant table-owns-handles native device/discovery.h \
   '~DeviceInterfaceTable() { CloseHandles(); }' '~DeviceInterfaceTable() {}'
 mutant table-room native device/discovery.cpp \
   'if (matched < MaxDeviceInterfaces) {' 'if (matched <= MaxDeviceInterfaces) {'
+mutant denied-not-asked native device/discovery.cpp \
+  'access == HidAccess::QueryOnly && hid.ReportsDenied(path);' 'access == HidAccess::QueryOnly;'
+mutant denied-no-hint native cli/flows.cpp \
+  'devices >= 1 && table.records[config].reportsDenied;' 'devices >= 1 && table.records[config].reportsDenied && false;'
 
 # --- exchange ---------------------------------------------------------------------------
 mutant read-attempts native device/exchange.h \
@@ -175,6 +188,9 @@ mutant linux-flush-empty linux-vm platform/hid_linux.cpp \
   'const int fd = nodes_[entry->node].fd;
         if (fd < 0) {' 'const int fd = nodes_[entry->node].fd;
         if (fd >= 0) {'
+# A user without the rights to the nodes: only the qemu test runs the tool as one.
+mutant linux-denied-unseen linux-vm platform/hid_linux.cpp \
+  'info.denied = !info.readWrite && (errno == EACCES || errno == EPERM);' 'info.denied = false;'
 
 # --- simulator ------------------------------------------------------------------------------
 mutant sim-journal-first-entry native simulator/sim_state_file.cpp \
