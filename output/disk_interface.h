@@ -72,6 +72,10 @@ public:
     // in this process or another, is refused it until Unlock or Close.
     virtual LockResult TryLock(FileHandle file, long long offset) = 0;
     virtual void Unlock(FileHandle file, long long offset) = 0;
+    // The same for the lock of a whole lock file: on POSIX flock(2), which a
+    // script takes with flock(1) too; on Windows the lock of its first byte.
+    virtual LockResult TryLockFile(FileHandle file) = 0;
+    virtual void UnlockFile(FileHandle file) = 0;
     // The monotonic clock and the sleep that waits for a lock run on.
     virtual std::chrono::steady_clock::time_point Now() = 0;
     virtual void Sleep(std::chrono::milliseconds time) = 0;
@@ -91,6 +95,8 @@ public:
     bool FlushFolderOf(const std::string& path) override;
     LockResult TryLock(FileHandle file, long long offset) override;
     void Unlock(FileHandle file, long long offset) override;
+    LockResult TryLockFile(FileHandle file) override;
+    void UnlockFile(FileHandle file) override;
     std::chrono::steady_clock::time_point Now() override {
         return std::chrono::steady_clock::now();
     }

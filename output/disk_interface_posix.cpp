@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,6 +166,15 @@ LockResult RealDiskInterface::TryLock(FileHandle file, long long offset) {
 void RealDiskInterface::Unlock(FileHandle file, long long offset) {
     SetByteLock(file, offset, F_UNLCK);
 }
+
+LockResult RealDiskInterface::TryLockFile(FileHandle file) {
+    if (flock(Descriptor(file), LOCK_EX | LOCK_NB) == 0) {
+        return LockResult::Taken;
+    }
+    return errno == EWOULDBLOCK || errno == EINTR ? LockResult::Busy : LockResult::Unsupported;
+}
+
+void RealDiskInterface::UnlockFile(FileHandle file) { flock(Descriptor(file), LOCK_UN); }
 
 std::FILE* OpenReadStream(const std::string& path) {
     struct stat info {};

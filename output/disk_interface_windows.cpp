@@ -156,6 +156,10 @@ void RealDiskInterface::Unlock(FileHandle file, long long offset) {
     UnlockFileEx(Handle(file), 0, 1, 0, &byte);
 }
 
+LockResult RealDiskInterface::TryLockFile(FileHandle file) { return TryLock(file, 0); }
+
+void RealDiskInterface::UnlockFile(FileHandle file) { Unlock(file, 0); }
+
 std::FILE* OpenReadStream(const std::string& path) {
     // The C runtime refuses to open a folder at all.
     return _wfopen(WideFromUtf8(path).c_str(), L"rb");

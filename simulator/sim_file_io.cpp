@@ -22,7 +22,7 @@ bool SimAppendFile::Append(std::string_view text) {
 
 SimDeviceLock::~SimDeviceLock() {
     if (file_ != NoFile) {
-        disk_.Unlock(file_, 0);
+        disk_.UnlockFile(file_);
         disk_.Close(file_);
     }
 }
@@ -37,7 +37,7 @@ SimDeviceLock::Outcome SimDeviceLock::Take(const std::string& path, std::uint32_
         return Outcome::Failed;
     }
     for (std::uint32_t waited = 0;; waited += RetryMs) {
-        const LockResult result = disk_.TryLock(file_, 0);
+        const LockResult result = disk_.TryLockFile(file_);
         if (result == LockResult::Taken) {
             return Outcome::Taken;
         }

@@ -35,10 +35,10 @@ private:
 };
 
 // The exclusive lock on one file (created when missing, never removed, so
-// that every run locks the same file), held until the object is destroyed:
-// the lock of its first byte (DiskInterface::TryLock). Another process's lock
-// on the file makes it busy; so does another SimDeviceLock of the same
-// process.
+// that every run locks the same file), held until the object is destroyed
+// (DiskInterface::TryLockFile: flock(1) takes it too on POSIX). Another
+// process's lock on the file makes it busy; so does another SimDeviceLock of
+// the same process.
 class SimDeviceLock {
 public:
     enum class Outcome { Taken, Busy, Failed };
