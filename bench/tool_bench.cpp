@@ -20,7 +20,7 @@
 #include "device/discovery.h"
 #include "device/exchange.h"
 #include "output/console.h"
-#include "output/messages.h"
+#include "output/log_file.h"
 #include "protocol/pin.h"
 #include "simulator/sim_hid_layer.h"
 #include "simulator/sim_persistent.h"

@@ -71,6 +71,9 @@ TEST_F(EntryTest, ExitCodeOutputAndFlowOfEachCommandLine) {
         {{"-i", "-l", "<bad>"}, 16, LogNotOpened},
         {{"-l", "<bad>", "-l", "<other.log>", "-p", Pin1}, 0, ""},
         {{"-l", "<run.log>", "-l", "<bad>", "-p", Pin1}, 16, LogNotOpened},
+        // The record would land in the configuration: refused before the device.
+        {{"-f", "<s.ob310>", "-p", Pin1, "-l", "<s.ob310>"}, 16, LogNotOpened},
+        {{"-c", "-f", "<s.ob310>", "-p", Pin1, "-l", "<./s.ob310>"}, 16, LogNotOpened},
         // An unrecognised dash argument is still the option a value belongs to.
         {{"-x", "-p", Pin1}, 0, ""},
         {{"-p", "-x", Pin1}, 64, PinError},

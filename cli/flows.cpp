@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "config/hex.h"
 #include "output/exit_code.h"
 #include "protocol/device_info.h"
 #include "protocol/requests.h"
@@ -44,10 +45,20 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
     return length;
 }
 
-// A name must not forge a line, a field or a terminal escape in the record:
-// control bytes (below 0x20, 0x7F, and the C1 controls U+0080 to U+009F),
-// ';' (which ends a field) and bytes that are not valid UTF-8 are written as
-// \xNN with upper-case digits; every other character, in any language, as it is.
+// Whether a backslash at `at` starts "\x" and two hexadecimal digits, which
+// a reader takes for one escaped byte.
+bool StartsEscape(const std::string& name, std::size_t at) {
+    return name.compare(at, 2, "\\x") == 0 && at + 3 < name.size() &&
+           HexDigitValue(name[at + 2]) >= 0 && HexDigitValue(name[at + 3]) >= 0;
+}
+
+// A name must not forge a line, a field or a terminal escape in the record,
+// and must decode back to itself: control bytes (below 0x20, 0x7F, and the C1
+// controls U+0080 to U+009F), ';' (which ends a field), bytes that are not
+// valid UTF-8 and a backslash that starts "\x" and two hex digits are written
+// as \xNN with upper-case digits; every other character, in any language, as
+// it is. So each "\x" and two hex digits in the field is one byte, and
+// anything else stands for itself.
 std::string LogText(const std::string& name) {
     static constexpr char Digits[] = "0123456789ABCDEF";
     std::string text;
@@ -56,7 +67,8 @@ std::string LogText(const std::string& name) {
         const auto lead = static_cast<unsigned char>(name[at]);
         const bool c1Control =
             lead == 0xC2 && length == 2 && static_cast<unsigned char>(name[at + 1]) <= 0x9F;
-        const bool escaped = length == 0 || c1Control || lead < 0x20 || lead == 0x7F || lead == ';';
+        const bool escaped = length == 0 || c1Control || lead < 0x20 || lead == 0x7F ||
+                             lead == ';' || StartsEscape(name, at);
         const std::size_t end = at + (length == 0 ? 1 : length);
         for (; at < end; ++at) {
             const auto byte = static_cast<unsigned char>(name[at]);
@@ -81,6 +93,17 @@ std::string BuildEraseResultRecord(const std::string& deviceIdentity) {
 std::string BuildWriteResultRecord(const std::string& deviceIdentity,
                                    const std::string& configFileName) {
     return "CMD=write;STATE=success;" + deviceIdentity + ";FILE=" + LogText(configFileName) + ";";
+}
+
+int CheckLogBeforeDevice(RunContext& context) {
+    const Settings& settings = context.settings;
+    if (settings.logRequested &&
+        ((settings.fileRequested && context.logFile.Is(settings.configFileName)) ||
+         !context.logFile.LockCanBeHad())) {
+        context.PrintError("Error: Can not open logfile", ExitArgumentError);
+        return ExitArgumentError;
+    }
+    return ExitSuccess;
 }
 
 int DiscoverForRun(RunContext& context, DeviceInterfaceTable& table) {
@@ -133,6 +156,9 @@ int RunInformationFlow(RunContext& context) {
 }
 
 int RunEraseFlow(RunContext& context) {
+    if (const int code = CheckLogBeforeDevice(context); code != ExitSuccess) {
+        return code;
+    }
     DeviceInterfaceTable table{&context.deviceLayer};
     if (DiscoverForRun(context, table) < 1) {
         return ExitNoDevice;

@@ -31,6 +31,13 @@ int DiscoverForRun(RunContext& context, DeviceInterfaceTable& table);
 std::string BuildWriteResultRecord(const std::string& deviceIdentity,
                                    const std::string& configFileName);
 
+// Before an erase or a write touches the device: whether its record can be
+// made. With -l, the log must not be the -f file itself (however named: the
+// record would end up in the configuration), and its lock must be had within
+// the lock wait (another process keeping it would cost the record only after
+// programming). Returns 0, or 16 after reporting "Error: Can not open logfile".
+int CheckLogBeforeDevice(RunContext& context);
+
 // After a successful erase or write: appends `record` and the context's
 // recordFields to the log when logging is on, then closes the log stream.
 // Returns 0, or 16 after reporting "Error: Can not write logfile" when the

@@ -11,6 +11,7 @@
 #include "config/config_file.h"
 #include "device/hid_layer.h"
 #include "output/console.h"
+#include "output/log_file.h"
 #include "output/messages.h"
 #include "protocol/pin.h"
 

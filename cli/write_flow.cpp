@@ -113,6 +113,9 @@ int RunWriteFlow(RunContext& context) {
         context.PrintError("Error: No ob310 file selected", ExitFileNotFound);
         return ExitFileNotFound;
     }
+    if (const int code = CheckLogBeforeDevice(context); code != ExitSuccess) {
+        return code;
+    }
     // The whole file is read and checked before any device is touched.
     const ConfigReadResult readResult =
         ReadConfigFile(settings.configFileName, context.configImage, context.console);

@@ -8,15 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "config/hex.h"
+#include "output/disk_interface.h"
 #include "output/messages.h"
-#include "output/native_text.h"
 
 namespace ob310 {
 
@@ -44,7 +38,7 @@ constexpr std::size_t MaxInputBytes = 16 * 1024 * 1024;
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+using Stream = std::unique_ptr<std::FILE, FileCloser>;
 
 // Cuts a file opened in binary mode into pieces, reading its bytes as the
 // Windows runtime's text mode would: CR LF becomes LF, a CR without LF after
@@ -262,47 +256,12 @@ bool ConvertDataLines(const std::vector<std::string>& lines, ConfigImage& image,
     return ReadBase16Number(lines[DebounceLine], image.debounce);
 }
 
-bool IsDirectory(std::FILE* file) {
-#ifdef _WIN32
-    // The Windows runtime refuses to open a directory at all.
-    (void)file;
-    return false;
-#else
-    // glibc opens a directory for reading and only the first read fails
-    // (EISDIR); it is treated as a file that cannot be opened, as on Windows.
-    struct stat info {};
-    return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
-#endif
-}
-
-#ifndef _WIN32
-// A FIFO that nobody writes to would hold a plain open for ever; opened
-// without blocking it reads as empty. A pipe with a writer (-f <(...)) is
-// then read with blocking reads as usual.
-std::FILE* OpenWithoutBlocking(const std::string& fileName) {
-    const int descriptor = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0) {
-        return nullptr;
-    }
-    fcntl(descriptor, F_SETFL, 0);
-    std::FILE* file = fdopen(descriptor, "rb");
-    if (file == nullptr) {
-        close(descriptor);
-    }
-    return file;
-}
-#endif
-
 ConfigReadResult ReadConfigFileUnguarded(const std::string& fileName, ConfigImage& target,
                                          OutputSink& console) {
     std::vector<std::string> lines;
     {
-#ifdef _WIN32
-        const FileHandle file(_wfopen(WideFromUtf8(fileName).c_str(), L"rb"));
-#else
-        const FileHandle file(OpenWithoutBlocking(fileName));
-#endif
-        if (file == nullptr || IsDirectory(file.get())) {
+        const Stream file(OpenReadStream(fileName));
+        if (file == nullptr) {
             return ConfigReadResult::CannotOpen;
         }
         if (!ReadDataLines(file.get(), lines)) {

@@ -52,26 +52,41 @@ mutant help-exit native cli/entry.cpp \
 mutant error-code-digits native output/messages.cpp '"%04x"' '"%04X"'
 mutant verbose-always native output/messages.cpp \
   'if (!verboseMode) {' 'if (!verboseMode && false) {'
-mutant log-crlf native output/messages.cpp 'line + "\r\n", lockWaitMs' 'line + "\n", lockWaitMs'
-mutant log-separator native output/messages.cpp \
-  'FormatLogTimeStamp(std::time(nullptr)) + ": " + text' 'FormatLogTimeStamp(std::time(nullptr)) + " " + text'
+mutant log-crlf native output/log_file.cpp 'line + "\r\n", lockWaitMs' 'line + "\n", lockWaitMs'
+mutant log-separator native output/log_file.cpp \
+  'FormatLogTimeStamp(LocalTimeNow()) + ": " + text' 'FormatLogTimeStamp(LocalTimeNow()) + " " + text'
 mutant name-escape native cli/flows.cpp 'lead < 0x20 || lead == 0x7F' 'lead < 0x1F || lead == 0x7F'
-mutant name-escape-semicolon native cli/flows.cpp "lead == 0x7F || lead == ';'" 'lead == 0x7F'
+mutant name-escape-semicolon native cli/flows.cpp "lead == ';' || StartsEscape" 'StartsEscape'
+mutant name-escape-backslash native cli/flows.cpp 'return name.compare(at, 2, "\\x") == 0 &&' 'return false &&'
 mutant name-escape-c1 native cli/flows.cpp 'lead == 0xC2 && length == 2' 'lead == 0xC3 && length == 2'
 mutant name-escape-invalid native cli/flows.cpp 'const bool escaped = length == 0 || c1Control' 'const bool escaped = c1Control'
 mutant sigpipe-kills native cli/standard_output.cpp 'std::signal(SIGPIPE, SIG_IGN);' ';'
 mutant sigxfsz-kills native cli/standard_output.cpp 'std::signal(SIGXFSZ, SIG_IGN);' ';'
 mutant descriptors-left-closed native cli/standard_output.cpp 'open("/dev/null", O_RDWR);' ';'
-mutant log-open-blocks native output/messages.cpp 'O_CLOEXEC | O_NONBLOCK, 0666' 'O_CLOEXEC, 0666'
-mutant config-open-blocks native config/config_file.cpp 'O_RDONLY | O_CLOEXEC | O_NONBLOCK' 'O_RDONLY | O_CLOEXEC'
-mutant log-fragment-kept native output/messages.cpp 'if (!whole) {' 'if (false) {'
-mutant log-lock-unbounded native output/messages.cpp \
+mutant log-open-blocks native output/disk_interface_posix.cpp 'O_WRONLY | O_NONBLOCK : O_RDWR' 'O_WRONLY : O_RDWR'
+mutant log-open-nonblocking native output/disk_interface_posix.cpp 'O_WRONLY | O_NONBLOCK : O_RDWR' 'O_WRONLY | O_NONBLOCK : O_RDWR | O_NONBLOCK'
+mutant log-write-nonblocking native output/disk_interface_posix.cpp 'fcntl(fd, F_SETFL, flags & O_APPEND);' ';'
+mutant log-device-taken native output/disk_interface_posix.cpp \
+  ' == 0 && info.st_rdev == null.st_rdev;' ' == 0;'
+mutant config-open-blocks native output/disk_interface_posix.cpp '(fifo ? O_NONBLOCK : 0)' '0'
+mutant config-read-nonblocking native output/disk_interface_posix.cpp 'fcntl(fd, F_SETFL, 0);' ';'
+mutant log-fragment-kept native output/log_file.cpp 'if (!whole) {' 'if (false) {'
+mutant log-cut-without-read-back native output/log_file.cpp \
+  'disk.ReadAt(file, start, there.data(), there.size()) == there.size() && there == bytes' \
+  '!bytes.empty() || disk.ReadAt(file, start, there.data(), there.size()) == there.size()'
+mutant log-fragment-unended native output/log_file.cpp 'disk.Write(file, "\r\n", 2);' ';'
+mutant log-glued-to-last-line native output/log_file.cpp 'line.insert(0, "\r\n");' ';'
+mutant log-folder-not-flushed native output/log_file.cpp '(!created_ || disk->FlushFolderOf(fileName))' 'true'
+mutant log-lock-unbounded native output/log_file.cpp \
   'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
+mutant log-lock-probe-skipped native cli/flows.cpp ' ||
+         !context.logFile.LockCanBeHad()' ''
+mutant log-is-config-file native cli/flows.cpp '(settings.fileRequested && context.logFile.Is(settings.configFileName)) ||' ''
 mutant log-close-unchecked native cli/flows.cpp 'const bool closed = context.logFile.Close();' 'const bool closed = (context.logFile.Close(), true);'
 # The flush dropped: only a power cut shows it (the machine of the qemu test,
 # killed right after the run's exit 0; see linux-vm/run-vm-test.sh).
-mutant log-no-flush vm output/messages.cpp 'return whole && Flush(file);' 'return whole && (true || Flush(file));'
-mutant timestamp-format native output/messages.cpp '"%d.%m.%Y %H:%M:%S"' '"%m.%d.%Y %H:%M:%S"'
+mutant log-no-flush vm output/log_file.cpp 'return whole && disk.Flush(file);' 'return whole && (true || disk.Flush(file));'
+mutant timestamp-format native output/log_file.cpp '"%d.%m.%Y %H:%M:%S"' '"%m.%d.%Y %H:%M:%S"'
 
 # --- flows ----------------------------------------------------------------------------
 mutant erase-record native cli/flows.cpp \
@@ -146,8 +161,7 @@ mutant led-fill native protocol/requests.cpp \
 mutant status-offset native protocol/requests.cpp 'status = reply[StatusByteOffset];' 'status = reply[StatusByteOffset + 1];'
 
 # --- simulator ------------------------------------------------------------------------------
-mutant sim-no-device-lock native simulator/sim_file_io.cpp \
-  'if (flock(static_cast<int>(file_), LOCK_EX | LOCK_NB) == 0) {' 'if (true) {'
+mutant sim-no-device-lock native simulator/sim_file_io.cpp 'if (result == LockResult::Taken) {' 'if (true) {'
 mutant sim-lock-wait-bound native simulator/sim_file_io.cpp \
   'if (!busy || waited >= waitMs) {' 'if (!busy || waited > waitMs) {'
 mutant sim-fault-every-run native simulator/sim_persistent.cpp \
@@ -226,12 +240,15 @@ mutant windows-write-unbounded windows platform/hid_windows.cpp \
 mutant windows-output-length wine-vm platform/hid_windows.cpp \
   'caps.outputReportByteLength = block.OutputReportByteLength;' \
   'caps.outputReportByteLength = block.FeatureReportByteLength;'
-mutant windows-log-append-only windows output/messages.cpp \
+mutant windows-log-append-only windows output/disk_interface_windows.cpp \
   'FILE_APPEND_DATA | FILE_READ_DATA' 'FILE_WRITE_DATA | FILE_READ_DATA'
-mutant windows-log-shared-for-deleting windows output/messages.cpp \
-  'FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS' 'FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS'
-mutant windows-log-fragment-kept windows output/messages.cpp 'if (!whole) {' 'if (false) {'
-mutant windows-log-lock-unbounded windows output/messages.cpp \
+mutant windows-log-shared-for-deleting windows output/disk_interface_windows.cpp \
+  'share = FILE_SHARE_READ | FILE_SHARE_WRITE;' 'share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;'
+mutant windows-log-fragment-kept windows output/log_file.cpp 'if (!whole) {' 'if (false) {'
+mutant windows-log-cut-without-read-back windows output/log_file.cpp \
+  'disk.ReadAt(file, start, there.data(), there.size()) == there.size() && there == bytes' \
+  '!bytes.empty() || disk.ReadAt(file, start, there.data(), there.size()) == there.size()'
+mutant windows-log-lock-unbounded windows output/log_file.cpp \
   'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
 
 # --- station scripts, production mode -----------------------------------------------------

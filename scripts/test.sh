@@ -84,9 +84,11 @@ run_script() {
 # The one code style (.clang-format), before anything is built.
 run_script "format (clang-format)" scripts/check-format.sh
 run_preset native
-run_script "log file with real processes (flush, full disk, limits)" scripts/check-log.sh build/native
 run_preset sanitize
 run_preset windows
+# After the Windows build: its stations share a log with the native ones under Wine.
+run_script "log file with real processes (flush, full disk, limits, other writers, Wine)" \
+  scripts/check-log.sh build/native build/windows
 # What ships, from the packages themselves.
 run_script "package: .deb (debhelper, lintian, C library floor)" scripts/check-packages.sh deb
 run_script "package: Windows zip and MSI (windows-tools preset)" scripts/check-packages.sh zip

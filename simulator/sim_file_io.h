@@ -1,11 +1,13 @@
-// The persistent simulator's files at the system level: lines appended in
-// one unbuffered write each, and the lock that makes one folder one device.
+// The persistent simulator's files: lines appended in one unbuffered write
+// each, and the lock that makes one folder one device.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+
+#include "output/disk_interface.h"
 
 namespace ob310 {
 
@@ -23,19 +25,20 @@ public:
     // anything, when something other than a regular file is there: opening a
     // FIFO would block the run.
     bool Open(const std::string& path);
-    bool IsOpen() const { return file_ != Closed; }
+    bool IsOpen() const { return file_ != NoFile; }
     // False when the file is not open or the text did not go out whole.
     bool Append(std::string_view text);
 
 private:
-    static constexpr std::intptr_t Closed = -1;
-    std::intptr_t file_ = Closed;  // a POSIX descriptor or a Windows HANDLE
+    RealDiskInterface disk_;
+    FileHandle file_ = NoFile;
 };
 
 // The exclusive lock on one file (created when missing, never removed, so
-// that every run locks the same file), held until the object is destroyed.
-// Another process's lock on the file makes it busy; so does another
-// SimDeviceLock of the same process.
+// that every run locks the same file), held until the object is destroyed
+// (DiskInterface::TryLockFile: flock(1) takes it too on POSIX). Another
+// process's lock on the file makes it busy; so does another SimDeviceLock of
+// the same process.
 class SimDeviceLock {
 public:
     enum class Outcome { Taken, Busy, Failed };
@@ -52,8 +55,8 @@ public:
                  const std::function<void(std::uint32_t ms)>& sleep);
 
 private:
-    static constexpr std::intptr_t Closed = -1;
-    std::intptr_t file_ = Closed;
+    RealDiskInterface disk_;
+    FileHandle file_ = NoFile;
 };
 
 // Sleeps `ms` milliseconds of real time.

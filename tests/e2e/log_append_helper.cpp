@@ -9,15 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "output/messages.h"
+#include "output/log_file.h"
 #include "tests/support/file_bytes.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#endif
 
 namespace {
 
@@ -29,21 +22,14 @@ bool WaitFor(const std::string& path) {
 }
 
 bool HoldLock(const std::string& log) {
-#ifdef _WIN32
-    const HANDLE file = CreateFileA(log.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    OVERLAPPED farByte{};  // the byte every station locks around its line
-    farByte.Offset = 0xFFFFFFFF;
-    farByte.OffsetHigh = 0x7FFFFFFF;
-    if (file == INVALID_HANDLE_VALUE ||
-        !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &farByte))
+    ob310::RealDiskInterface disk;
+    const ob310::FileHandle file = disk.Open(log, ob310::FileUse::Log).file;
+    auto lock = ob310::LockResult::Unsupported;
+    while (file != ob310::NoFile &&
+           (lock = disk.TryLock(file, ob310::LogLockByte)) == ob310::LockResult::Busy)
+        disk.Sleep(std::chrono::milliseconds(10));
+    if (lock != ob310::LockResult::Taken)
         return false;
-#else
-    const int file = open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
-    if (file < 0 || flock(file, LOCK_EX) != 0)
-        return false;
-#endif
     WriteFileBytes(log + ".held", "");
     return WaitFor(log + ".done");  // the process's end releases the lock
 }
