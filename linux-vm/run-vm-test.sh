@@ -74,6 +74,9 @@ seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; 
 started=$(now)
 cache=${cache:-$work/cache}
 mkdir -p "$work" "$cache"
+# Absolute: Wine takes its prefix only so, and the boots change folders.
+work=$(cd "$work" && pwd)
+cache=$(cd "$cache" && pwd)
 
 # --- Host tools ----------------------------------------------------------------
 # The image needs a busybox that runs without any shared library.

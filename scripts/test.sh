@@ -109,8 +109,8 @@ ctest_preset() {
       else { failing = name; how = $0; sub(/^.*\*\*\*/, "", how); sub(/ +[0-9.]+ sec$/, "", how) }
       next
     }
-    failing != "" && /^\[  FAILED  \] [A-Za-z_][^ ]*( \(|$)/ && !seen[failing, $3]++ {
-      print "ctest: FAIL " failing ": " $3; cases++
+    failing != "" && /^\[  FAILED  \] [A-Za-z_][^ ]*( \(|$)/ && !seen[failing, $4]++ {
+      print "ctest: FAIL " failing ": " $4; cases++
     }
     END { close_test() }' <<<"$out"
   grep -qE '^[0-9]+% tests passed' <<<"$out" || { echo "FAIL: ctest --preset $preset gave no result"; return 1; }
