@@ -69,10 +69,10 @@ suite windows --needs windows-build "Windows tests under Wine" ctest_preset wind
 # What ships, from the packages themselves. The zip and the MSI are made from the windows
 # preset's build, which gives the windows-tools preset's bytes: the reproducible check builds
 # windows-tools from a copy of the sources and compares.
-suite deb --plain-path --uses check-run "package: .deb (debhelper, lintian, C library floor)" scripts/check-packages.sh deb
+suite deb --uses check-run "package: .deb (debhelper, lintian, C library floor)" scripts/check-packages.sh deb
 suite bullseye --needs deb --alongside "package: .deb in a Debian 11 root" scripts/check-packages.sh bullseye
 suite zip --needs windows-build --uses check-run "package: Windows zip and MSI" scripts/check-packages.sh zip
-suite reproducible --needs deb,zip --plain-path \
+suite reproducible --needs deb,zip \
   "package: reproducible (.deb and zip built again from a copy)" scripts/check-packages.sh reproducible
 suite sanitize "sanitize build and tests (ASan, UBSan)" sanitize_preset
 suite fuzz "fuzz (configuration reader, descriptor parser)" fuzz/run-short.sh
