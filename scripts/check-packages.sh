@@ -302,22 +302,28 @@ check_msi() {
 # example line of the man pages run there. The root is made once with
 # debootstrap from the archive apt uses here, and kept in build/.
 check_bullseye() {
-    local bullseye=$root/build/bullseye-root mirror
+    local bullseye=$root/build/bullseye-root mirror staging
     [ "$(id -u)" = 0 ] || { echo "SKIP: a Debian 11 root needs root (debootstrap, chroot)"; exit 77; }
     [ -f "$deb" ] || stop "no $deb (run the deb check first)"
     if [ ! -x "$bullseye/usr/bin/dpkg" ]; then
         mirror=$(grep -hoE '(https?://[^ ]+/debian)/?( |$)' /etc/apt/sources.list /etc/apt/sources.list.d/* \
             2>/dev/null | head -n 1 | tr -d ' ')
-        rm -rf "$bullseye.tmp"
+        # debootstrap splits its target's name at blanks: it makes the root in a folder of its
+        # own, which is then moved here.
+        staging=$(mktemp -d /var/tmp/ob310-bullseye.XXXXXX) || stop "mktemp in /var/tmp"
         echo "debootstrap --variant=minbase bullseye from ${mirror:-http://deb.debian.org/debian}"
-        if ! debootstrap --variant=minbase bullseye "$bullseye.tmp" "${mirror:-http://deb.debian.org/debian}" \
+        if ! debootstrap --variant=minbase bullseye "$staging/root" "${mirror:-http://deb.debian.org/debian}" \
             >"$check/debootstrap.log" 2>&1; then
             tail -n 3 "$check/debootstrap.log"
-            rm -rf "$bullseye.tmp"
-            echo "SKIP: the Debian archive cannot be reached: no Debian 11 root to install the .deb in"
-            exit 77
+            rm -rf "$staging"
+            if grep -qE "Failed getting release file|Couldn't download|Failure while downloading" \
+                "$check/debootstrap.log"; then
+                echo "SKIP: the Debian archive cannot be reached: no Debian 11 root to install the .deb in"
+                exit 77
+            fi
+            stop "debootstrap failed (build/packages/check/debootstrap.log)"
         fi
-        mv "$bullseye.tmp" "$bullseye"
+        rm -rf "$bullseye" && mv "$staging/root" "$bullseye" && rmdir "$staging" || stop "move the root to $bullseye"
     fi
     echo "Debian $(cat "$bullseye/etc/debian_version") root, C library $(chroot "$bullseye" ldd --version | head -n 1 | grep -oE '[0-9.]+$')"
     cp "$deb" "$bullseye/tmp/ob310-cli.deb" || stop "copy the .deb"

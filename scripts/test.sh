@@ -11,69 +11,69 @@
 # A check is a ctest case, or a line a suite prints as "PASS what", "FAIL what" or "SKIP what"
 # (after an optional "tag: "; "FAIL: what" too); a suite that prints none is one check, judged by
 # its exit status (0 passes, 77 is skipped, anything else fails). Each suite's whole output is in
-# build/test-logs/SUITE.log. Up to two suites run at once, the ones marked --alongside (mostly
-# waiting on a device's time-outs or the network) besides those; a suite that needs another runs
-# after it and is skipped, with the reason, when that one failed or was skipped.
-# On Debian it installs the packages it needs when they are missing (as root).
+# build/test-logs/SUITE.log. Two suites run at a time, besides those marked --alongside; a suite
+# that needs another runs after it, and is skipped with the reason when that one failed or was
+# skipped. On Debian it installs the packages it needs when they are missing (as root).
 set -u
 cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 run_started=$(date +%s)
 
 # --- The suites -----------------------------------------------------------------------------------
-# suite ID [--quick] [--needs ID,...] [--alongside] [--uses RESOURCE] [--plain-path] TITLE COMMAND...
-#   --quick       part of --quick
-#   --needs       runs after these have passed; skipped when one of them failed or was skipped
-#   --alongside   mostly waits (a device's time-outs, the network): runs besides the two at a time
-#   --uses        no two suites that use one RESOURCE run at once
-#   --plain-path  cannot run in a folder whose name holds a blank (says why in $blank_reason)
-ids=() titles=() commands=() needs=() quick=() alongside=() uses=() plain_path=()
+# suite ID [--quick] [--needs ID,...] [--alongside] [--timing] [--uses RESOURCE] TITLE COMMAND...
+#   --quick      part of --quick
+#   --needs      runs after these have passed; skipped when one of them failed or was skipped
+#   --alongside  mostly waits (a device's time-outs, the network): runs besides the two at a time
+#   --timing     its checks bound times: it runs at the usual priority, the others under nice 10,
+#                so that the builds beside it cannot starve it
+#   --uses       no two suites that use one RESOURCE run at once
+ids=() titles=() commands=() needs=() quick=() alongside=() timing=() uses=()
 suite() {
-  local id=$1 n=() q=no a=no u= p=no
+  local id=$1 n= q=no a=no t=no u=
   shift
   while :; do
     case $1 in
       --quick) q=yes; shift ;;
-      --needs) n=("${2//,/ }"); shift 2 ;;
+      --needs) n=${2//,/ }; shift 2 ;;
       --alongside) a=yes; shift ;;
+      --timing) t=yes; shift ;;
       --uses) u=$2; shift 2 ;;
-      --plain-path) p=yes; shift ;;
       *) break ;;
     esac
   done
-  ids+=("$id") titles+=("$1") needs+=("${n[*]}") quick+=("$q") alongside+=("$a") uses+=("$u")
-  plain_path+=("$p")
+  ids+=("$id") titles+=("$1") needs+=("$n") quick+=("$q") alongside+=("$a") timing+=("$t") uses+=("$u")
   shift
   commands+=("$(printf '%q ' "$@")")
 }
 
-# The order is the order of starting: what waits longest first. The Windows build comes first
-# because its boot under qemu is the longest suite; the two qemu suites each keep their own
-# work folder (the kernel package is fetched once into build/linux-vm/cache) so they can run at
-# the same time.
+# A suite starts as soon as what it needs has passed and a place is free, in the order of these
+# lines: what ends latest first. The Windows build's boot under qemu takes longest, so the
+# Windows build comes early; the Linux boots, which need little built, begin while it builds.
+# The two qemu suites keep work folders of their own (Debian's kernel is fetched once, into
+# build/linux-vm/cache), so they can run at once.
 static=build/linux-static
 vm_programs=(--gadget $static/linux-vm/ob310_gadget --probe $static/linux-vm/ob310_usb_probe --cache build/linux-vm/cache)
 suite format --quick "format (clang-format)" scripts/check-format.sh
 suite mutants --quick "mutation rows match the code (scripts/mutants.sh --check)" scripts/mutants.sh --check
-suite windows-build "Windows build (mingw-w64)" build_preset windows
 suite vm-build "static Linux build for the qemu machines (linux-static)" build_preset linux-static
+suite windows-build "Windows build (mingw-w64)" build_preset windows
 # The Windows build under Wine inside a machine with a real kernel, against the virtual OB310.
-suite wine-vm --needs windows-build,vm-build --alongside "Windows build under Wine on a real kernel (qemu)" \
+suite wine-vm --needs windows-build,vm-build --alongside --timing "Windows build under Wine on a real kernel (qemu)" \
   linux-vm/run-vm-test.sh --wine --exe build/windows/ob310_cli.exe "${vm_programs[@]}" --work build/linux-vm-wine
+suite vm --needs vm-build --timing "Linux kernel (qemu)" linux-vm/run-vm-test.sh --cli $static/ob310_cli "${vm_programs[@]}"
 suite native-build --quick "native build" build_preset native
 suite native --quick --needs native-build "native tests" ctest_preset native
 suite log --quick --needs native-build "log file with real processes (flush, full disk, limits)" \
   scripts/check-log.sh build/native
-suite vm --needs vm-build "Linux kernel (qemu)" linux-vm/run-vm-test.sh --cli $static/ob310_cli "${vm_programs[@]}"
 suite windows --needs windows-build "Windows tests under Wine" ctest_preset windows
-# What ships, from the packages themselves. The zip and the MSI are made from the windows
-# preset's build, which gives the windows-tools preset's bytes: the reproducible check builds
-# windows-tools from a copy of the sources and compares.
+# What ships, from the packages themselves. The zip and the MSI are made from the windows preset's
+# build, whose programs are the windows-tools preset's bytes: the reproducible check builds
+# windows-tools from a copy of the sources and compares. The package checks share a scratch folder.
 suite deb --uses check-run "package: .deb (debhelper, lintian, C library floor)" scripts/check-packages.sh deb
 suite bullseye --needs deb --alongside "package: .deb in a Debian 11 root" scripts/check-packages.sh bullseye
 suite zip --needs windows-build --uses check-run "package: Windows zip and MSI" scripts/check-packages.sh zip
-suite reproducible --needs deb,zip \
-  "package: reproducible (.deb and zip built again from a copy)" scripts/check-packages.sh reproducible
+suite reproducible --needs deb,zip "package: reproducible (.deb and zip built again from a copy)" \
+  scripts/check-packages.sh reproducible
 suite sanitize "sanitize build and tests (ASan, UBSan)" sanitize_preset
 suite fuzz "fuzz (configuration reader, descriptor parser)" fuzz/run-short.sh
 suite resources --needs zip "package: .exe version and manifest resources" scripts/check-packages.sh resources
@@ -121,6 +121,7 @@ ctest_preset() {
 # shell would have no children).
 run_suite() {
   local i=$1 rc
+  [ "${timing[$i]}" = yes ] || renice -n 10 -p $BASHPID >/dev/null
   eval "${commands[$i]}"
   rc=$?
   times >"$logs/${ids[$i]}.times"
@@ -166,14 +167,6 @@ for i in "${!ids[@]}"; do
   fi
 done
 for id in "${wanted[@]}"; do select_suite "$id"; done
-
-# make and debhelper split file names at blanks: debian/rules cannot build the .deb in such a
-# folder. Said at once; the suites that build the .deb are skipped with this reason.
-blank_reason=
-if [[ $root == *[[:space:]]* ]]; then
-  blank_reason="the folder \"$root\" holds a blank, and make and debhelper (debian/rules) split names at blanks: the .deb is not built here"
-  echo "scripts/test.sh: $blank_reason; clone into a folder without blanks for the package suites"
-fi
 
 # The package checks: scdoc (man pages), groff-base (renders them), debhelper (builds the .deb),
 # lintian, wixl and msitools (the MSI), debootstrap (the Debian 11 root), git (the commit's time
@@ -278,23 +271,23 @@ finish_suite() {
 
 echo "== ${#selected[@]} suites in $root; their output in build/test-logs"
 while :; do
-  pending=0
-  for i in "${!ids[@]}"; do
-    id=${ids[$i]}
-    [ -n "${selected[$id]+x}" ] && [ -z "${state[$id]:-}" ] || continue
-    if [ "${plain_path[$i]}" = yes ] && [ -n "$blank_reason" ]; then
-      skip_suite "$i" "$blank_reason"; continue
-    fi
-    ready "$i"
-    case $? in
-      2) skip_suite "$i" "$why"; continue ;;
-      1) pending=$((pending + 1)); continue ;;
-    esac
-    if [ -n "${uses[$i]}" ] && [ -n "${used[${uses[$i]}]:-}" ] ||
-      { [ "${alongside[$i]}" = no ] && [ $lanes_busy -ge 2 ]; }; then
-      pending=$((pending + 1)); continue
-    fi
-    start_suite "$i"
+  # Until a pass starts or skips nothing: a skip can end what waits on it.
+  changed=yes
+  while [ $changed = yes ]; do
+    changed=no
+    for i in "${!ids[@]}"; do
+      id=${ids[$i]}
+      [ -n "${selected[$id]+x}" ] && [ -z "${state[$id]:-}" ] || continue
+      ready "$i"
+      case $? in
+        2) skip_suite "$i" "$why"; changed=yes; continue ;;
+        1) continue ;;
+      esac
+      [ -z "${uses[$i]}" ] || [ -z "${used[${uses[$i]}]:-}" ] || continue
+      [ "${alongside[$i]}" = yes ] || [ $lanes_busy -lt 2 ] || continue
+      start_suite "$i"
+      changed=yes
+    done
   done
   [ ${#suite_of[@]} -gt 0 ] || break
   wait -n -p done_pid
