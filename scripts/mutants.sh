@@ -19,8 +19,9 @@
 # unmutated baseline, so none is made here); "vm" ones run the qemu test's
 # power-cut boots (linux-vm/run-vm-test.sh --power-cut) on the mutated tool,
 # "linux-vm" ones its checks boot (run-vm-test.sh --checks).
-# Takes minutes: run on demand, not in the
-# test command. Prints one line per mutation and "N caught, N survived".
+# Takes minutes: run on demand; the test
+# command runs --check only. Prints one line per mutation and "N caught, N
+# survived".
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
