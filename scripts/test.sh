@@ -84,8 +84,16 @@ suite station-bat --needs zip --uses check-run "package: station script (.bat, W
 suite msi --needs zip "package: MSI installed, run from PATH, removed (Wine)" scripts/check-packages.sh msi
 
 # --- Running a suite ------------------------------------------------------------------------------
+# build_preset PRESET: configures and builds; a failure is named by its first error.
 build_preset() {
-  cmake --preset "$1" && cmake --build --preset "$1" || { echo "FAIL: the $1 build (cmake --build --preset $1)"; return 1; }
+  local out rc
+  out=$(mktemp)
+  cmake --preset "$1" >"$out" 2>&1 && cmake --build --preset "$1" >>"$out" 2>&1
+  rc=$?
+  cat "$out"
+  [ $rc = 0 ] || echo "FAIL: cmake --build --preset $1: $(grep -m1 -E 'error|Error' "$out" | cut -c1-160)"
+  rm -f "$out"
+  return $rc
 }
 sanitize_preset() { build_preset sanitize && ctest_preset sanitize; }
 
@@ -264,7 +272,7 @@ finish_suite() {
   case $verdict in PASS) state[$id]=pass ;; FAIL) state[$id]=fail ;; SKIP) state[$id]=skip ;; esac
   printf '%s  %-4s  %s: %s, %s\n' "$(date +%T)" "$verdict" "${titles[$i]}" "${counts[$id]}" "$(duration "${wall[$id]}")"
   if [ $verdict = FAIL ]; then
-    tr -d '\r' <"$logs/$id.log" | tail -n 15 | sed 's/^/        | /'
+    tr -d '\r' <"$logs/$id.log" | tail -n 12 | sed 's/^/        | /'
     echo "        (whole output: build/test-logs/$id.log)"
   fi
 }
