@@ -11,8 +11,6 @@ namespace ob310 {
 
 namespace {
 
-const char* const NoDeviceMessage = "Error: No OB310 found on system";
-
 // The length of the valid UTF-8 sequence at `at` (no overlong form, no
 // surrogate, nothing beyond U+10FFFF), or 0 when the byte there begins none.
 std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
@@ -85,6 +83,22 @@ std::string BuildWriteResultRecord(const std::string& deviceIdentity,
     return "CMD=write;STATE=success;" + deviceIdentity + ";FILE=" + LogText(configFileName) + ";";
 }
 
+int DiscoverForRun(RunContext& context, DeviceInterfaceTable& table) {
+    const int devices = DiscoverDevices(table);
+    const std::size_t config =
+        static_cast<std::size_t>(FindInterfaceByProduct(table, ConfigInterfaceName));
+    const bool denied = devices >= 1 && table.records[config].reportsDenied;
+    if (devices >= 1 && !denied) {
+        return devices;
+    }
+    table.CloseHandles();
+    context.PrintError("Error: No OB310 found on system", ExitNoDevice);
+    if (denied) {
+        context.console.WriteLine(ReportsDeniedLine);
+    }
+    return 0;
+}
+
 int FinishWithResultRecord(RunContext& context, const std::string& record) {
     const bool written =
         !context.settings.logRequested ||
@@ -102,9 +116,7 @@ int FinishWithResultRecord(RunContext& context, const std::string& record) {
 
 int RunInformationFlow(RunContext& context) {
     DeviceInterfaceTable table{&context.deviceLayer};
-    if (DiscoverDevices(table) < 1) {
-        table.CloseHandles();
-        context.PrintError(NoDeviceMessage, ExitNoDevice);
+    if (DiscoverForRun(context, table) < 1) {
         return ExitNoDevice;
     }
     // With more than one device attached this is the first one listed: its
@@ -122,9 +134,7 @@ int RunInformationFlow(RunContext& context) {
 
 int RunEraseFlow(RunContext& context) {
     DeviceInterfaceTable table{&context.deviceLayer};
-    if (DiscoverDevices(table) < 1) {
-        table.CloseHandles();
-        context.PrintError(NoDeviceMessage, ExitNoDevice);
+    if (DiscoverForRun(context, table) < 1) {
         return ExitNoDevice;
     }
     // Taken before the erase: the record names the device as it was found.

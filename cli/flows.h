@@ -5,12 +5,25 @@
 #include <string>
 
 #include "cli/run_context.h"
+#include "device/discovery.h"
 
 namespace ob310 {
+
+// The line that follows "Error: No OB310 found on system" when an OB310 is
+// attached that this process may not open.
+inline const std::string ReportsDeniedLine =
+    "An OB310 is attached, but its hidraw nodes cannot be opened (permission denied): "
+    "see \"Access without root\" in the README.";
 
 int RunInformationFlow(RunContext& context);
 int RunEraseFlow(RunContext& context);
 int RunWriteFlow(RunContext& context);
+
+// Fills `table` and returns the number of devices the run can use. With none,
+// it reports "Error: No OB310 found on system" and returns 0. A device whose
+// configuration interface this process may not exchange reports with (Linux
+// without the udev rule) is none to the run: the report says why.
+int DiscoverForRun(RunContext& context, DeviceInterfaceTable& table);
 
 // The log line of a successful write: "CMD=write;STATE=success;", the
 // identity, ";FILE=", the file name as given with its control bytes, ';'

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/config_lines.h"
 #include "tests/support/sim_run.h"
 
 namespace ob310 {
@@ -52,6 +53,29 @@ const EraseCase Cases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, EraseFlow, testing::ValuesIn(Cases));
+
+// Without the rights to its nodes (Linux without the udev rule) an attached
+// OB310 is none to the run, which says why; a configuration interface that
+// refuses read-write access for another reason is still found.
+TEST_F(SimRunTest, DeviceOutOfReachIsNoneAndSaysWhy) {
+    WriteFileBytes(dir.File("t.ob310"), ConfigFileText(ConfigDataLines(SampleConfigImage())));
+    const std::vector<std::string> runs[] = {{"-i"},
+                                             {"-c", "-p", "5A3C19E7B2D40F86"},
+                                             {"-f", dir.File("t.ob310"), "-p", "5A3C19E7B2D40F86"}};
+    SimDeviceOptions device;
+    for (SimInterfaceOptions& options : device.interfaces)
+        options.reportsDenied = true;
+    sim.AddDevice(device);
+    for (const std::vector<std::string>& arguments : runs) {
+        EXPECT_EQ(Run(arguments), 1);
+        EXPECT_EQ(console.Text(),
+                  RedLine("Error: No OB310 found on system", 1) + ReportsDeniedLine + "\n");
+    }
+    sim.Interface(0, 4).reportsDenied = false;
+    sim.Interface(0, 4).queryOnly = true;
+    EXPECT_EQ(Run({"-i"}), 4);
+    EXPECT_EQ(console.Text(), RedLine("Error: Can not get device information of OB310", 4));
+}
 
 // FILE= is the last field: a name must not add a field, a control or bytes a
 // reader cannot decode, and names in any language stay as they are.

@@ -126,9 +126,9 @@ int RunWriteFlow(RunContext& context) {
     }
 
     DeviceInterfaceTable table{&context.deviceLayer};
-    const int devices = DiscoverDevices(table);
+    const int devices = DiscoverForRun(context, table);
     if (devices < 1) {
-        return FailWith(context, "Error: No OB310 found on system", ExitNoDevice);
+        return ExitNoDevice;
     }
     if (devices > 1) {
         return FailWith(context, "Error: More than on OB310 detected.", ExitTooManyDevices);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifndef _WIN32
@@ -102,6 +103,17 @@ public:
     // the file or the 0x1A mark); the bytes up to the bound were read.
     bool TooLarge() const { return tooLarge_; }
 
+    // Steps over a UTF-8 byte order mark at the very start of the input: it
+    // carries nothing in this format, and Notepad writes one. Called before
+    // the first piece; the first block holds the whole mark when it is there.
+    void SkipByteOrderMark() {
+        constexpr std::string_view Mark = "\xEF\xBB\xBF";
+        if (Available() &&
+            std::string_view(block_.data() + position_, filled_ - position_).starts_with(Mark)) {
+            position_ += Mark.size();
+        }
+    }
+
 private:
     static bool IsSpecial(char c) {
         return c == '\n' || c == '\r' || c == '\0' || c == static_cast<char>(EndOfFileMark);
@@ -148,6 +160,7 @@ bool IsCommentMarker(char c) { return c == '#' || c == ':' || c == ';'; }
 // when the input is larger than MaxInputBytes.
 bool ReadDataLines(std::FILE* file, std::vector<std::string>& lines) {
     PieceReader input(file);
+    input.SkipByteOrderMark();
     std::string piece;
     while (lines.size() <= DataLineCapacity && input.Next(piece)) {
         if (piece.empty() || IsCommentMarker(piece.front())) {

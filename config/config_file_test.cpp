@@ -85,6 +85,8 @@ TEST(ConfigFile, AcceptedFilesReadIntoTheImage) {
         {With(255, "1FF"), [](ConfigImage& i) { i.debounce = 0xFF; }},
         {With(255, "-80000000"), [](ConfigImage& i) { i.debounce = 0; }},
         {With(255, " \v\f\r\t+0X2A and more"), [](ConfigImage& i) { i.debounce = 0x2A; }},
+        {"\xEF\xBB\xBF" + ConfigFileText(Sample, "\r\n"), {}},  // a byte order mark (Notepad)
+        {"\xEF\xBB\xBF" + piece + "\n" + ConfigFileText(Sample), {}},  // the mark takes no room
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         ConfigImage expected = SampleConfigImage();
@@ -118,6 +120,7 @@ TEST(ConfigFile, RefusedFilesGive256AndKeepTheImage) {
         {With(255, "-80000001"), ""},
         {With(255, "FFFFFFFFFFFFFFFFFFFF"), ""},
         {With(255, "- 1"), ""},
+        {"\n\xEF\xBB\xBF" + ConfigFileText(Sample), ""},  // a mark only at the very start
     };
     for (const auto& [text, output] : cases) {
         EXPECT_EQ(Read(text, output), ContentError) << text.substr(0, 80);

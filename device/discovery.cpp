@@ -11,6 +11,7 @@ namespace {
 void FillRecord(HidLayer& hid, const std::string& path, HidAccess access, DeviceInterface& record) {
     record.writeHandle = hid.Open(path, access, HidIoMode::Synchronous);
     record.readHandle = hid.Open(path, access, HidIoMode::Overlapped);
+    record.reportsDenied = access == HidAccess::QueryOnly && hid.ReportsDenied(path);
 
     HidCaps caps{};
     if (!hid.ReadCaps(record.writeHandle, caps)) {

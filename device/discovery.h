@@ -30,6 +30,9 @@ struct DeviceInterface {
     HidCaps caps{};
     HidHandle readHandle = InvalidHidHandle;   // overlapped: input reports, attributes
     HidHandle writeHandle = InvalidHidHandle;  // synchronous: output reports, caps, strings
+    // Opened for queries only because this process may not exchange reports
+    // with the interface (HidLayer::ReportsDenied).
+    bool reportsDenied = false;
 };
 
 // The table of matching interfaces of one discovery, with the HID layer its

@@ -92,6 +92,13 @@ public:
 
     // InvalidHidHandle when the path cannot be opened with that access.
     virtual HidHandle Open(const std::string& path, HidAccess access, HidIoMode mode) = 0;
+
+    // Whether a read-write open of the interface at `path` is refused because
+    // this process lacks the rights to it (Linux: a hidraw node that no udev
+    // rule opened to the user). False where such a refusal is the normal
+    // state: Windows refuses read-write access to every keyboard and mouse.
+    virtual bool ReportsDenied(const std::string& /*path*/) { return false; }
+
     virtual void Close(HidHandle handle) = 0;
 
     virtual bool ReadAttributes(HidHandle handle, HidAttributes& attributes) = 0;

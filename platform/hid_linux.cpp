@@ -356,6 +356,14 @@ public:
         return handle;
     }
 
+    // The node is there, but its mode (root's 0600 without a udev rule)
+    // keeps this process out.
+    bool ReportsDenied(const std::string& path) override {
+        std::string name;
+        std::size_t collection = 0;
+        return SplitPath(path, name, collection) && Info(name).denied;
+    }
+
     void Close(HidHandle handle) override {
         const auto it = open_.find(handle);
         if (it == open_.end()) {
@@ -582,6 +590,7 @@ private:
     struct NodeInfo {
         bool present = false;    // in the class directory
         bool readWrite = false;  // this process may open it for reading and writing
+        bool denied = false;     // it may not, for lack of rights
         HidReportDescriptorInfo descriptor;
     };
 
@@ -596,6 +605,7 @@ private:
         if (info.present) {
             info.readWrite =
                 ::faccessat(AT_FDCWD, (devDir_ + "/" + name).c_str(), R_OK | W_OK, AT_EACCESS) == 0;
+            info.denied = !info.readWrite && (errno == EACCES || errno == EPERM);
             info.descriptor = ReadDescriptor(classDir_ + "/" + name);
         }
         return infos_.emplace(name, std::move(info)).first->second;

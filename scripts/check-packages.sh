@@ -6,9 +6,10 @@
 #                README's links, run its .exe files under Wine
 #   resources    version and manifest resources of the .exe files
 #   man          the installed man pages render without a groff warning
-#   station-sh   examples/program-station.sh against the installed simulator
+#   station-sh   examples/program-station.sh against the installed simulator: one run per
+#                case, then whole production sessions (--production), one ended by Ctrl+C
 #   station-bat  examples/program-station.bat under Wine's cmd against ob310_cli_sim.exe, with
-#                names holding & % ! ^ spaces and non-ASCII letters
+#                names holding & % ! ^ spaces and non-ASCII letters, then a production session
 #   msi          install the MSI under Wine, run ob310_cli.exe from PATH, uninstall
 #   bullseye     install the .deb in a Debian 11 root (debootstrap, kept in build/), run the
 #                tools and the man pages' examples there (skipped when the archive cannot be
@@ -217,11 +218,15 @@ check_station() {
     done < <(station_cases "${@:2}")
 }
 
+# The scripts checked: the packages' own, or the copies OB310_STATION_SH and
+# OB310_STATION_BAT name (scripts/mutants.sh checks mutated ones).
+station_sh_script=${OB310_STATION_SH:-$doc_dir/examples/program-station.sh}
+station_bat_script=${OB310_STATION_BAT:-$zip_root/examples/program-station.bat}
+
 station_sh() {
     local cli=$4
     [ "$cli" = sim ] && cli=ob310_cli_sim
-    run env -C "$check/run" PATH="$deb_root/usr/bin:$PATH" OB310_CLI="$cli" \
-        "$doc_dir/examples/program-station.sh" "$1" "$2" "$3"
+    run env -C "$check/run" PATH="$deb_root/usr/bin:$PATH" OB310_CLI="$cli" "$station_sh_script" "$1" "$2" "$3"
 }
 
 # Wine hands only 8 bits of an exit status to Linux, so a wrapper batch file
@@ -230,20 +235,26 @@ station_sh() {
 # the command line as a user would type it, each argument in quotes. Wine's
 # cmd differs from Windows' in ways a wrapper must allow for: on the wrapper's
 # own line (cmd /c ""...""), it takes & | < > ( ) as outside quotes, so they
-# carry a caret; it expands a batch file's arguments once more than Windows
-# does (it scans the value of %1 again for %), so % is doubled for the .bat to
-# receive one %, and doubled again for the wrapper's own line; it reads a
-# batch file in the OEM code page (437) and writes to a pipe in the ANSI one
-# (1252).
-station_bat() {
-    local cli=$4 script=${5:-$zip_root/examples/program-station.bat} line arg
-    [ "$cli" = sim ] && cli=$(winepath -w "$zip_root/ob310_cli_sim.exe" 2>/dev/null)
+# carry a caret (and on such a line a ^ of an argument is doubled); it expands
+# a batch file's arguments once more than Windows does (it scans the value of
+# %1 again for %), so % is doubled for the .bat to receive one %, and doubled
+# again for the wrapper's own line; it reads a batch file in the OEM code page
+# (437) and writes to a pipe in the ANSI one (1252).
+bat_wrapper() {
+    local line args= arg
     # (The program's own name, first on the line, loses a lone ^ as well.)
-    line="\"\"$(winepath -w "$script" 2>/dev/null | sed 's/\^/^^/g')\""
-    for arg in "$1" "$2" "$3"; do line+=" \"${arg//%/%%%%}\""; done
-    line=$(sed -E 's/[&|<>()]/^&/g' <<<"$line\"")
+    line="\"\"$(winepath -w "$1" 2>/dev/null | sed 's/\^/^^/g')\""
+    for arg in "${@:2}"; do args+=" \"${arg//%/%%%%}\""; done
+    [[ $line$args != *[\&\|\<\>\(\)]* ]] || args=${args//^/^^}
+    line=$(sed -E 's/[&|<>()]/^&/g' <<<"$line$args\"")
     printf '%s\r\n' "@cmd /c $line" '@echo exit=%ERRORLEVEL%' |
         iconv -f UTF-8 -t CP437 >"$check/run/wrap.bat"
+}
+
+station_bat() {
+    local cli=$4 script=${5:-$station_bat_script}
+    [ "$cli" = sim ] && cli=$(winepath -w "$zip_root/ob310_cli_sim.exe" 2>/dev/null)
+    bat_wrapper "$script" "$1" "$2" "$3"
     run env -C "$check/run" ${cli:+OB310_CLI="$cli"} wine cmd /c wrap.bat
     out=$(iconv -c -f CP1252 -t UTF-8 <<<"${out//$'\r'/}")
     status=$(sed -n 's/^exit=//p' <<<"$out")
@@ -253,13 +264,242 @@ station_bat() {
 # that folder's name holds characters the command prompt treats specially.
 check_bat_folder() {
     local folder="$check/R&D wow! a^b Prüfung"    # % is lost by Wine in %~dp0
-    rm -rf "$folder" && mkdir -p "$folder/examples" || fail "make $folder"
+    rm -rf "$folder" && mkdir -p "$folder/examples" || stop "make $folder"
     cp "$zip_root/ob310_cli_sim.exe" "$folder/ob310_cli.exe" &&
-        cp "$zip_root/examples/program-station.bat" "$folder/examples/" || fail "copy into $folder"
+        cp "$station_bat_script" "$folder/examples/" || stop "copy into $folder"
     scratch "devices = 1"
     station_bat example.ob310 "$pin" station.log "" "$folder/examples/program-station.bat"
     [ "$status" = 0 ] && grep -q '^PASS: ' <<<"$out" || fail "the .bat in \"$folder\": exit $status: $out"
     echo "station_bat, in folder \"$(basename "$folder")\" with its own ..\\ob310_cli.exe: exit $status, $(grep '^PASS' <<<"$out")"
+}
+
+# ---- A production session (--production) -------------------------------------
+# A whole session on the simulator, driven as an operator works. Boards are
+# device files kept in run/boards: plugging one puts its file in place with
+# "devices = N" appended (the last line wins), unplugging appends
+# "devices = 0", and the next plug takes the file back with the board's new
+# state. Each change holds ob310_sim_device.lock the way the simulator takes it
+# (flock natively; under Wine a byte lock, which wineserver also takes as a
+# POSIX lock), so no run reads or rewrites the file meanwhile. Each step waits
+# for what the station shows or does; the station polls with a pause of 20 ms
+# (bash) or none (.bat), so no step waits for a clock.
+A=00B31001 B=00B31002 C=00B31010 D=00B31020
+# The configuration file and the log: names the command prompt treats specially
+# (^ and ! apart: Wine's cmd drops a ^ from an argument that also holds a !).
+s_file='a^b Prüfung.ob310' s_log='R&D 100% wow!.log'
+
+# The boards: B refuses its custom data; D answers the information query of
+# its third run (the check after writing) with 23 bytes, so that the check
+# reads erase count and serial as 0. The log already holds a real write of C,
+# a simulated one of D (written again: OB310_RERUN names it) and a simulated
+# erase of B, none of which refuses the board. The file is the example with
+# its lock line ($1: 00 open, 01 locked).
+session_setup() {
+    scratch "devices = 0"
+    sed "/^# Data line 6:/,/^[0-9]/ s/^00\$/$1/" examples/example.ob310 >"$check/run/$s_file" &&
+        rm "$check/run/example.ob310" && mkdir "$check/run/boards" || stop "set up $check/run"
+    printf 'serial = %s\n' "$A" >"$check/run/boards/A.txt"
+    printf 'serial = %s\nfault = request 251 refuse 01\n' "$B" >"$check/run/boards/B.txt"
+    printf 'serial = %s\n' "$C" >"$check/run/boards/C.txt"
+    printf 'serial = %s\nfault = request 1 short 23 runs 3\n' "$D" >"$check/run/boards/D.txt"
+    printf '%s\r\n' "01.12.2026 10:00:00: CMD=write;STATE=success;SN=$C;REV=1026;FILE=line 2.ob310;" \
+        "01.12.2026 10:00:01: CMD=write;STATE=success;SN=$D;REV=1026;FILE=a.ob310;DEVICE=simulated;" \
+        "01.12.2026 10:00:02: CMD=erase;STATE=success;SN=$B;REV=1026;DEVICE=simulated;" >"$check/run/$s_log"
+    board=
+}
+
+# Runs the rest of the line in the run folder holding the simulated OB310's
+# lock ($lock_kind: flock or fcntl).
+sim_locked() {
+    (cd "$check/run" && perl -MFcntl=:DEFAULT,:flock -e '
+        open(my $f, ">>", "ob310_sim_device.lock") or die "ob310_sim_device.lock: $!";
+        if (shift eq "flock") { flock($f, LOCK_EX) or die "flock: $!" }
+        else { my $l = pack("s s x4 q q l x4", F_WRLCK, 0, 0, 1, 0); fcntl($f, F_SETLKW, $l) or die "fcntl: $!" }
+        exit(system(@ARGV) >> 8);' "$lock_kind" "$@")
+}
+
+# Plugs board $1 ($2 of them: the simulator adds the next serial numbers);
+# keeps in run/writes the number of write runs so far.
+plug() {
+    sim_locked sh -c '{ [ -z "$1" ] || cp ob310_sim_device.txt "boards/$1.txt"; } &&
+        cp "boards/$2.txt" ob310_sim_device.txt && echo "devices = $3" >>ob310_sim_device.txt &&
+        { grep -c ": -f " ob310_sim_received.txt >writes || :; }' - "$board" "$1" "${2:-1}" || stop "plug $1"
+    board=$1
+}
+unplug() { sim_locked sh -c 'echo "devices = 0" >>ob310_sim_device.txt' || stop "unplug $board"; }
+
+# How many lines of file $2 in the run folder hold $1.
+count() {
+    local n
+    n=$(grep -cF -- "$1" "$check/run/$2" 2>/dev/null)
+    echo "${n:-0}"
+}
+# The number of runs of the tool with $1 (-i or -f) so far.
+runs() { count ": $1" ob310_sim_received.txt; }
+polled() { [ "$(runs "$1")" -ge "$2" ]; }
+shows() { [ "$(count "$1" "$s_log.report.txt")" -ge "${2:-1}" ]; }
+shows_record() { [ "$(count "$1" ob310_sim_received.txt)" -ge 1 ]; }
+
+# Waits at most 60 s for the rest of the line to succeed while the station runs.
+wait_until() {
+    local what=$1 i
+    for ((i = 0; i < 3000; i++)); do
+        "${@:2}" && return 0
+        running || stop "the station ended before $what: $(cat "$check/run/screen")"
+        sleep 0.02
+    done
+    stop "no $what within 60 s: $(cat "$check/run/screen")"
+}
+running() { kill -0 "$station" 2>/dev/null; }
+
+# Waits at most 60 s for the station to end; its exit code in $status.
+wait_end() {
+    local i
+    for ((i = 0; i < 3000; i++)); do
+        running || break
+        sleep 0.02
+    done
+    running && stop "the station did not end within 60 s: $(cat "$check/run/screen")"
+    wait "$station"
+    status=$?
+}
+
+# $2 more runs of the tool with $1 from now on.
+more_polls() {
+    local n
+    n=$(runs "$1")
+    wait_until "$2 more runs with $1" polled "$1" $((n + $2))
+}
+
+# The operator's session: A passes, B fails, A again is refused, D is written
+# again and fails its check, C comes with a second OB310, then alone; the stop
+# file appears while C is written.
+session_steps() {
+    local name waits=1
+    wait_until "a wait for the first OB310" shows "Waiting for an OB310 ..."
+    more_polls -i 2
+    for name in A B A D; do
+        plug "$name"
+        wait_until "the result of $name" shows "Remove the OB310." "$waits"
+        more_polls -i 1
+        unplug
+        waits=$((waits + 1))
+        wait_until "a wait after $name" shows "Waiting for an OB310 ..." "$waits"
+    done
+    plug C 2
+    wait_until "connect exactly one" shows "connect exactly one"
+    more_polls -f 1
+    plug C 1
+    wait_until "C's write" polled -f $(($(cat "$check/run/writes") + 1))
+    touch "$check/run/$s_log.stop"
+}
+
+# What the operator sees, times left out ($1: the tool's name, $2: the lock).
+session_transcript() {
+    local pass=(' ####    ###    ####   ####' ' #   #  #   #  #      #' ' ####   #####   ###    ###'
+        ' #      #   #      #      #' ' #      #   #  ####   ####')
+    local fail=(' #####   ###   #####  #' ' #      #   #    #    #' ' ####   #####    #    #'
+        ' #      #   #    #    #' ' #      #   #  #####  #####')
+    local refused=(' ####   #####  #####  #   #   ####  #####  ####' ' #   #  #      #      #   #  #      #      #   #'
+        ' ####   ####   ####   #   #   ###   ####   #   #' ' #  #   #      #      #   #      #  #      #   #'
+        ' #   #  #####  #       ###   ####   #####  ####')
+    printf '%s\n' "TIME  Session started: $s_file into each OB310 with $1" \
+        "Check after writing: custom data 4f42333130206578616d706c65203031, $2" \
+        "Log $s_log, report $s_log.report.txt" "Stop with Ctrl+C or by creating $s_log.stop" \
+        "Waiting for an OB310 ..." \
+        "TIME  $A  PASS     written, checked and logged (erase count 1)" "${pass[@]}" \
+        "Totals: 1 passed, 0 failed, 0 refused. Remove the OB310." \
+        "Waiting for an OB310 ..." \
+        "TIME  $B  FAIL     Error: Fail to write custom data. Code=0x0004" "${fail[@]}" \
+        "Totals: 1 passed, 1 failed, 0 refused. Remove the OB310." \
+        "Waiting for an OB310 ..." \
+        "TIME  $A  REFUSED  already written; OB310_RERUN=$A writes it again" "${refused[@]}" \
+        "Totals: 1 passed, 1 failed, 1 refused. Remove the OB310." \
+        "Waiting for an OB310 ..." \
+        "TIME  $D  FAIL     check: erase count 0, expected 1; serial 00000000, expected $D" "${fail[@]}" \
+        "Totals: 1 passed, 2 failed, 1 refused. Remove the OB310." \
+        "Waiting for an OB310 ..." \
+        "STOP: more than one OB310 connected - connect exactly one" \
+        "TIME  $C  PASS     written, checked and logged (erase count 1)" "${pass[@]}" \
+        "Totals: 2 passed, 2 failed, 1 refused. Remove the OB310." \
+        "TIME  Session ended by the stop file: 2 passed, 2 failed, 1 refused"
+}
+
+# Checks a finished session ($1: the tool's name on the screen): the screen
+# (times left out), the report (the screen again), the log (one write each of
+# A, D and C added) and the stop file (taken).
+check_session() {
+    local runner=$1 screen
+    screen=$(sed -E 's/^[0-9][0-9:./, -]*( [AP]M)?  /TIME  /' "$check/run/screen")
+    [ "$status" = 0 ] || fail "$runner session: exit $status: $screen"
+    diff <(session_transcript "$2" locked) - <<<"$screen" || fail "$runner session: the screen differs (< expected, > shown)"
+    tr -d '\r' <"$check/run/$s_log.report.txt" | $report_text | cmp -s - "$check/run/screen" ||
+        fail "$runner session: the report is not what the screen showed"
+    local records
+    records=$(sed -nE 's/^.*: CMD=write;STATE=success;SN=([0-9A-F]+);.*(DEVICE=simulated;)\r$/\1/p' "$check/run/$s_log" | tr '\n' ' ')
+    [ "$records" = "$D $A $D $C " ] || fail "$runner session: simulated writes in the log: $records"
+    [ ! -e "$check/run/$s_log.stop" ] || fail "$runner session: the stop file is still there"
+    echo "$runner: a production session, screen as expected ($(tail -n 1 <<<"$screen" | sed 's/^TIME  //')), report = screen, log + writes of $A $D $C"
+}
+
+# Starts program-station.sh as from a terminal: a process group of its own
+# (Ctrl+C reaches all of it), SIGINT not ignored; $1: the file's lock line.
+start_station_sh() {
+    session_setup "$1"
+    lock_kind=flock
+    (cd "$check/run" && PATH="$deb_root/usr/bin:$PATH" OB310_CLI=ob310_cli_sim OB310_POLL_MS=20 \
+        OB310_RERUN="$D" exec setsid env --default-signal=INT "$station_sh_script" \
+        --production "$s_file" "$pin" "$s_log" >screen 2>&1) &
+    station=$!
+    trap 'kill -- -$station 2>/dev/null' EXIT
+}
+
+session_sh() {
+    start_station_sh 01
+    session_steps
+    wait_end
+    report_text=cat check_session session_sh ob310_cli_sim
+}
+
+# Ctrl+C while a write is under way (it waits for the log's lock, held here):
+# the write ends and is logged, the board is checked and reported, and the
+# session ends with its totals. The file leaves the device open.
+session_sh_ctrl_c() {
+    start_station_sh 00
+    wait_until "a wait for the first OB310" shows "Waiting for an OB310 ..."
+    flock "$check/run/$s_log" env -C "$check/run" timeout 60 sh -c 'touch locked; until [ -e unlock ]; do sleep 0.01; done' &
+    wait_until "the log's lock" test -e "$check/run/locked"
+    plug A
+    wait_until "A's write at its log line" shows_record "request 255: debounce"
+    kill -INT -- -"$station"
+    touch "$check/run/unlock"
+    wait_end
+    local screen
+    screen=$(sed -E 's/^[0-9][0-9:./, -]*( [AP]M)?  /TIME  /' "$check/run/screen")
+    diff <(session_transcript ob310_cli_sim open | head -n 12
+        echo "TIME  Session ended by Ctrl+C: 1 passed, 0 failed, 0 refused") - <<<"$screen" &&
+        [ "$status" = 0 ] && grep -qF "CMD=write;STATE=success;SN=$A;" "$check/run/$s_log" ||
+        fail "session_sh, Ctrl+C during a write: exit $status (< expected, > shown)"
+    echo "session_sh, Ctrl+C during a write of $A: exit 0, $A passed and logged, then \"$(tail -n 1 <<<"$screen")\""
+}
+
+# The session with program-station.bat under Wine's cmd.
+session_bat() {
+    session_setup 01
+    lock_kind=fcntl
+    bat_wrapper "$station_bat_script" --production "$s_file" "$pin" "$s_log"
+    local cli
+    cli=$(winepath -w "$zip_root/ob310_cli_sim.exe" 2>/dev/null)
+    (cd "$check/run" && OB310_CLI="$cli" OB310_POLL_MS=0 OB310_RERUN="$D" exec setsid wine cmd /c wrap.bat \
+        >screen.raw 2>&1) &
+    station=$!
+    trap 'kill -- -$station 2>/dev/null' EXIT
+    : >"$check/run/screen"
+    session_steps
+    wait_end
+    iconv -c -f CP1252 -t UTF-8 "$check/run/screen.raw" | tr -d '\r' | grep -v '^exit=' >"$check/run/screen"
+    status=$(sed -n 's/^exit=//p' <(tr -d '\r' <"$check/run/screen.raw"))
+    report_text="iconv -c -f CP1252 -t UTF-8" check_session session_bat ob310_cli_sim.exe
 }
 
 # The MSI under Wine, in a Wine prefix of its own (build/wine-msi):
@@ -386,10 +626,13 @@ case ${1:-} in
     resources) check_resources ;;
     man) check_man ;;
     station-sh) [ -x "$deb_root/usr/bin/ob310_cli_sim" ] || stop "the .deb is not unpacked"
-        check_station station_sh 255 127 no-such-ob310-tool ;;
+        check_station station_sh 255 127 no-such-ob310-tool
+        session_sh
+        session_sh_ctrl_c ;;
     station-bat) [ -f "$zip_root/ob310_cli_sim.exe" ] || stop "the zip is not unpacked"
         check_station station_bat 256 9009 no-such-ob310-tool.exe
-        check_bat_folder ;;
+        check_bat_folder
+        session_bat ;;
     msi) check_msi ;;
     bullseye) check_bullseye ;;
     reproducible) check_reproducible ;;

@@ -18,10 +18,12 @@
 # OB310 (minutes each; that boot's own run in the test command is its
 # unmutated baseline, so none is made here); "vm" ones run the qemu test's
 # power-cut boots (linux-vm/run-vm-test.sh --power-cut) on the mutated tool,
-# "linux-vm" ones its checks boot (run-vm-test.sh --checks).
-# Takes minutes: run on demand; the test
-# command runs --check only. Prints one line per mutation and "N caught, N
-# survived".
+# "linux-vm" ones its checks boot (run-vm-test.sh --checks). "station-sh" and
+# "station-bat" ones mutate a station script and run its package check
+# (scripts/check-packages.sh station-sh or station-bat) on the mutated copy,
+# against the packages the test command unpacked in build/packages.
+# Takes minutes: run on demand; the test command runs --check only. Prints
+# one line per mutation and "N caught, N survived".
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -98,6 +100,15 @@ mutant input-bound native config/config_file.cpp \
 mutant too-many-pairs-shown native config/config_file.cpp 'console.WriteLine("error StringToBytes");' '(void)console;'
 mutant reader-data-lines native config/config_file.cpp \
   'constexpr std::size_t MinimumDataLines = 255;' 'constexpr std::size_t MinimumDataLines = 254;'
+mutant byte-order-mark-kept native config/config_file.cpp '    input.SkipByteOrderMark();' ''
+mutant byte-order-mark-anywhere native config/config_file.cpp \
+  '    input.SkipByteOrderMark();
+    std::string piece;
+    while (lines.size() <= DataLineCapacity && input.Next(piece)) {' \
+  '    input.SkipByteOrderMark();
+    std::string piece;
+    while (lines.size() <= DataLineCapacity && input.Next(piece)) {
+        input.SkipByteOrderMark();'
 
 # --- discovery -------------------------------------------------------------------------
 mutant probe-closed native device/discovery.cpp \
@@ -110,6 +121,10 @@ mutant table-owns-handles native device/discovery.h \
   '~DeviceInterfaceTable() { CloseHandles(); }' '~DeviceInterfaceTable() {}'
 mutant table-room native device/discovery.cpp \
   'if (matched < MaxDeviceInterfaces) {' 'if (matched <= MaxDeviceInterfaces) {'
+mutant denied-not-asked native device/discovery.cpp \
+  'access == HidAccess::QueryOnly && hid.ReportsDenied(path);' 'access == HidAccess::QueryOnly;'
+mutant denied-no-hint native cli/flows.cpp \
+  'devices >= 1 && table.records[config].reportsDenied;' 'devices >= 1 && table.records[config].reportsDenied && false;'
 
 # --- exchange ---------------------------------------------------------------------------
 mutant read-attempts native device/exchange.h \
@@ -173,6 +188,9 @@ mutant linux-flush-empty linux-vm platform/hid_linux.cpp \
   'const int fd = nodes_[entry->node].fd;
         if (fd < 0) {' 'const int fd = nodes_[entry->node].fd;
         if (fd >= 0) {'
+# A user without the rights to the nodes: only the qemu test runs the tool as one.
+mutant linux-denied-unseen linux-vm platform/hid_linux.cpp \
+  'info.denied = !info.readWrite && (errno == EACCES || errno == EPERM);' 'info.denied = false;'
 
 # --- simulator ------------------------------------------------------------------------------
 mutant sim-journal-first-entry native simulator/sim_state_file.cpp \
@@ -216,6 +234,38 @@ mutant windows-log-fragment-kept windows output/messages.cpp 'if (!whole) {' 'if
 mutant windows-log-lock-unbounded windows output/messages.cpp \
   'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
 
+# --- station scripts, production mode -----------------------------------------------------
+mutant station-sh-ctrl-c-kills station-sh examples/program-station.sh \
+  "out=\$(trap '' INT; exec \"\$cli\" \"\$@\")" 'out=$(exec "$cli" "$@")'
+mutant station-sh-no-check station-sh examples/program-station.sh \
+  'if [ -n "$mismatch" ]; then' 'if false; then'
+mutant station-sh-erase-count station-sh examples/program-station.sh \
+  '[ "$i_erases" = "$expect_erases" ] ||' 'true ||'
+mutant station-sh-lock-line station-sh examples/program-station.sh \
+  "01 | 1[!0-9A-Fa-f]" "00 | 1[!0-9A-Fa-f]"
+mutant station-sh-real-record station-sh examples/program-station.sh \
+  "grep -qF 'DEVICE=simulated;' <<<\"\$records\"" 'true'
+mutant station-sh-rerun-ignored station-sh examples/program-station.sh \
+  '[[ $rerun != *" $serial "* || $written == *" $serial "* ]]' 'true'
+mutant station-sh-same-board station-sh examples/program-station.sh \
+  'if [ "$mode" = removal ] && {' 'if false && {'
+mutant station-sh-two-repeated station-sh examples/program-station.sh \
+  '[ "$two_shown" = 1 ] || say' 'say'
+mutant station-sh-stop-ignored station-sh examples/program-station.sh \
+  'if [ -z "$stop_by" ] && [ -e "$stop_file" ]; then' 'if false; then'
+mutant station-bat-no-check station-bat examples/program-station.bat \
+  'if not defined MISMATCH (' 'if 1==1 ('
+mutant station-bat-lock-line station-bat examples/program-station.bat \
+  'if "%DATA6%"=="01" set' 'if "%DATA6%"=="10" set'
+mutant station-bat-real-record station-bat examples/program-station.bat \
+  'if defined SIM if %N_SIM% GTR 0 set SEEN=1' 'if defined SIM if %N_ALL% GTR 0 set SEEN=1'
+mutant station-bat-rerun-ignored station-bat examples/program-station.bat \
+  'for %%S in (%RERUN%) do' 'for %%S in () do'
+mutant station-bat-serial-case station-bat examples/program-station.bat \
+  'set "I_SERIAL=%I_SERIAL:b=B%"' 'rem'
+mutant station-bat-same-board station-bat examples/program-station.bat \
+  'if "%MODE%"=="removal" if "%I_SERIAL%"=="%SERIAL%" (' 'if "%MODE%"=="never" if "%I_SERIAL%"=="%SERIAL%" ('
+
 # ------------------------------------------------------------------------------------------
 
 check_only=0
@@ -237,6 +287,13 @@ declare -A ready=()
 prepare() {
   local preset=$1 dir=$scratch/$1
   [ -n "${ready[$preset]+x}" ] && return 0
+  if [ "$preset" = station-sh ] || [ "$preset" = station-bat ]; then
+    local failing
+    failing=$(first_failure "$preset")
+    [ -z "$failing" ] || { echo "the unmutated $preset check fails ($failing)"; exit 1; }
+    ready[$preset]=1
+    return 0
+  fi
   if [ "$preset" = wine-vm ]; then
     # The device side is not mutated: the source tree's static build.
     (cmake --preset linux-static && cmake --build --preset linux-static) >"$scratch/build.log" 2>&1 ||
@@ -271,6 +328,7 @@ prepare() {
 # Builds a preset's unit tests, or with a second argument "e2e" the end-to-end
 # suite and the programs it runs.
 build() {
+  [ "$1" = station-sh ] || [ "$1" = station-bat ] && return 0  # scripts: nothing to build
   [ "$1" = wine-vm ] && { cmake --build "$scratch/windows" -j2 --target ob310_cli >"$scratch/build.log" 2>&1; return; }
   if [ "$1" = vm ] || [ "$1" = linux-vm ]; then  # the static tool the qemu test boots
     (cd "$scratch/src" && cmake --preset linux-static && cmake --build --preset linux-static) >"$scratch/build.log" 2>&1
@@ -283,6 +341,13 @@ build() {
 
 # Runs the suites of a build; prints the first failing test's name, or nothing.
 first_failure() {
+  if [ "$1" = station-sh ] || [ "$1" = station-bat ]; then
+    OB310_STATION_SH=$scratch/src/examples/program-station.sh OB310_STATION_BAT=$scratch/src/examples/program-station.bat \
+      "$root/scripts/check-packages.sh" "$1" >"$scratch/$1.log" 2>&1 && return
+    grep -m1 '^FAIL' "$scratch/$1.log" | sed 's/^FAIL: //' | cut -c1-70
+    grep -q '^FAIL' "$scratch/$1.log" || echo "check-packages.sh $1 (failed)"
+    return
+  fi
   if [ "$1" = wine-vm ]; then
     local log=$scratch/wine-vm.log rc
     "$root/linux-vm/run-vm-test.sh" --wine --exe "$scratch/windows/ob310_cli.exe" \

@@ -331,10 +331,11 @@ HidHandle SimHidLayer::Open(const std::string& path, HidAccess access, HidIoMode
         SimInterface& itf = devices_[d].interfaces[i];
         const std::uint32_t ordinal = ++itf.opens;
         const SimInterfaceOptions& options = itf.options;
-        const bool refused = options.unopenable ||
-                             (options.queryOnly && access == HidAccess::ReadWrite) ||
-                             std::find(options.failingOpens.begin(), options.failingOpens.end(),
-                                       ordinal) != options.failingOpens.end();
+        const bool refused =
+            options.unopenable ||
+            ((options.queryOnly || options.reportsDenied) && access == HidAccess::ReadWrite) ||
+            std::find(options.failingOpens.begin(), options.failingOpens.end(), ordinal) !=
+                options.failingOpens.end();
         if (!refused) {
             const HidHandle handle = nextHandle_;
             nextHandle_ += 4;
@@ -346,6 +347,13 @@ HidHandle SimHidLayer::Open(const std::string& path, HidAccess access, HidIoMode
     }
     events_.push_back(event);
     return event.handle;
+}
+
+bool SimHidLayer::ReportsDenied(const std::string& path) {
+    std::size_t d = 0;
+    std::size_t i = 0;
+    return ParsePath(path, d, i) && d < devices_.size() && i < devices_[d].interfaces.size() &&
+           devices_[d].interfaces[i].options.reportsDenied;
 }
 
 void SimHidLayer::Close(HidHandle handle) {

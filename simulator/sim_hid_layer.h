@@ -127,6 +127,7 @@ struct SimInterfaceOptions {
     std::uint16_t inputReportLength = 65;
     std::uint16_t outputReportLength = 65;  // 0: the interface takes no output reports
     bool queryOnly = false;                 // read-write opens fail, access 0 opens work
+    bool reportsDenied = false;             // the same for lack of rights (ReportsDenied)
     bool unopenable = false;                // opens fail with either access
     bool attributesUnreadable = false;
     bool capsUnreadable = false;
@@ -245,6 +246,7 @@ public:
     // --- HidLayer ---------------------------------------------------------
     std::vector<std::string> EnumerateInterfaces() override;
     HidHandle Open(const std::string& path, HidAccess access, HidIoMode mode) override;
+    bool ReportsDenied(const std::string& path) override;
     void Close(HidHandle handle) override;
     bool ReadAttributes(HidHandle handle, HidAttributes& attributes) override;
     bool ReadCaps(HidHandle handle, HidCaps& caps) override;

@@ -146,6 +146,14 @@ if [ -x /bin/ob310_cli ]; then
     info_lines 00000000000000000000000000000000 open 0 "$SERIAL" "$VERSION" >/tmp/expected
     check "-i prints the device information" 0 ob310_cli -i
 
+    # Without a udev rule the hidraw nodes are root's alone (0600): a user who
+    # may not open them learns why no OB310 is found.
+    mkdir -p /etc && echo 'nobody:x:65534:65534::/:/bin/sh' >>/etc/passwd
+    { error_line "Error: No OB310 found on system" 1
+      echo 'An OB310 is attached, but its hidraw nodes cannot be opened (permission denied): see "Access without root" in the README.'
+    } >/tmp/expected
+    check "-i as a user who may not open the hidraw nodes" 1 su -s /bin/sh nobody -c '/bin/ob310_cli -i'
+
     # The device refuses the erase with a reply shorter than its 64-byte input
     # report. Current kernels drop such a report in hid-core ("Event data for
     # report 0 was too short"), so the tool sees no reply and gives up after
