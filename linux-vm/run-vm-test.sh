@@ -6,7 +6,7 @@
 #
 # Usage: run-vm-test.sh [--cli FILE] [--gadget FILE] [--probe FILE]
 #                       [--device-only | --wine [--exe FILE] | --power-cut | --checks]
-#                       [--real-time] [--work DIR]
+#                       [--real-time] [--work DIR] [--cache DIR]
 #   Without the three files the linux-static preset is built and used.
 #   --device-only  checks the virtual device alone (no ob310_cli in the image)
 #   --wine         instead of the Linux checks, one boot that runs the Windows
@@ -18,7 +18,9 @@
 #   --real-time    guest time follows the host clock (see "Guest time" below)
 #   --power-cut    only the power-cut boots (see "Power cut" below)
 #   --checks       only the checks boot (no timing, no power cut)
-#   --work DIR     cache and scratch folder (default: build/linux-vm)
+#   --work DIR     scratch folder (default: build/linux-vm)
+#   --cache DIR    where Debian's kernel package is kept (default: WORK/cache);
+#                  runs at the same time may share it
 # Exit status: 0 all checks passed, 1 a check failed, 77 skipped because qemu,
 # the kernel package or (with --wine) Wine cannot be had.
 set -eu
@@ -27,6 +29,7 @@ SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 work=$source_dir/build/linux-vm
+cache=
 cli=
 gadget=
 probe=
@@ -43,6 +46,7 @@ while [ $# -gt 0 ]; do
     --gadget) gadget=$2; shift 2 ;;
     --probe) probe=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
+    --cache) cache=$2; shift 2 ;;
     --device-only) device_only=yes; shift ;;
     --wine) wine=yes; shift ;;
     --exe) exe=$2; shift 2 ;;
@@ -58,7 +62,8 @@ skip() {
     exit $SKIP
 }
 
-fail() {
+# stop REASON: what follows cannot run: says so and ends the test with 1.
+stop() {
     echo "run-vm-test: FAIL: $*"
     exit 1
 }
@@ -67,7 +72,11 @@ now() { date +%s.%N; }
 seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
 
 started=$(now)
-mkdir -p "$work/cache"
+cache=${cache:-$work/cache}
+mkdir -p "$work" "$cache"
+# Absolute: Wine takes its prefix only so, and the boots change folders.
+work=$(cd "$work" && pwd)
+cache=$(cd "$cache" && pwd)
 
 # --- Host tools ----------------------------------------------------------------
 # The image needs a busybox that runs without any shared library.
@@ -111,7 +120,7 @@ if [ -z "$gadget" ] || [ -z "$probe" ] || { [ -z "$cli" ] && [ $device_only = no
     if ! (cd "$source_dir" && cmake --preset linux-static && cmake --build --preset linux-static) \
         >"$work/build.log" 2>&1; then
         tail -n 30 "$work/build.log"
-        fail "the linux-static build failed"
+        stop "the linux-static build failed"
     fi
     static_dir=$source_dir/build/linux-static
     [ -n "$cli" ] || cli=$static_dir/ob310_cli
@@ -125,17 +134,17 @@ if [ $wine = yes ] && [ -z "$exe" ]; then
     if ! (cd "$source_dir" && cmake --preset windows && cmake --build --preset windows --target ob310_cli) \
         >"$work/build-windows.log" 2>&1; then
         tail -n 30 "$work/build-windows.log"
-        fail "the windows build failed"
+        stop "the windows build failed"
     fi
 fi
 if [ $wine = yes ]; then
-    [ -f "$exe" ] || fail "$exe is missing"
+    [ -f "$exe" ] || stop "$exe is missing"
     exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 fi
-for program in $cli $gadget $probe; do
-    [ -x "$program" ] || fail "$program is missing"
+for program in ${cli:+"$cli"} "$gadget" "$probe"; do
+    [ -x "$program" ] || stop "$program is missing"
     if readelf -l "$program" 2>/dev/null | grep -q 'program interpreter'; then
-        fail "$program is not linked statically"
+        stop "$program is not linked statically"
     fi
 done
 
@@ -145,7 +154,7 @@ done
 # strace's (the stale-reply check holds the tool with it).
 peer=$work/hidapi_peer
 cc -O2 -Wall -Wextra -Werror -o "$peer" "$here/hidapi_peer.c" -lhidapi-hidraw ||
-    fail "the hidapi peer does not build"
+    stop "the hidapi peer does not build"
 strace=$(command -v strace)
 libraries=$(for program in "$peer" "$strace"; do ldd "$program"; done | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' | sort -u)
 
@@ -155,16 +164,19 @@ libraries=$(for program in "$peer" "$strace"; do ldd "$program"; done | awk '$2 
 package=$(apt-cache depends linux-image-amd64 2>/dev/null |
     awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }')
 [ -n "$package" ] || skip "apt-cache cannot resolve linux-image-amd64 (run apt-get update?)"
-deb=$(ls "$work/cache/${package}_"*.deb 2>/dev/null | head -n 1 || true)
+# One run at a time fetches and unpacks into the cache; another waits here.
+exec 9>"$cache/lock"
+flock 9
+deb=$(ls "$cache/${package}_"*.deb 2>/dev/null | head -n 1 || true)
 if [ -z "$deb" ]; then
     echo "run-vm-test: downloading $package"
-    (cd "$work/cache" && apt-get download -q "$package" >/dev/null 2>&1) ||
+    (cd "$cache" && apt-get download -q "$package" >/dev/null 2>&1) ||
         skip "cannot download $package"
-    deb=$(ls "$work/cache/${package}_"*.deb | head -n 1)
+    deb=$(ls "$cache/${package}_"*.deb | head -n 1)
 fi
 # Images of earlier kernels are of no further use.
-for old in "$work/cache"/linux-image-*; do
-    case $old in "$work/cache/$package"_*.deb | "$work/cache/$package") ;; *) rm -rf "$old" ;; esac
+for old in "$cache"/linux-image-*; do
+    case $old in "$cache/$package"_*.deb | "$cache/$package") ;; *) rm -rf "$old" ;; esac
 done
 
 modules="usb-common usbcore hid hid-generic usbhid udc-core configfs libcomposite usb_f_fs dummy_hcd"
@@ -175,7 +187,7 @@ share_modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev vi
 # The power-cut boot's virtio disk and ext4 (guest/power-cut.sh loads them).
 disk_modules="virtio virtio_ring virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk
               crc16 crc32c_generic libcrc32c mbcache jbd2 ext4"
-kernel_dir=$work/cache/${package}
+kernel_dir=$cache/${package}
 # The marker names the modules extracted: a new list extracts again.
 extracted=$(echo $modules $share_modules $disk_modules | tr ' ' '\n' | sort -u | tr '\n' ' ')
 if [ "$(cat "$kernel_dir/complete" 2>/dev/null)" != "$extracted" ]; then
@@ -185,12 +197,13 @@ if [ "$(cat "$kernel_dir/complete" 2>/dev/null)" != "$extracted" ]; then
     paths=$(grep -E '^\./boot/vmlinuz-' "$kernel_dir/contents")
     for module in $extracted; do
         path=$(grep -E "/kernel/.*/$module\\.ko(\\.xz)?\$" "$kernel_dir/contents" | head -n 1)
-        [ -n "$path" ] || fail "$package has no module $module"
+        [ -n "$path" ] || stop "$package has no module $module"
         paths="$paths $path"
     done
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir" $paths
     echo "$extracted" >"$kernel_dir/complete"
 fi
+exec 9>&-
 [ $wine = no ] || modules="$modules $share_modules"
 vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-* | head -n 1)
 
@@ -269,13 +282,12 @@ if [ $wine = yes ]; then
         fi
         touch "$prefix/complete"
     fi
-    for path in "$prefix" "$exe" "$example"; do
-        case $path in *"'"* | *" "*) fail "$path: the guest takes paths without quotes or blanks" ;; esac
-    done
+    # Any name, quoted for the guest's shell: ' becomes '\''.
+    quoted() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
     {
-        echo "WINE_PREFIX='$prefix'"
-        echo "WINE_EXE='$exe'"
-        echo "EXAMPLE_HOST='$example'"
+        echo "WINE_PREFIX=$(quoted "$prefix")"
+        echo "WINE_EXE=$(quoted "$exe")"
+        echo "EXAMPLE_HOST=$(quoted "$example")"
     } >"$root/data/wine.env"
 fi
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
@@ -316,9 +328,13 @@ boot() {
     echo "run-vm-test: the $name ran $(seconds_since "$booted") s of host time"
     case $status in
     1) return 0 ;;
-    3) fail "the $name failed in the guest (log: $work/console-$name.log)" ;;
-    124) fail "the $name did not finish within $limit s" ;;
-    *) fail "qemu ended with $status before the guest gave a verdict on the $name" ;;
+    3)
+        # Each failed check said FAIL on the console above.
+        echo "run-vm-test: the $name failed in the guest (log: $work/console-$name.log)"
+        exit 1
+        ;;
+    124) stop "the $name did not finish within $limit s" ;;
+    *) stop "qemu ended with $status before the guest gave a verdict on the $name" ;;
     esac
 }
 
@@ -346,7 +362,7 @@ power_cut() {
         if ! kill -0 $qemu 2>/dev/null || [ $polls -ge 5600 ]; then
             kill -9 $qemu 2>/dev/null || true
             cat "$console"
-            fail "the power-cut boot ($1) gave no exit 0 within 280 s"
+            stop "the power-cut boot ($1) gave no exit 0 within 280 s"
         fi
         sleep 0.05
         polls=$((polls + 1))
@@ -363,10 +379,10 @@ power_cut_test() {
     disk=$work/power-cut.img
     rm -f "$disk"
     truncate -s 32M "$disk"
-    mkfs.ext4 -q -F "$disk" || fail "mkfs.ext4 failed"
+    mkfs.ext4 -q -F "$disk" || stop "mkfs.ext4 failed"
     power_cut erase
     power_cut write
-    e2fsck -fy "$disk" >"$work/e2fsck.log" 2>&1 || [ $? -le 1 ] || fail "e2fsck: $(cat "$work/e2fsck.log")"
+    e2fsck -fy "$disk" >"$work/e2fsck.log" 2>&1 || [ $? -le 1 ] || stop "e2fsck: $(cat "$work/e2fsck.log")"
     log=$(debugfs -R 'cat /station.log' "$disk" 2>/dev/null | tr -d '\r')
     echo "run-vm-test: the log on the disk after the power cuts:"
     echo "$log"
@@ -375,8 +391,8 @@ power_cut_test() {
 $stamp: CMD=write;STATE=success;SN=12345678;REV=1026;FILE=/data/example.ob310;"
     [ "$(echo "$log" | wc -l)" -eq 2 ] && echo "$log" | sed -n 1p | grep -qx "$(echo "$expected" | sed -n 1p)" &&
         echo "$log" | sed -n 2p | grep -qx "$(echo "$expected" | sed -n 2p)" ||
-        fail "a record of a run that exited 0 did not survive the power cut"
-    echo "run-vm-test: both records survived the power cuts whole"
+        stop "a record of a run that exited 0 did not survive the power cut"
+    echo "run-vm-test: PASS both records survived the power cuts whole"
 }
 
 echo "run-vm-test: image prepared in $prepared s"

@@ -2,7 +2,7 @@
 # Checks of what ships, one per call (scripts/test.sh counts each as a test):
 #   deb          make the .deb (scripts/make-deb.sh), lintian, unpack it, the newest C library
 #                symbol version the programs need, the shipped README's links, run the tools
-#   zip          build the windows-tools preset, make the zip and the MSI, unpack the zip, its
+#   zip          make the zip and the MSI from the windows preset's build, unpack the zip, its
 #                README's links, run its .exe files under Wine
 #   resources    version and manifest resources of the .exe files
 #   man          the installed man pages render without a groff warning
@@ -17,7 +17,8 @@
 #   reproducible build the .deb and the zip again from a copy of the sources in another folder:
 #                the same bytes
 # deb and zip come first: the other checks use what they built and unpacked in build/packages.
-# Exit 0 when the check passes, 1 when it fails (with the reason), 77 when it is skipped.
+# Exit 0 when the check passes, 1 when it fails (a FAIL line for each thing that is wrong), 77
+# when it is skipped.
 set -u
 cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
@@ -39,7 +40,11 @@ export WINEDEBUG=-all
 # them. C.UTF-8 is part of every Debian system.
 [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 
-fail() { echo "FAIL: $*"; exit 1; }
+failed=0
+# fail CHECK: a check failed: says so, counts it and goes on (the exit status tells).
+fail() { echo "FAIL: $*"; failed=1; }
+# stop REASON: what follows needs what failed: says so and ends the check with 1.
+stop() { echo "FAIL: $*"; exit 1; }
 
 # Runs the rest of the line, keeping its output in $out and its status in $status.
 run() { out=$("$@" 2>&1); status=$?; }
@@ -65,15 +70,15 @@ check_readme_links() {
 
 check_deb() {
     rm -rf "$deb_root" "$packages"/*.deb && mkdir -p "$check"
-    scripts/make-deb.sh >"$check/deb.log" 2>&1 || { tail -n 30 "$check/deb.log"; fail "scripts/make-deb.sh"; }
-    [ -f "$deb" ] || fail "no $deb"
-    command -v lintian >/dev/null && command -v objdump >/dev/null || fail "lintian and objdump are needed"
+    scripts/make-deb.sh >"$check/deb.log" 2>&1 || { tail -n 30 "$check/deb.log"; stop "scripts/make-deb.sh"; }
+    [ -f "$deb" ] || stop "no $deb"
+    command -v lintian >/dev/null && command -v objdump >/dev/null || stop "lintian and objdump are needed"
     echo "lintian -EvIL +pedantic $(basename "$deb"):"
     local hints
     hints=$(lintian -EvIL +pedantic "$deb" 2>&1 | grep -v '^running with root privileges')
     echo "$hints"
     ! grep -qE '^[EW]: ' <<<"$hints" || fail "lintian reports an error or a warning"
-    dpkg -x "$deb" "$deb_root" || fail "dpkg -x $deb"
+    dpkg -x "$deb" "$deb_root" || stop "dpkg -x $deb"
     local f
     for f in usr/bin/ob310_cli usr/bin/ob310_cli_sim usr/share/man/man1/ob310_cli.1.gz \
         usr/share/man/man1/ob310_cli_sim.1.gz usr/lib/udev/rules.d/70-ob310.rules \
@@ -107,15 +112,19 @@ check_deb() {
     [ "$status" = 0 ] && grep -q '^Revision = 1026' <<<"$out" || fail "ob310_cli_sim -i: $status $out"
 }
 
-# The zip and the MSI, from the Windows preset that builds the tools alone.
+# The zip and the MSI, made from the windows preset's build (the test command has built it): its
+# programs are the windows-tools preset's, byte for byte, which the reproducible check shows.
 check_zip() {
     rm -rf "$check/zip" "$zip" "$msi" && mkdir -p "$check"
-    { cmake --preset windows-tools && cmake --build --preset windows-tools &&
-        cpack --preset windows-tools && cmake --build --preset windows-msi; } >"$check/zip.log" 2>&1 ||
-        { tail -n 30 "$check/zip.log"; fail "windows-tools build, cpack or the MSI"; }
-    [ -f "$msi" ] || fail "no $msi"
+    # (Configured only when it is not as the preset says: the Windows tests may be running in it.)
+    { { grep -qxF "OB310_PACKAGE_DIR:PATH=$packages" build/windows/CMakeCache.txt 2>/dev/null ||
+        cmake --preset windows; } &&
+        cmake --build --preset windows --target ob310_cli ob310_cli_sim &&
+        cpack --preset windows && cmake --build --preset windows --target msi; } >"$check/zip.log" 2>&1 ||
+        { tail -n 30 "$check/zip.log"; stop "windows build, cpack or the MSI"; }
+    [ -f "$msi" ] || stop "no $msi"
     mkdir -p "$check/zip"
-    (cd "$check/zip" && cmake -E tar xf "$zip") || fail "unpack the zip"
+    (cd "$check/zip" && cmake -E tar xf "$zip") || stop "unpack the zip"
     local f
     for f in ob310_cli.exe ob310_cli_sim.exe README.md LICENSE.txt CHANGELOG.md THIRD-PARTY-NOTICES.txt \
         examples/{example.ob310,program-station.bat,program-station.ps1}; do
@@ -132,7 +141,7 @@ check_zip() {
 check_resources() {
     local exe strings_el
     for exe in ob310_cli ob310_cli_sim; do
-        [ -f "$zip_root/$exe.exe" ] || fail "$exe.exe not unpacked"
+        [ -f "$zip_root/$exe.exe" ] || stop "$exe.exe not unpacked"
         # RT_VERSION (16) in the resource directory, and its strings (UTF-16).
         x86_64-w64-mingw32-objdump -p "$zip_root/$exe.exe" | grep -q 'Entry: ID: 0x000010,' ||
             fail "$exe.exe has no version resource"
@@ -155,7 +164,7 @@ check_resources() {
 check_man() {
     local page warnings
     for page in ob310_cli ob310_cli_sim; do
-        [ -f "$deb_root/usr/share/man/man1/$page.1.gz" ] || fail "$page.1.gz not unpacked"
+        [ -f "$deb_root/usr/share/man/man1/$page.1.gz" ] || stop "$page.1.gz not unpacked"
         warnings=$(zcat "$deb_root/usr/share/man/man1/$page.1.gz" | groff -ww -z -man 2>&1)
         [ -z "$warnings" ] || fail "$page(1): $warnings"
         zcat "$deb_root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH \"$page\" \"1\" .*\"ob310_cli $version\"" ||
@@ -255,9 +264,9 @@ station_bat() {
 # that folder's name holds characters the command prompt treats specially.
 check_bat_folder() {
     local folder="$check/R&D wow! a^b Prüfung"    # % is lost by Wine in %~dp0
-    rm -rf "$folder" && mkdir -p "$folder/examples" || fail "make $folder"
+    rm -rf "$folder" && mkdir -p "$folder/examples" || stop "make $folder"
     cp "$zip_root/ob310_cli_sim.exe" "$folder/ob310_cli.exe" &&
-        cp "$station_bat_script" "$folder/examples/" || fail "copy into $folder"
+        cp "$station_bat_script" "$folder/examples/" || stop "copy into $folder"
     scratch "devices = 1"
     station_bat example.ob310 "$pin" station.log "" "$folder/examples/program-station.bat"
     [ "$status" = 0 ] && grep -q '^PASS: ' <<<"$out" || fail "the .bat in \"$folder\": exit $status: $out"
@@ -288,7 +297,7 @@ s_file='a^b Prüfung.ob310' s_log='R&D 100% wow!.log'
 session_setup() {
     scratch "devices = 0"
     sed "/^# Data line 6:/,/^[0-9]/ s/^00\$/$1/" examples/example.ob310 >"$check/run/$s_file" &&
-        rm "$check/run/example.ob310" && mkdir "$check/run/boards" || exit 1
+        rm "$check/run/example.ob310" && mkdir "$check/run/boards" || stop "set up $check/run"
     printf 'serial = %s\n' "$A" >"$check/run/boards/A.txt"
     printf 'serial = %s\nfault = request 251 refuse 01\n' "$B" >"$check/run/boards/B.txt"
     printf 'serial = %s\n' "$C" >"$check/run/boards/C.txt"
@@ -314,10 +323,10 @@ sim_locked() {
 plug() {
     sim_locked sh -c '{ [ -z "$1" ] || cp ob310_sim_device.txt "boards/$1.txt"; } &&
         cp "boards/$2.txt" ob310_sim_device.txt && echo "devices = $3" >>ob310_sim_device.txt &&
-        { grep -c ": -f " ob310_sim_received.txt >writes || :; }' - "$board" "$1" "${2:-1}" || fail "plug $1"
+        { grep -c ": -f " ob310_sim_received.txt >writes || :; }' - "$board" "$1" "${2:-1}" || stop "plug $1"
     board=$1
 }
-unplug() { sim_locked sh -c 'echo "devices = 0" >>ob310_sim_device.txt' || fail "unplug $board"; }
+unplug() { sim_locked sh -c 'echo "devices = 0" >>ob310_sim_device.txt' || stop "unplug $board"; }
 
 # How many lines of file $2 in the run folder hold $1.
 count() {
@@ -336,10 +345,10 @@ wait_until() {
     local what=$1 i
     for ((i = 0; i < 3000; i++)); do
         "${@:2}" && return 0
-        running || fail "the station ended before $what: $(cat "$check/run/screen")"
+        running || stop "the station ended before $what: $(cat "$check/run/screen")"
         sleep 0.02
     done
-    fail "no $what within 60 s: $(cat "$check/run/screen")"
+    stop "no $what within 60 s: $(cat "$check/run/screen")"
 }
 running() { kill -0 "$station" 2>/dev/null; }
 
@@ -350,7 +359,7 @@ wait_end() {
         running || break
         sleep 0.02
     done
-    running && fail "the station did not end within 60 s: $(cat "$check/run/screen")"
+    running && stop "the station did not end within 60 s: $(cat "$check/run/screen")"
     wait "$station"
     status=$?
 }
@@ -502,7 +511,7 @@ session_bat() {
 # new command prompt in another folder, then uninstalled: no file and no PATH
 # entry left.
 check_msi() {
-    [ -f "$msi" ] || fail "no $msi (run the zip check first)"
+    [ -f "$msi" ] || stop "no $msi (run the zip check first)"
     export WINEPREFIX=$root/build/wine-msi
     local env_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
     local installed="$WINEPREFIX/drive_c/Program Files/ob310_cli" win_msi f
@@ -512,7 +521,7 @@ check_msi() {
     rm -rf "$WINEPREFIX" && wineboot -i >/dev/null 2>&1
     win_msi=$(winepath -w "$msi" 2>/dev/null)
     run wine msiexec /i "$win_msi" /qn
-    [ "$status" = 0 ] || fail "msiexec /i: exit $status: $out"
+    [ "$status" = 0 ] || stop "msiexec /i: exit $status: $out"
     for f in ob310_cli.exe ob310_cli_sim.exe README.md LICENSE.txt CHANGELOG.md THIRD-PARTY-NOTICES.txt \
         examples/{example.ob310,program-station.bat,program-station.ps1}; do
         [ -f "$installed/$f" ] || fail "the MSI did not install Program Files\\ob310_cli\\$f"
@@ -537,28 +546,34 @@ check_msi() {
 # example line of the man pages run there. The root is made once with
 # debootstrap from the archive apt uses here, and kept in build/.
 check_bullseye() {
-    local bullseye=$root/build/bullseye-root mirror
+    local bullseye=$root/build/bullseye-root mirror staging
     [ "$(id -u)" = 0 ] || { echo "SKIP: a Debian 11 root needs root (debootstrap, chroot)"; exit 77; }
-    [ -f "$deb" ] || fail "no $deb (run the deb check first)"
+    [ -f "$deb" ] || stop "no $deb (run the deb check first)"
     if [ ! -x "$bullseye/usr/bin/dpkg" ]; then
         mirror=$(grep -hoE '(https?://[^ ]+/debian)/?( |$)' /etc/apt/sources.list /etc/apt/sources.list.d/* \
             2>/dev/null | head -n 1 | tr -d ' ')
-        rm -rf "$bullseye.tmp"
+        # debootstrap splits its target's name at blanks: it makes the root in a folder of its
+        # own, which is then moved here.
+        staging=$(mktemp -d /var/tmp/ob310-bullseye.XXXXXX) || stop "mktemp in /var/tmp"
         echo "debootstrap --variant=minbase bullseye from ${mirror:-http://deb.debian.org/debian}"
-        if ! debootstrap --variant=minbase bullseye "$bullseye.tmp" "${mirror:-http://deb.debian.org/debian}" \
+        if ! debootstrap --variant=minbase bullseye "$staging/root" "${mirror:-http://deb.debian.org/debian}" \
             >"$check/debootstrap.log" 2>&1; then
             tail -n 3 "$check/debootstrap.log"
-            rm -rf "$bullseye.tmp"
-            echo "SKIP: the Debian archive cannot be reached: no Debian 11 root to install the .deb in"
-            exit 77
+            rm -rf "$staging"
+            if grep -qE "Failed getting release file|Couldn't download|Failure while downloading" \
+                "$check/debootstrap.log"; then
+                echo "SKIP: the Debian archive cannot be reached: no Debian 11 root to install the .deb in"
+                exit 77
+            fi
+            stop "debootstrap failed (build/packages/check/debootstrap.log)"
         fi
-        mv "$bullseye.tmp" "$bullseye"
+        rm -rf "$bullseye" && mv "$staging/root" "$bullseye" && rmdir "$staging" || stop "move the root to $bullseye"
     fi
     echo "Debian $(cat "$bullseye/etc/debian_version") root, C library $(chroot "$bullseye" ldd --version | head -n 1 | grep -oE '[0-9.]+$')"
-    cp "$deb" "$bullseye/tmp/ob310-cli.deb" || fail "copy the .deb"
+    cp "$deb" "$bullseye/tmp/ob310-cli.deb" || stop "copy the .deb"
     chroot "$bullseye" dpkg -P ob310-cli >/dev/null 2>&1
     run chroot "$bullseye" dpkg -i /tmp/ob310-cli.deb
-    [ "$status" = 0 ] || fail "dpkg -i in Debian 11: $out"
+    [ "$status" = 0 ] || stop "dpkg -i in Debian 11: $out"
     run chroot "$bullseye" ob310_cli -h
     [ "$status" = 0 ] && grep -q '^256 = File content error' <<<"$out" || fail "Debian 11: ob310_cli -h: $status $out"
     echo "Debian 11: ob310_cli -h: exit 0"
@@ -589,16 +604,16 @@ check_bullseye() {
 # (no git there: the commit's time and description are handed over): both
 # must be the same bytes as the ones the deb and zip checks made.
 check_reproducible() {
-    [ -f "$deb" ] && [ -f "$zip" ] || fail "run the deb and zip checks first"
+    [ -f "$deb" ] && [ -f "$zip" ] || stop "run the deb and zip checks first"
     local copy=$root/build/repro/source-copy
-    rm -rf "$root/build/repro" && mkdir -p "$copy" || fail "make $copy"
+    rm -rf "$root/build/repro" && mkdir -p "$copy" || stop "make $copy"
     git ls-files -z --cached --others --exclude-standard | grep -zv '^build/' |
-        tar --null -T - -cf - | tar -C "$copy" -xf - || fail "copy the sources"
+        tar --null -T - -cf - | tar -C "$copy" -xf - || stop "copy the sources"
     export SOURCE_DATE_EPOCH OB310_GIT_DESCRIBE
     SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) OB310_GIT_DESCRIBE=$(git describe --always --dirty --tags)
     (cd "$copy" && scripts/make-deb.sh && cmake --preset windows-tools && cmake --build --preset windows-tools &&
         cpack --preset windows-tools) >"$check/reproducible.log" 2>&1 ||
-        { tail -n 30 "$check/reproducible.log"; fail "the build in $copy"; }
+        { tail -n 30 "$check/reproducible.log"; stop "the build in $copy"; }
     local a b name
     for name in "$(basename "$deb")" "$(basename "$zip")"; do
         a=$(sha256sum <"$packages/$name" | cut -d' ' -f1)
@@ -614,11 +629,11 @@ case ${1:-} in
     zip) check_zip ;;
     resources) check_resources ;;
     man) check_man ;;
-    station-sh) [ -x "$deb_root/usr/bin/ob310_cli_sim" ] || fail "the .deb is not unpacked"
+    station-sh) [ -x "$deb_root/usr/bin/ob310_cli_sim" ] || stop "the .deb is not unpacked"
         check_station station_sh 255 127 no-such-ob310-tool
         session_sh
         session_sh_ctrl_c ;;
-    station-bat) [ -f "$zip_root/ob310_cli_sim.exe" ] || fail "the zip is not unpacked"
+    station-bat) [ -f "$zip_root/ob310_cli_sim.exe" ] || stop "the zip is not unpacked"
         check_station station_bat 256 9009 no-such-ob310-tool.exe
         check_bat_folder
         session_bat ;;
@@ -627,4 +642,4 @@ case ${1:-} in
     reproducible) check_reproducible ;;
     *) echo "usage: $0 deb|zip|resources|man|station-sh|station-bat|msi|bullseye|reproducible"; exit 2 ;;
 esac
-exit 0
+exit $failed

@@ -22,8 +22,8 @@
 # "station-bat" ones mutate a station script and run its package check
 # (scripts/check-packages.sh station-sh or station-bat) on the mutated copy,
 # against the packages the test command unpacked in build/packages.
-# Takes minutes: run on demand, not in the
-# test command. Prints one line per mutation and "N caught, N survived".
+# Takes minutes: run on demand; the test command runs --check only. Prints
+# one line per mutation and "N caught, N survived".
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)

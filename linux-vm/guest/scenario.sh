@@ -10,13 +10,9 @@ VERSION=1026
 FACTORY_PIN=5A3C19E7B2D40F86
 EXAMPLE=/data/example.ob310
 PIN_LOCK=/data/pin-lock.ob310  # new PIN 1122334455667788, locks the device
-ESC=$(printf '\033')
 
 TAG=vm-test
 . /common.sh
-
-# An error line as the tool prints it: red, the text, the code, colours reset.
-error_line() { printf '%s[31m%s. Code=0x%04x%s[0m\n' "$ESC" "$1" "$2" "$ESC"; }
 
 # check NAME EXPECTED_EXIT COMMAND...: runs COMMAND with a time limit and
 # compares its exit status and its standard output with /tmp/expected, byte
@@ -49,35 +45,6 @@ check_text() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 # at_most A LIMIT: yes when A <= LIMIT.
 at_most() { awk -v a="$1" -v l="$2" 'BEGIN { print (a <= l) ? "yes" : "no" }'; }
-
-info_lines() {  # custom data, lock, erase count, serial, revision
-    printf 'Custom Data = %s\nLock status = %s\nErase count = %s\nSerial = %s\nRevision = %s\n' \
-        "$1" "$2" "$3" "$4" "$5"
-}
-
-# A log line: time stamp "dd.mm.yyyy hh:mm:ss", ": ", the record, and the
-# line end (CR LF or LF).
-check_log() {
-    name=$1
-    file=$2
-    record=$3
-    lines=$(wc -l <"$file")
-    line=$(tr -d '\r' <"$file")
-    stamp='[0-3][0-9]\.[01][0-9]\.[12][0-9][0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
-    if [ "$lines" -eq 1 ] && echo "$line" | grep -qx "$stamp: $record"; then
-        pass "$name"
-    else
-        fail "$name: $lines line(s): '$(cat "$file")'"
-    fi
-}
-
-# data_line FILE N: data line N of a configuration file; comments ("#", ":"
-# or ";" first) and empty lines do not count, CR is dropped.
-data_line() {
-    tr -d '\r' <"$1" | awk -v want="$2" '
-        /^[#:;]/ || length($0) == 0 { next }
-        { if (n++ == want) { print; exit } }'
-}
 
 # The custom data and lock state -i shows after writing FILE.
 custom_of() { data_line "$1" 1 | tr 'A-F' 'a-f'; }

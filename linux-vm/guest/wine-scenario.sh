@@ -20,19 +20,19 @@ WRONG_PIN=0000000000000000
 SERIAL=12345678
 VERSION=1026
 FACTORY_PIN=5A3C19E7B2D40F86
-ESC=$(printf '\033')
-CR=$(printf '\r')
 HOST=/host
 WORK=/tmp/w  # in the host's root, a tmpfs: the programs' working folder
+EXAMPLE=$HOST$WORK/example.ob310
 
 TAG=wine-vm-test
+CRLF=yes
 . /common.sh
 
 within() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { print (v >= lo && v <= hi) ? "yes" : "no" }'; }
 
 # in_host COMMAND...: runs COMMAND in the host's root with Wine's environment.
 in_host() {
-    chroot "$HOST" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home \
+    chroot "$HOST" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/home LC_ALL=C.UTF-8 \
         WINEPREFIX="$WINE_PREFIX" WINEDEBUG=-all "$@"
 }
 
@@ -87,27 +87,6 @@ run_case() {
     return 1
 }
 
-# Expected output: lines end in CR LF on Windows.
-crlf() { sed "s/\$/$CR/"; }
-error_line() { printf '%s[31m%s. Code=0x%04x%s[0m\n' "$ESC" "$1" "$2" "$ESC" | crlf; }
-info_lines() {
-    printf 'Custom Data = %s\nLock status = %s\nErase count = %s\nSerial = %s\nRevision = %s\n' \
-        "$1" "$2" "$3" "$4" "$5" | crlf
-}
-
-# check_log NAME FILE RECORD: one line, "dd.mm.yyyy hh:mm:ss: RECORD", ending
-# in CR LF.
-check_log() {
-    file=$HOST$WORK/$2
-    stamp='[0-3][0-9]\.[01][0-9]\.[12][0-9][0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
-    if [ "$(wc -l <"$file")" -eq 1 ] && [ "$(tail -c 2 "$file" | od -An -c | tr -d ' ')" = '\r\n' ] &&
-        tr -d '\r' <"$file" | grep -qx "$stamp: $3"; then
-        pass "$1 under Wine"
-    else
-        fail "$1 under Wine: '$(od -c "$file" | head -5)'"
-    fi
-}
-
 say "kernel $(uname -r), starts at $(uptime_now) s"
 
 # --- The host's root and Wine's prefix ----------------------------------------
@@ -116,6 +95,22 @@ if ! mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=262144 ho
     fail "cannot mount the host's root"
     exit 1
 fi
+# The host's files are taken before memory file systems are laid over parts
+# of its root, which would hide a checkout under /tmp or /run: the prefix is
+# bound and overlaid here first, the program and the example copied. The
+# program runs from memory: under a loaded host a lookup through 9p has been
+# seen to fail.
+mkdir -p /tmp/prefix-lower /tmp/prefix-upper /tmp/prefix-work /tmp/prefix /tmp/files
+if ! mount -o bind "$HOST$WINE_PREFIX" /tmp/prefix-lower || ! mount -t overlay overlay \
+    -o lowerdir=/tmp/prefix-lower,upperdir=/tmp/prefix-upper,workdir=/tmp/prefix-work /tmp/prefix; then
+    fail "cannot lay the overlay over Wine's prefix $WINE_PREFIX"
+    exit 1
+fi
+if ! cp "$HOST$WINE_EXE" /tmp/files/ob310_cli.exe || ! cp "$HOST$EXAMPLE_HOST" /tmp/files/example.ob310; then
+    fail "cannot read $WINE_EXE or $EXAMPLE_HOST"
+    exit 1
+fi
+cp /tmp/run.bat /tmp/files/run.bat
 mount -t proc none "$HOST/proc"
 mount -t sysfs none "$HOST/sys"
 mount -t devtmpfs none "$HOST/dev"
@@ -123,18 +118,13 @@ mkdir -p "$HOST/dev/shm"
 mount -t tmpfs none "$HOST/dev/shm"
 mount -t tmpfs none "$HOST/tmp"
 mount -t tmpfs none "$HOST/run"
-mkdir -p /tmp/prefix-upper /tmp/prefix-work "$HOST$WORK" "$HOST/tmp/home"
-if ! mount -t overlay overlay \
-    -o "lowerdir=$HOST$WINE_PREFIX,upperdir=/tmp/prefix-upper,workdir=/tmp/prefix-work" \
-    "$HOST$WINE_PREFIX"; then
-    fail "cannot lay the overlay over Wine's prefix"
+# (Under /tmp or /run the prefix's folder is made anew in the memory file system.)
+mkdir -p "$HOST$WORK" "$HOST/tmp/home" "$HOST$WINE_PREFIX"
+if ! mount -o bind /tmp/prefix "$HOST$WINE_PREFIX"; then
+    fail "cannot show Wine's prefix at $WINE_PREFIX"
     exit 1
 fi
-# The program runs from memory: under a loaded host a lookup through 9p has
-# been seen to fail.
-cp "$HOST$WINE_EXE" "$HOST$WORK/ob310_cli.exe"
-cp /tmp/run.bat "$HOST$WORK/run.bat"
-cp "$HOST$EXAMPLE_HOST" "$HOST$WORK/example.ob310"
+cp /tmp/files/* "$HOST$WORK/"
 
 # --- No device ----------------------------------------------------------------
 # Wine starts without a device first: a device that left stays in its list
@@ -171,26 +161,22 @@ run_case "-i" 0 -i
 
 # Where an accepted erase's time goes: the verbose line comes after the
 # process start, discovery and the query, the last one after the erase.
-printf '%s\n' "Info: Erase Ombrel310" "Success: OB310 successful erased.. Code=0x0000" | crlf >/tmp/expected
+lines "Info: Erase Ombrel310" "Success: OB310 successful erased.. Code=0x0000" >/tmp/expected
 run_case "-c with the PIN held" 0 -c -p "$PIN_HELD" -l erase.log -v
 queried=$(awk -v a="$started" 'NR == 1 { printf "%.1f", $1 - a }' /tmp/stamped)
 erased=$(awk 'NR == 1 { a = $1 } NR == 2 { printf "%.1f", $1 - a }' /tmp/stamped)
 say "TIME the accepted erase took $took s: start, discovery and query $queried s, erase $erased s"
-check_log "-l records the erase (CR LF)" erase.log "CMD=erase;STATE=success;SN=$SERIAL;REV=$VERSION;"
+check_log "-l records the erase (CR LF) under Wine" "$HOST$WORK/erase.log" \
+    "CMD=erase;STATE=success;SN=$SERIAL;REV=$VERSION;"
 
-printf '%s\n' "Start programming OB310. Code=0x0000" "Erase OB310. Code=0x0000" \
-    "Success: Write complete. Code=0x0000" | crlf >/tmp/expected
+lines "Start programming OB310. Code=0x0000" "Erase OB310. Code=0x0000" \
+    "Success: Write complete. Code=0x0000" >/tmp/expected
 run_case "-f with the example" 0 -f example.ob310 -p "$FACTORY_PIN" -l write.log -v
-check_log "-l records the write (CR LF)" write.log \
+check_log "-l records the write (CR LF) under Wine" "$HOST$WORK/write.log" \
     "CMD=write;STATE=success;SN=$SERIAL;REV=$VERSION;FILE=example.ob310;"
 
-# data_line N: data line N of the example (comments and empty lines do not count).
-data_line() {
-    tr -d '\r' <"$HOST$WORK/example.ob310" | awk -v want="$1" '/^[#:;]/ || length($0) == 0 { next }
-        { if (n++ == want) { print; exit } }'
-}
 # The erases so far: the one with the PIN held and the one of -f.
-info_lines "$(data_line 1 | tr 'A-F' 'a-f')" open 2 "$SERIAL" "$VERSION" >/tmp/expected
+info_lines "$(data_line "$EXAMPLE" 1 | tr 'A-F' 'a-f')" open 2 "$SERIAL" "$VERSION" >/tmp/expected
 run_case "-i shows the custom data -f wrote" 0 -i
 
 # --- The device leaves the bus in the middle of -f ----------------------------
@@ -199,7 +185,7 @@ rm -f /tmp/left-at
 (while [ "$(hidraw_count)" -ne 0 ]; do usleep 100000; done; uptime_now >/tmp/left-at) &
 watcher=$!
 error_line "Error: Fail to write keytables" 4 >/tmp/expected
-run_case "-f on a device unplugged at its request 100" 4 -f example.ob310 -p "$(data_line 0)"
+run_case "-f on a device unplugged at its request 100" 4 -f example.ob310 -p "$(data_line "$EXAMPLE" 0)"
 ended=$(uptime_now)
 stop_gadget || exit 1
 wait "$watcher"

@@ -157,7 +157,8 @@ TEST_F(E2eTest, ALockHeldTooLongFailsTheLine) {
 // The manifest is in both programs (the tool does not rely on it; Windows reads it at start).
 TEST_F(E2eTest, ProgramsCarryTheManifest) {
     for (const std::string& program : {CliPath(), SimPath()}) {
-        const HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        const HMODULE module =
+            LoadLibraryExW(Path(program).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
         ASSERT_NE(found, nullptr) << program;
         const std::string text(static_cast<const char*>(LockResource(LoadResource(module, found))),

@@ -101,6 +101,6 @@ std::filesystem::path E2eTest::Path(const std::string& name) const {
 }
 
 void E2eTest::CopyExample(const std::string& name) {
-    std::filesystem::copy_file(ExamplePath(), Path(name),
+    std::filesystem::copy_file(Path(ExamplePath()), Path(name),
                                std::filesystem::copy_options::overwrite_existing);
 }

@@ -52,7 +52,7 @@ protected:
 
     ProcessResult Run(const std::string& program, const std::vector<std::string>& arguments,
                       ChildOutput output = ChildOutput::Caught);
-    // `name` is UTF-8 on every platform.
+    // `name` is UTF-8 on every platform; an absolute one is taken as it is.
     std::filesystem::path Path(const std::string& name) const;
     // Copies the example configuration into the working folder as `name`.
     void CopyExample(const std::string& name = "example.ob310");
