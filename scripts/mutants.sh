@@ -409,7 +409,7 @@ first_failure() {
   done
   # The log file against the real system (flush and close errors, a full disk,
   # a file size limit): real processes of the native build.
-  if [ "$1" = native ] && ! (cd "$scratch/src" && scripts/check-log.sh "$dir") >"$scratch/check-log.log" 2>&1; then
+  if [ "$1" = native ] && ! (cd "$scratch/src" && scripts/check-log.sh --native "$dir") >"$scratch/check-log.log" 2>&1; then
     grep -m1 'FAIL' "$scratch/check-log.log" | sed 's/^check-log: FAIL /check-log.sh: /'
   fi
 }

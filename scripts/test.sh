@@ -63,7 +63,7 @@ suite wine-vm --needs windows-build,vm-build --alongside --timing "Windows build
 suite vm --needs vm-build --timing "Linux kernel (qemu)" linux-vm/run-vm-test.sh --cli $static/ob310_cli "${vm_programs[@]}"
 suite native-build --quick "native build" build_preset native
 suite native --quick --needs native-build "native tests" ctest_preset native
-suite log --quick --needs native-build "log file with real processes (flush, full disk, limits, other writers)" \
+suite log --quick --needs native-build "log file with real processes (flush, full disk, other writers)" \
   scripts/check-log.sh --native build/native
 suite windows --needs windows-build "Windows tests under Wine" ctest_preset windows
 # Linux and Wine stations on one log at once, and the Windows build's time stamp.
