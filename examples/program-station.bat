@@ -136,6 +136,7 @@ set N=0
 set "DATA1="
 set "DATA6="
 set "T="
+set "FIRST=1"
 for /f "usebackq eol=# delims=" %%A in ("%~2") do (
     set "LINE=%%A"
     if not defined DATA6 call :data_line
@@ -316,10 +317,22 @@ rem through the names file) ------------------------------------------------
 
 rem One line of the file in LINE: a comment when it starts with : or ; (FOR /F
 rem has skipped those starting with # and the empty ones, which Wine's cmd
-rem hands on as empty), else the next data line.
+rem hands on as empty), else the next data line. The tool skips a UTF-8 byte
+rem order mark at the very start of the file (Notepad saves one), and so does
+rem Wine's FOR /F, but Windows' hands it on, as 3 characters in the console's
+rem code page (1 in UTF-8, 2 in the double-byte ones): BOM holds its bytes,
+rem which the command prompt reads in the same code page as the file, and the
+rem first line is judged by what follows them. (Wine reads the two in
+rem different code pages, so the tests cannot see this.)
 :data_line
 if not defined LINE exit /b
 set "T=%LINE:~0,1%"
+set "BOM=﻿"
+if defined FIRST if "%LINE:~0,1%"=="%BOM%" set "T=%LINE:~1,1%"
+if defined FIRST if "%LINE:~0,2%"=="%BOM%" set "T=%LINE:~2,1%"
+if defined FIRST if "%LINE:~0,3%"=="%BOM%" set "T=%LINE:~3,1%"
+set "FIRST="
+if defined T set "T=%T:#=%"
 if defined T set "T=%T::=%"
 if defined T set "T=%T:;=%"
 if not defined T exit /b

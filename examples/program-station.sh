@@ -120,13 +120,16 @@ error_text() {
 
 # What the file promises the device shows after writing: data line 1 (the
 # custom data) and data line 6 (the lock), read as the tool reads them.
-# Comment lines start with #, : or ;, empty lines do not count, and CR LF
-# ends a line as LF does.
+# Comment lines start with #, : or ;, empty lines do not count, CR LF ends a
+# line as LF does, and a UTF-8 byte order mark at the very start (Notepad
+# saves one) is skipped.
 read_expected() {
-    local line n=0 data1= data6=
+    local line n=0 data1= data6= first=1
     [ -r "$file" ] && [ -f "$file" ] || { status=8; return 1; }
     while IFS= read -r line || [ -n "$line" ]; do
         line=${line%$'\r'}
+        [ "$first" = 0 ] || line=${line#$'\xEF\xBB\xBF'}
+        first=0
         case $line in '' | '#'* | ':'* | ';'*) continue ;; esac
         case $n in 1) data1=$line ;; 6) data6=$line; break ;; esac
         n=$((n + 1))
@@ -222,6 +225,12 @@ fi
 poll_ms=$((10#$poll_ms))
 if command -v "$cli" >/dev/null 2>&1; then tool -p "$pin" -l "$log"; else status=127; fi
 [ "$status" = 0 ] || stop_session
+# Each board is looked up in the log, so it must be a file that can be read
+# back: a FIFO would hold the session at the first board for good.
+if [ ! -f "$log" ]; then
+    say "STOP: the log $log is no file - production mode reads it back"
+    exit 16
+fi
 read_expected || stop_session
 rm -f "$stop_file"
 say "$(date '+%Y-%m-%d %H:%M:%S')  Session started: $file into each OB310 with $cli"

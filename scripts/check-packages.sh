@@ -7,7 +7,8 @@
 #   resources    version and manifest resources of the .exe files
 #   man          the installed man pages render without a groff warning
 #   station-sh   examples/program-station.sh against the installed simulator: one run per
-#                case, then whole production sessions (--production), one ended by Ctrl+C
+#                case, then whole production sessions (--production), one ended by Ctrl+C,
+#                one with a log on a FIFO
 #   station-bat  examples/program-station.bat under Wine's cmd against ob310_cli_sim.exe, with
 #                names holding & % ! ^ spaces and non-ASCII letters, then a production session
 #   msi          install the MSI under Wine, run ob310_cli.exe from PATH, uninstall
@@ -293,10 +294,12 @@ s_file='a^b Prüfung.ob310' s_log='R&D 100% wow!.log'
 # reads erase count and serial as 0. The log already holds a real write of C,
 # a simulated one of D (written again: OB310_RERUN names it) and a simulated
 # erase of B, none of which refuses the board. The file is the example with
-# its lock line ($1: 00 open, 01 locked).
+# its lock line ($1: 00 open, 01 locked), saved with a UTF-8 byte order mark
+# as Notepad saves it when $2 is "bom".
 session_setup() {
     scratch "devices = 0"
-    sed "/^# Data line 6:/,/^[0-9]/ s/^00\$/$1/" examples/example.ob310 >"$check/run/$s_file" &&
+    { [ "${2:-}" != bom ] || printf '\xEF\xBB\xBF'
+      sed "/^# Data line 6:/,/^[0-9]/ s/^00\$/$1/" examples/example.ob310; } >"$check/run/$s_file" &&
         rm "$check/run/example.ob310" && mkdir "$check/run/boards" || stop "set up $check/run"
     printf 'serial = %s\n' "$A" >"$check/run/boards/A.txt"
     printf 'serial = %s\nfault = request 251 refuse 01\n' "$B" >"$check/run/boards/B.txt"
@@ -443,9 +446,9 @@ check_session() {
 }
 
 # Starts program-station.sh as from a terminal: a process group of its own
-# (Ctrl+C reaches all of it), SIGINT not ignored; $1: the file's lock line.
+# (Ctrl+C reaches all of it), SIGINT not ignored; $1 and $2: as session_setup.
 start_station_sh() {
-    session_setup "$1"
+    session_setup "$@"
     lock_kind=flock
     (cd "$check/run" && PATH="$deb_root/usr/bin:$PATH" OB310_CLI=ob310_cli_sim OB310_POLL_MS=20 \
         OB310_RERUN="$D" exec setsid env --default-signal=INT "$station_sh_script" \
@@ -464,9 +467,10 @@ session_sh() {
 # Ctrl+C while a write is under way (it waits for the log's lock, held here
 # with a POSIX lock of the byte the tool locks, before it touches the device):
 # the write ends and is logged, the board is checked and reported, and the
-# session ends with its totals. The file leaves the device open.
+# session ends with its totals. The file leaves the device open and starts
+# with a byte order mark.
 session_sh_ctrl_c() {
-    start_station_sh 00
+    start_station_sh 00 bom
     wait_until "a wait for the first OB310" shows "Waiting for an OB310 ..."
     (cd "$check/run" && exec perl -MFcntl -e 'open(my $f, ">>", $ARGV[0]) or die "$ARGV[0]: $!";
         my $l = pack("s s x4 q q l x4", F_WRLCK, 0, 9223372036854775807, 1, 0); fcntl($f, F_SETLKW, $l) or die;
@@ -487,9 +491,24 @@ session_sh_ctrl_c() {
     echo "session_sh, Ctrl+C during a write of $A: exit 0, $A passed and logged, then \"$(tail -n 1 <<<"$screen")\""
 }
 
-# The session with program-station.bat under Wine's cmd.
+# A log on a FIFO (a reader and a writer hold it open) cannot be read back for
+# the boards already written: the session stops before it touches a device,
+# rather than wait for the FIFO's end forever.
+session_sh_fifo() {
+    scratch "devices = 1"
+    mkfifo "$check/run/station.log" || stop "mkfifo"
+    { run timeout 60 env -C "$check/run" PATH="$deb_root/usr/bin:$PATH" OB310_CLI=ob310_cli_sim \
+        OB310_POLL_MS=20 "$station_sh_script" --production example.ob310 "$pin" station.log; } \
+        5<>"$check/run/station.log"
+    [ "$status:$(runs -f)" = 16:0 ] && grep -qF "STOP: the log station.log is no file" <<<"$out" ||
+        fail "session_sh, log on a FIFO: exit $status, $(runs -f) writes: $out"
+    echo "session_sh, log on a FIFO: exit $status, $(grep -F STOP <<<"$out")"
+}
+
+# The session with program-station.bat under Wine's cmd, of a file with a
+# byte order mark.
 session_bat() {
-    session_setup 01
+    session_setup 01 bom
     lock_kind=fcntl
     bat_wrapper "$station_bat_script" --production "$s_file" "$pin" "$s_log"
     local cli
@@ -632,7 +651,8 @@ case ${1:-} in
     station-sh) [ -x "$deb_root/usr/bin/ob310_cli_sim" ] || stop "the .deb is not unpacked"
         check_station station_sh 255 127 no-such-ob310-tool
         session_sh
-        session_sh_ctrl_c ;;
+        session_sh_ctrl_c
+        session_sh_fifo ;;
     station-bat) [ -f "$zip_root/ob310_cli_sim.exe" ] || stop "the zip is not unpacked"
         check_station station_bat 256 9009 no-such-ob310-tool.exe
         check_bat_folder

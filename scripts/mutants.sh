@@ -270,6 +270,10 @@ mutant station-sh-two-repeated station-sh examples/program-station.sh \
   '[ "$two_shown" = 1 ] || say' 'say'
 mutant station-sh-stop-ignored station-sh examples/program-station.sh \
   'if [ -z "$stop_by" ] && [ -e "$stop_file" ]; then' 'if false; then'
+mutant station-sh-byte-order-mark station-sh examples/program-station.sh \
+  "line=\${line#\$'\\xEF\\xBB\\xBF'}" ':'
+mutant station-sh-log-fifo station-sh examples/program-station.sh \
+  'if [ ! -f "$log" ]; then' 'if false; then'
 mutant station-bat-no-check station-bat examples/program-station.bat \
   'if not defined MISMATCH (' 'if 1==1 ('
 mutant station-bat-lock-line station-bat examples/program-station.bat \
