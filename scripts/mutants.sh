@@ -79,9 +79,11 @@ mutant log-glued-to-last-line native output/log_file.cpp 'line.insert(0, "\r\n")
 mutant log-folder-not-flushed native output/log_file.cpp '(!created_ || disk->FlushFolderOf(fileName))' 'true'
 mutant log-lock-unbounded native output/log_file.cpp \
   'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
+mutant log-sim-files-taken native cli/flows.cpp \
+  'std::any_of(context.ownFiles.begin(), context.ownFiles.end(), isLog) ||' 'false ||'
 mutant log-lock-probe-skipped native cli/flows.cpp ' ||
          !context.logFile.LockCanBeHad()' ''
-mutant log-is-config-file native cli/flows.cpp '(settings.fileRequested && context.logFile.Is(settings.configFileName)) ||' ''
+mutant log-is-config-file native cli/flows.cpp '(settings.fileRequested && isLog(settings.configFileName)) ||' ''
 mutant log-close-unchecked native cli/flows.cpp 'const bool closed = context.logFile.Close();' 'const bool closed = (context.logFile.Close(), true);'
 # The flush dropped: only a power cut shows it (the machine of the qemu test,
 # killed right after the run's exit 0; see linux-vm/run-vm-test.sh).
@@ -176,7 +178,7 @@ mutant record-fields-dropped native cli/flows.cpp 'record + context.recordFields
 mutant sim-lines-on-stdout native cli/standard_output.cpp \
   'std::fwrite(text.data(), 1, text.size(), stderr);' 'std::fwrite(text.data(), 1, text.size(), stdout);'
 mutant sim-folder-ignored native programs/ob310_cli_sim.cpp \
-  'options.folder = folder != nullptr ? folder : "";' 'options.folder = folder != nullptr ? "" : "";'
+  'return folder != nullptr ? folder : "";' 'return folder != nullptr ? "" : "";'
 
 # --- Linux backend ------------------------------------------------------------------------
 mutant linux-nonblock native platform/hid_linux.cpp \
