@@ -28,6 +28,11 @@ if [ $# -lt 2 ]; then
 fi
 cli=${OB310_CLI:-ob310_cli}
 file=$1 pin=$2 log=${3:-ob310.log}
+# The tool takes any argument that starts with "-" for an option, so such a
+# name reaches it as ./NAME (the operator's lines show the name as given).
+tool_file=$file tool_log=$log
+[[ $file != -* ]] || tool_file=./$file
+[[ $log != -* ]] || tool_log=./$log
 
 # The operator's line for the tool's exit code in $status. Each code is one
 # value, never a combination: compare exactly.
@@ -51,7 +56,7 @@ explain() {
 
 if [ "$production" = 0 ]; then
     if command -v "$cli" >/dev/null 2>&1; then
-        "$cli" -f "$file" -p "$pin" -l "$log"
+        "$cli" -f "$tool_file" -p "$pin" -l "$tool_log"
         status=$?
     else
         status=127
@@ -149,7 +154,7 @@ read_expected() {
 # hold neither the record's fields nor DEVICE=simulated; of its own.
 written_before() {
     local records
-    records=$(grep -aF "CMD=write;STATE=success;SN=$1;" "$log" 2>/dev/null) || return 1
+    records=$(grep -aF "CMD=write;STATE=success;SN=$1;" -- "$log" 2>/dev/null) || return 1
     if [ "$simulated" = 1 ]; then
         grep -qF 'DEVICE=simulated;' <<<"$records"
     else
@@ -164,7 +169,7 @@ pause() {
 # True once Ctrl+C was pressed or the stop file appeared; takes the stop file.
 stop_requested() {
     if [ -z "$stop_by" ] && [ -e "$stop_file" ]; then
-        rm -f "$stop_file"
+        rm -f -- "$stop_file"
         stop_by="the stop file"
     fi
     [ -n "$stop_by" ]
@@ -223,7 +228,7 @@ if ! : >>"$report" 2>/dev/null; then
 fi
 [[ $poll_ms =~ ^[0-9]{1,6}$ ]] || { say "STOP: OB310_POLL_MS must be a number of milliseconds"; exit 16; }
 poll_ms=$((10#$poll_ms))
-if command -v "$cli" >/dev/null 2>&1; then tool -p "$pin" -l "$log"; else status=127; fi
+if command -v "$cli" >/dev/null 2>&1; then tool -p "$pin" -l "$tool_log"; else status=127; fi
 [ "$status" = 0 ] || stop_session
 # Each board is looked up in the log, so it must be a file that can be read
 # back: a FIFO would hold the session at the first board for good.
@@ -232,7 +237,7 @@ if [ ! -f "$log" ]; then
     exit 16
 fi
 read_expected || stop_session
-rm -f "$stop_file"
+rm -f -- "$stop_file"
 say "$(date '+%Y-%m-%d %H:%M:%S')  Session started: $file into each OB310 with $cli"
 say "Check after writing: custom data $expect_custom, $expect_lock"
 say "Log $log, report $report"
@@ -267,7 +272,7 @@ while ! stop_requested; do
         result REFUSED "$serial" "already written; OB310_RERUN=$serial writes it again"
         continue
     fi
-    tool -f "$file" -p "$pin" -l "$log"
+    tool -f "$tool_file" -p "$pin" -l "$tool_log"
     case $status in
         0) ;;
         1) pause; continue ;;       # gone before the write began

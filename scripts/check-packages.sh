@@ -187,6 +187,7 @@ device error|devices = 1;fault = request 3 no-reply|$pin|example.ob310|station.l
 no device|devices = 0|$pin|example.ob310|station.log|1|FAIL: no OB310 found|sim
 content error|devices = 1|$pin|bad.ob310|station.log|$content_code|STOP: bad.ob310 is not a valid configuration file|sim
 tool missing|devices = 1|$pin|example.ob310|station.log|$missing_code|STOP: $missing_tool can not be started|$missing_tool
+name -line2|devices = 1|$pin|-line2.ob310|-line2.log|0|PASS: OB310 programmed and logged in -line2.log|sim
 EOF
     # Names the command prompt treats specially, and letters beyond ASCII.
     for special in 'R&D' '100%' 'wow!' 'a^b' 'two words' 'Prüfung'; do
@@ -211,8 +212,10 @@ check_station() {
         "$runner" "$file" "$pin_arg" "$log" "$tool"
         [ "$status" = "$code" ] && grep -qF -- "$line" <<<"$out" ||
             fail "$runner, $name: exit $status, expected $code and \"$line\": $out"
+        # A name that starts with "-" reaches the tool as ./NAME (.\NAME).
         if [ "$code" = 0 ]; then
-            grep -qF "CMD=write;STATE=success;SN=00000000;REV=1026;FILE=$file;DEVICE=simulated;" "$check/run/$log" ||
+            grep -qF -e "CMD=write;STATE=success;SN=00000000;REV=1026;FILE=$file;DEVICE=simulated;" \
+                -e "FILE=./$file;DEVICE=simulated;" -e "FILE=.\\$file;DEVICE=simulated;" "$check/run/$log" ||
                 fail "$runner, $name: no log line in $log"
         fi
         echo "$runner, $name: exit $status, $(grep -F -- "$line" <<<"$out" | head -n 1)"

@@ -276,6 +276,10 @@ mutant station-sh-byte-order-mark station-sh examples/program-station.sh \
   "line=\${line#\$'\\xEF\\xBB\\xBF'}" ':'
 mutant station-sh-log-fifo station-sh examples/program-station.sh \
   'if [ ! -f "$log" ]; then' 'if false; then'
+mutant station-sh-dash-name station-sh examples/program-station.sh \
+  '[[ $log != -* ]] || tool_log=./$log' ':'
+mutant station-bat-dash-name station-bat examples/program-station.bat \
+  'for /f "eol=- delims=" %%T in ("%~3|ob310.log") do set "DOT_LOG="' 'set "DOT_LOG="'
 mutant station-bat-no-check station-bat examples/program-station.bat \
   'if not defined MISMATCH (' 'if 1==1 ('
 mutant station-bat-lock-line station-bat examples/program-station.bat \
