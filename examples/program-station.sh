@@ -90,7 +90,10 @@ say_in() {
     printf '%s\n' "$2" >>"$report"
 }
 say() { say_in "" "$1"; }
-stamp() { date +%H:%M:%S; }
+# The time (format $1) in $now. Ctrl+C reaches every process the session
+# starts; a builtin and the subshells below that ignore it are never cut
+# short, so no answer the session acts on is lost to a Ctrl+C.
+now() { printf -v now "%($1)T" -1; }
 
 # Runs the tool with the rest of the line, its standard output in $out and
 # its exit code in $status. The tool ignores Ctrl+C, so a write is never cut
@@ -108,7 +111,7 @@ read_info() {
     while IFS= read -r line; do
         line=${line%$'\r'}
         case $line in
-            "Serial = "*) i_serial=$(tr a-f A-F <<<"${line#Serial = }") ;;
+            "Serial = "*) i_serial=${line#Serial = } i_serial=${i_serial^^} ;;
             "Erase count = "*) i_erases=${line#Erase count = } ;;
             "Custom Data = "*) i_custom=${line#Custom Data = } ;;
             "Lock status = "*) i_lock=${line#Lock status = } ;;
@@ -117,11 +120,12 @@ read_info() {
 }
 
 # The tool's last error line in $out, without its colour, or the exit code.
-error_text() {
+error_text() (
+    trap '' INT
     local text
     text=$(grep -a 'Error' <<<"$out" | tail -n 1 | sed 's/\x1b\[[0-9;]*m//g')
     echo "${text:-exit code $status}"
-}
+)
 
 # What the file promises the device shows after writing: data line 1 (the
 # custom data) and data line 6 (the lock), read as the tool reads them.
@@ -152,15 +156,16 @@ read_expected() {
 # Whether the log already holds a write of serial $1 by a device of this
 # station's kind (real or simulated). The FILE= field escapes ";", so it can
 # hold neither the record's fields nor DEVICE=simulated; of its own.
-written_before() {
+written_before() (
+    trap '' INT
     local records
-    records=$(grep -aF "CMD=write;STATE=success;SN=$1;" -- "$log" 2>/dev/null) || return 1
+    records=$(grep -aF "CMD=write;STATE=success;SN=$1;" -- "$log" 2>/dev/null) || exit 1
     if [ "$simulated" = 1 ]; then
         grep -qF 'DEVICE=simulated;' <<<"$records"
     else
         grep -qvF 'DEVICE=simulated;' <<<"$records"
     fi
-}
+)
 
 pause() {
     [ "$poll_ms" -gt 0 ] && sleep "$((poll_ms / 1000)).$(printf %03d $((poll_ms % 1000)))"
@@ -205,7 +210,10 @@ result() {
         FAIL) failed=$((failed + 1)) colour=$red ;;
         REFUSED) refused=$((refused + 1)) colour=$yellow ;;
     esac
-    say_in "$colour" "$(stamp)  ${2:-????????}  $(printf '%-7s' "$1")  $3"
+    local word
+    now %H:%M:%S
+    printf -v word '%-7s' "$1"
+    say_in "$colour" "$now  ${2:-????????}  $word  $3"
     big "$1"
     say "Totals: $passed passed, $failed failed, $refused refused. Remove the OB310."
     mode=removal announced=0 two_shown=0 serial=$2
@@ -215,7 +223,8 @@ result() {
 stop_session() {
     say "$(explain)"
     [ "$status" != 126 ] || status=127
-    say "$(date '+%Y-%m-%d %H:%M:%S')  Session ended by a STOP: $passed passed, $failed failed, $refused refused"
+    now '%Y-%m-%d %H:%M:%S'
+    say "$now  Session ended by a STOP: $passed passed, $failed failed, $refused refused"
     exit "$status"
 }
 
@@ -238,7 +247,8 @@ if [ ! -f "$log" ]; then
 fi
 read_expected || stop_session
 rm -f -- "$stop_file"
-say "$(date '+%Y-%m-%d %H:%M:%S')  Session started: $file into each OB310 with $cli"
+now '%Y-%m-%d %H:%M:%S'
+say "$now  Session started: $file into each OB310 with $cli"
 say "Check after writing: custom data $expect_custom, $expect_lock"
 say "Log $log, report $report"
 say "Stop with Ctrl+C or by creating $stop_file"
@@ -302,5 +312,6 @@ while ! stop_requested; do
         result PASS "$serial" "written, checked and logged (erase count $i_erases)"
     fi
 done
-say "$(date '+%Y-%m-%d %H:%M:%S')  Session ended by $stop_by: $passed passed, $failed failed, $refused refused"
+now '%Y-%m-%d %H:%M:%S'
+say "$now  Session ended by $stop_by: $passed passed, $failed failed, $refused refused"
 exit 0

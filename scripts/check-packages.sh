@@ -7,7 +7,7 @@
 #   resources    version and manifest resources of the .exe files
 #   man          the installed man pages render without a groff warning
 #   station-sh   examples/program-station.sh against the installed simulator: one run per
-#                case, then whole production sessions (--production), one ended by Ctrl+C,
+#                case, then whole production sessions (--production), two ended by Ctrl+C,
 #                one with a log on a FIFO
 #   station-bat  examples/program-station.bat under Wine's cmd against ob310_cli_sim.exe, with
 #                names holding & % ! ^ spaces and non-ASCII letters, then a production session
@@ -450,10 +450,11 @@ check_session() {
 
 # Starts program-station.sh as from a terminal: a process group of its own
 # (Ctrl+C reaches all of it), SIGINT not ignored; $1 and $2: as session_setup.
+# $station_path goes before PATH.
 start_station_sh() {
     session_setup "$@"
     lock_kind=flock
-    (cd "$check/run" && PATH="$deb_root/usr/bin:$PATH" OB310_CLI=ob310_cli_sim OB310_POLL_MS=20 \
+    (cd "$check/run" && PATH="${station_path:-}$deb_root/usr/bin:$PATH" OB310_CLI=ob310_cli_sim OB310_POLL_MS=20 \
         OB310_RERUN="$D" exec setsid env --default-signal=INT "$station_sh_script" \
         --production "$s_file" "$pin" "$s_log" >screen 2>&1) &
     station=$!
@@ -492,6 +493,31 @@ session_sh_ctrl_c() {
         [ "$status" = 0 ] && grep -qF "CMD=write;STATE=success;SN=$A;" "$check/run/$s_log" ||
         fail "session_sh, Ctrl+C during a write: exit $status (< expected, > shown)"
     echo "session_sh, Ctrl+C during a write of $A: exit 0, $A passed and logged, then \"$(tail -n 1 <<<"$screen")\""
+}
+
+# Ctrl+C while the log is searched for the board's serial (a grep before the
+# real one presses it): the board, written before, is still refused, and the
+# session ends with its totals without writing it again.
+session_sh_ctrl_c_lookup() {
+    local grep
+    grep=$(command -v grep)
+    mkdir -p "$check/shim" && printf '%s\n' '#!/bin/sh' \
+        "case \"\$*\" in *\"SN=$A;\"*) [ ! -e \"$check/run/press\" ] || { rm \"$check/run/press\"; kill -INT 0; } ;; esac" \
+        "exec $grep \"\$@\"" >"$check/shim/grep" && chmod +x "$check/shim/grep" || stop "make $check/shim/grep"
+    station_path="$check/shim:" start_station_sh 01
+    station_path=
+    printf '%s\r\n' "01.12.2026 10:00:03: CMD=write;STATE=success;SN=$A;REV=1026;FILE=a.ob310;DEVICE=simulated;" \
+        >>"$check/run/$s_log"
+    wait_until "a wait for the first OB310" shows "Waiting for an OB310 ..."
+    touch "$check/run/press"
+    plug A
+    wait_end
+    local screen
+    screen=$(sed -E 's/^[0-9][0-9:./, -]*( [AP]M)?  /TIME  /' "$check/run/screen")
+    grep -qF "TIME  $A  REFUSED  already written" <<<"$screen" && [ "$status:$(runs -f)" = 0:0 ] &&
+        [ "$(tail -n 1 <<<"$screen")" = "TIME  Session ended by Ctrl+C: 0 passed, 0 failed, 1 refused" ] ||
+        fail "session_sh, Ctrl+C during the log lookup: exit $status, $(runs -f) writes: $screen"
+    echo "session_sh, Ctrl+C while the log is searched for $A: exit $status, $(runs -f) writes, \"$(tail -n 1 <<<"$screen")\""
 }
 
 # A log on a FIFO (a reader and a writer hold it open) cannot be read back for
@@ -655,6 +681,7 @@ case ${1:-} in
         check_station station_sh 255 127 no-such-ob310-tool
         session_sh
         session_sh_ctrl_c
+        session_sh_ctrl_c_lookup
         session_sh_fifo ;;
     station-bat) [ -f "$zip_root/ob310_cli_sim.exe" ] || stop "the zip is not unpacked"
         check_station station_bat 256 9009 no-such-ob310-tool.exe

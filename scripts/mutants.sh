@@ -276,6 +276,8 @@ mutant station-sh-byte-order-mark station-sh examples/program-station.sh \
   "line=\${line#\$'\\xEF\\xBB\\xBF'}" ':'
 mutant station-sh-log-fifo station-sh examples/program-station.sh \
   'if [ ! -f "$log" ]; then' 'if false; then'
+mutant station-sh-lookup-interrupted station-sh examples/program-station.sh "written_before() (
+    trap '' INT" 'written_before() ('
 mutant station-sh-dash-name station-sh examples/program-station.sh \
   '[[ $log != -* ]] || tool_log=./$log' ':'
 mutant station-bat-dash-name station-bat examples/program-station.bat \
