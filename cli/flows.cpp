@@ -1,5 +1,6 @@
 #include "cli/flows.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -97,8 +98,10 @@ std::string BuildWriteResultRecord(const std::string& deviceIdentity,
 
 int CheckLogBeforeDevice(RunContext& context) {
     const Settings& settings = context.settings;
+    const auto isLog = [&context](const std::string& path) { return context.logFile.Is(path); };
     if (settings.logRequested &&
-        ((settings.fileRequested && context.logFile.Is(settings.configFileName)) ||
+        ((settings.fileRequested && isLog(settings.configFileName)) ||
+         std::any_of(context.ownFiles.begin(), context.ownFiles.end(), isLog) ||
          !context.logFile.LockCanBeHad())) {
         context.PrintError("Error: Can not open logfile", ExitArgumentError);
         return ExitArgumentError;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/config_file.h"
 #include "device/hid_layer.h"
@@ -59,6 +60,9 @@ struct RunContext {
     // Fields the program running the tool adds after each result record
     // (empty, or "NAME=value;" fields), so that it can mark its records.
     std::string recordFields;
+    // Files that program keeps for itself (the simulated OB310's): a log that
+    // is one of them is refused, as its record would be lost or misread.
+    std::vector<std::string> ownFiles;
 };
 
 }  // namespace ob310

@@ -31,6 +31,9 @@ rem of its own in %TEMP% and reads them back with FOR /F.
 rem Every FOR /F sets its eol, to * where it reads names: with the default ";"
 rem it would skip a name that starts with ";" on Windows (Wine's cmd does not),
 rem and no file name can hold "*".
+rem The tool takes any argument that starts with "-" for an option, so such a
+rem name reaches it as .\NAME: DOT_FILE and DOT_LOG hold .\ for such a name
+rem and nothing else (a FOR /F with eol=- skips it and so leaves them set).
 setlocal DisableDelayedExpansion
 if not defined OB310_CLI (
     set "OB310_CLI=ob310_cli.exe"
@@ -44,7 +47,11 @@ if "%~2"=="" (
 
 rem The log file: the third argument, else ob310.log (the first of the two
 rem names that is not empty).
-for /f "eol=* tokens=1 delims=|" %%L in ("%~3|ob310.log") do "%OB310_CLI%" -f "%~1" -p "%~2" -l "%%L"
+set "DOT_FILE=.\"
+set "DOT_LOG=.\"
+for /f "eol=- delims=" %%T in ("%~1") do set "DOT_FILE="
+for /f "eol=- delims=" %%T in ("%~3|ob310.log") do set "DOT_LOG="
+for /f "eol=* tokens=1 delims=|" %%L in ("%~3|ob310.log") do "%OB310_CLI%" -f "%DOT_FILE%%~1" -p "%~2" -l "%DOT_LOG%%%L"
 set STATUS=%ERRORLEVEL%
 
 rem Compare exactly: "if errorlevel 4" would also be true for 8, 16, 64 and 256.
@@ -120,7 +127,11 @@ set /a POLL_S=(POLL + 999) / 1000, POLL_PINGS=POLL_S + 1
 rem Everything is checked before the first device is touched: the tool, the
 rem PIN and the log (a valid PIN with nothing to do opens the log and touches
 rem no device), and the file's data lines 1 and 6.
-for /f "usebackq eol=* tokens=3 delims=|" %%G in ("%NAMES%") do "%OB310_CLI%" -p "%~3" -l "%%G" >"%OUT%"
+set "DOT_FILE=.\"
+set "DOT_LOG=.\"
+for /f "eol=- delims=" %%T in ("%~2") do set "DOT_FILE="
+for /f "eol=- delims=" %%T in ("%~4|ob310.log") do set "DOT_LOG="
+for /f "usebackq eol=* tokens=3 delims=|" %%G in ("%NAMES%") do "%OB310_CLI%" -p "%~3" -l "%DOT_LOG%%%G" >"%OUT%"
 set STATUS=%ERRORLEVEL%
 if %STATUS% NEQ 0 goto :stop_session
 set STATUS=8
@@ -136,6 +147,7 @@ set N=0
 set "DATA1="
 set "DATA6="
 set "T="
+set "FIRST=1"
 for /f "usebackq eol=# delims=" %%A in ("%~2") do (
     set "LINE=%%A"
     if not defined DATA6 call :data_line
@@ -236,7 +248,7 @@ if defined SEEN (
 )
 rem The tool runs in a process group of its own, which Ctrl+C does not reach,
 rem so a write is never cut short.
-for /f "usebackq eol=* tokens=3 delims=|" %%G in ("%NAMES%") do start "" /b /wait "%OB310_CLI%" -f "%~2" -p "%~3" -l "%%G" >"%OUT%"
+for /f "usebackq eol=* tokens=3 delims=|" %%G in ("%NAMES%") do start "" /b /wait "%OB310_CLI%" -f "%DOT_FILE%%~2" -p "%~3" -l "%DOT_LOG%%%G" >"%OUT%"
 set STATUS=%ERRORLEVEL%
 if %STATUS% EQU 1 (
     call :pause
@@ -316,10 +328,22 @@ rem through the names file) ------------------------------------------------
 
 rem One line of the file in LINE: a comment when it starts with : or ; (FOR /F
 rem has skipped those starting with # and the empty ones, which Wine's cmd
-rem hands on as empty), else the next data line.
+rem hands on as empty), else the next data line. The tool skips a UTF-8 byte
+rem order mark at the very start of the file (Notepad saves one), and so does
+rem Wine's FOR /F, but Windows' hands it on, as 3 characters in the console's
+rem code page (1 in UTF-8, 2 in the double-byte ones): BOM holds its bytes,
+rem which the command prompt reads in the same code page as the file, and the
+rem first line is judged by what follows them. (Wine reads the two in
+rem different code pages, so the tests cannot see this.)
 :data_line
 if not defined LINE exit /b
 set "T=%LINE:~0,1%"
+set "BOM=﻿"
+if defined FIRST if "%LINE:~0,1%"=="%BOM%" set "T=%LINE:~1,1%"
+if defined FIRST if "%LINE:~0,2%"=="%BOM%" set "T=%LINE:~2,1%"
+if defined FIRST if "%LINE:~0,3%"=="%BOM%" set "T=%LINE:~3,1%"
+set "FIRST="
+if defined T set "T=%T:#=%"
 if defined T set "T=%T::=%"
 if defined T set "T=%T:;=%"
 if not defined T exit /b

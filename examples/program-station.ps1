@@ -37,6 +37,10 @@ if (-not $cli) {
     $unpacked = Join-Path $PSScriptRoot '..\ob310_cli.exe'
     if (Test-Path -LiteralPath $unpacked) { $cli = $unpacked }
 }
+# The tool takes any argument that starts with "-" for an option, so such a
+# name reaches it as .\NAME (the operator's lines show the name as given).
+$toolFile = if ($File.StartsWith('-')) { ".\$File" } else { $File }
+$toolLog = if ($Log.StartsWith('-')) { ".\$Log" } else { $Log }
 
 # The operator's line for an exit code of the tool. Each code is one value,
 # never a combination: compare exactly.
@@ -57,7 +61,7 @@ function Explain([int] $status) {
 
 if (-not $Production) {
     try {
-        & $cli -f $File -p $Pin -l $Log
+        & $cli -f $toolFile -p $Pin -l $toolLog
         $status = $LASTEXITCODE
     } catch {
         # Not found, or not a program Windows can start.
@@ -199,7 +203,7 @@ try { [IO.File]::AppendAllText($report, '') } catch {
     Write-Output "STOP: the report $report can not be written"
     exit 16
 }
-$status = Invoke-Tool -p $Pin -l $Log
+$status = Invoke-Tool -p $Pin -l $toolLog
 if ($status -ne 0) { Stop-Session $status }
 if (-not (Test-Path -LiteralPath $File -PathType Leaf)) { Stop-Session 8 }
 # What the file promises the device shows after writing: data line 1 (the
@@ -244,7 +248,7 @@ try {
             Result 'REFUSED' $serial "already written; OB310_RERUN=$serial writes it again"
             continue
         }
-        $status = Invoke-Tool -f $File -p $Pin -l $Log
+        $status = Invoke-Tool -f $toolFile -p $Pin -l $toolLog
         if ($status -eq 1) { Pause-Poll; continue }    # gone before the write began
         if ($status -eq 2) {
             if (-not $script:twoShown) { Say (Explain 2) }

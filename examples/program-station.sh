@@ -28,6 +28,11 @@ if [ $# -lt 2 ]; then
 fi
 cli=${OB310_CLI:-ob310_cli}
 file=$1 pin=$2 log=${3:-ob310.log}
+# The tool takes any argument that starts with "-" for an option, so such a
+# name reaches it as ./NAME (the operator's lines show the name as given).
+tool_file=$file tool_log=$log
+[[ $file != -* ]] || tool_file=./$file
+[[ $log != -* ]] || tool_log=./$log
 
 # The operator's line for the tool's exit code in $status. Each code is one
 # value, never a combination: compare exactly.
@@ -51,7 +56,7 @@ explain() {
 
 if [ "$production" = 0 ]; then
     if command -v "$cli" >/dev/null 2>&1; then
-        "$cli" -f "$file" -p "$pin" -l "$log"
+        "$cli" -f "$tool_file" -p "$pin" -l "$tool_log"
         status=$?
     else
         status=127
@@ -85,7 +90,10 @@ say_in() {
     printf '%s\n' "$2" >>"$report"
 }
 say() { say_in "" "$1"; }
-stamp() { date +%H:%M:%S; }
+# The time (format $1) in $now. Ctrl+C reaches every process the session
+# starts; a builtin and the subshells below that ignore it are never cut
+# short, so no answer the session acts on is lost to a Ctrl+C.
+now() { printf -v now "%($1)T" -1; }
 
 # Runs the tool with the rest of the line, its standard output in $out and
 # its exit code in $status. The tool ignores Ctrl+C, so a write is never cut
@@ -103,7 +111,7 @@ read_info() {
     while IFS= read -r line; do
         line=${line%$'\r'}
         case $line in
-            "Serial = "*) i_serial=$(tr a-f A-F <<<"${line#Serial = }") ;;
+            "Serial = "*) i_serial=${line#Serial = } i_serial=${i_serial^^} ;;
             "Erase count = "*) i_erases=${line#Erase count = } ;;
             "Custom Data = "*) i_custom=${line#Custom Data = } ;;
             "Lock status = "*) i_lock=${line#Lock status = } ;;
@@ -112,21 +120,25 @@ read_info() {
 }
 
 # The tool's last error line in $out, without its colour, or the exit code.
-error_text() {
+error_text() (
+    trap '' INT
     local text
     text=$(grep -a 'Error' <<<"$out" | tail -n 1 | sed 's/\x1b\[[0-9;]*m//g')
     echo "${text:-exit code $status}"
-}
+)
 
 # What the file promises the device shows after writing: data line 1 (the
 # custom data) and data line 6 (the lock), read as the tool reads them.
-# Comment lines start with #, : or ;, empty lines do not count, and CR LF
-# ends a line as LF does.
+# Comment lines start with #, : or ;, empty lines do not count, CR LF ends a
+# line as LF does, and a UTF-8 byte order mark at the very start (Notepad
+# saves one) is skipped.
 read_expected() {
-    local line n=0 data1= data6=
+    local line n=0 data1= data6= first=1
     [ -r "$file" ] && [ -f "$file" ] || { status=8; return 1; }
     while IFS= read -r line || [ -n "$line" ]; do
         line=${line%$'\r'}
+        [ "$first" = 0 ] || line=${line#$'\xEF\xBB\xBF'}
+        first=0
         case $line in '' | '#'* | ':'* | ';'*) continue ;; esac
         case $n in 1) data1=$line ;; 6) data6=$line; break ;; esac
         n=$((n + 1))
@@ -144,15 +156,16 @@ read_expected() {
 # Whether the log already holds a write of serial $1 by a device of this
 # station's kind (real or simulated). The FILE= field escapes ";", so it can
 # hold neither the record's fields nor DEVICE=simulated; of its own.
-written_before() {
+written_before() (
+    trap '' INT
     local records
-    records=$(grep -aF "CMD=write;STATE=success;SN=$1;" "$log" 2>/dev/null) || return 1
+    records=$(grep -aF "CMD=write;STATE=success;SN=$1;" -- "$log" 2>/dev/null) || exit 1
     if [ "$simulated" = 1 ]; then
         grep -qF 'DEVICE=simulated;' <<<"$records"
     else
         grep -qvF 'DEVICE=simulated;' <<<"$records"
     fi
-}
+)
 
 pause() {
     [ "$poll_ms" -gt 0 ] && sleep "$((poll_ms / 1000)).$(printf %03d $((poll_ms % 1000)))"
@@ -161,7 +174,7 @@ pause() {
 # True once Ctrl+C was pressed or the stop file appeared; takes the stop file.
 stop_requested() {
     if [ -z "$stop_by" ] && [ -e "$stop_file" ]; then
-        rm -f "$stop_file"
+        rm -f -- "$stop_file"
         stop_by="the stop file"
     fi
     [ -n "$stop_by" ]
@@ -197,7 +210,10 @@ result() {
         FAIL) failed=$((failed + 1)) colour=$red ;;
         REFUSED) refused=$((refused + 1)) colour=$yellow ;;
     esac
-    say_in "$colour" "$(stamp)  ${2:-????????}  $(printf '%-7s' "$1")  $3"
+    local word
+    now %H:%M:%S
+    printf -v word '%-7s' "$1"
+    say_in "$colour" "$now  ${2:-????????}  $word  $3"
     big "$1"
     say "Totals: $passed passed, $failed failed, $refused refused. Remove the OB310."
     mode=removal announced=0 two_shown=0 serial=$2
@@ -207,7 +223,8 @@ result() {
 stop_session() {
     say "$(explain)"
     [ "$status" != 126 ] || status=127
-    say "$(date '+%Y-%m-%d %H:%M:%S')  Session ended by a STOP: $passed passed, $failed failed, $refused refused"
+    now '%Y-%m-%d %H:%M:%S'
+    say "$now  Session ended by a STOP: $passed passed, $failed failed, $refused refused"
     exit "$status"
 }
 
@@ -220,11 +237,18 @@ if ! : >>"$report" 2>/dev/null; then
 fi
 [[ $poll_ms =~ ^[0-9]{1,6}$ ]] || { say "STOP: OB310_POLL_MS must be a number of milliseconds"; exit 16; }
 poll_ms=$((10#$poll_ms))
-if command -v "$cli" >/dev/null 2>&1; then tool -p "$pin" -l "$log"; else status=127; fi
+if command -v "$cli" >/dev/null 2>&1; then tool -p "$pin" -l "$tool_log"; else status=127; fi
 [ "$status" = 0 ] || stop_session
+# Each board is looked up in the log, so it must be a file that can be read
+# back: a FIFO would hold the session at the first board for good.
+if [ ! -f "$log" ]; then
+    say "STOP: the log $log is no file - production mode reads it back"
+    exit 16
+fi
 read_expected || stop_session
-rm -f "$stop_file"
-say "$(date '+%Y-%m-%d %H:%M:%S')  Session started: $file into each OB310 with $cli"
+rm -f -- "$stop_file"
+now '%Y-%m-%d %H:%M:%S'
+say "$now  Session started: $file into each OB310 with $cli"
 say "Check after writing: custom data $expect_custom, $expect_lock"
 say "Log $log, report $report"
 say "Stop with Ctrl+C or by creating $stop_file"
@@ -258,7 +282,7 @@ while ! stop_requested; do
         result REFUSED "$serial" "already written; OB310_RERUN=$serial writes it again"
         continue
     fi
-    tool -f "$file" -p "$pin" -l "$log"
+    tool -f "$tool_file" -p "$pin" -l "$tool_log"
     case $status in
         0) ;;
         1) pause; continue ;;       # gone before the write began
@@ -288,5 +312,6 @@ while ! stop_requested; do
         result PASS "$serial" "written, checked and logged (erase count $i_erases)"
     fi
 done
-say "$(date '+%Y-%m-%d %H:%M:%S')  Session ended by $stop_by: $passed passed, $failed failed, $refused refused"
+now '%Y-%m-%d %H:%M:%S'
+say "$now  Session ended by $stop_by: $passed passed, $failed failed, $refused refused"
 exit 0

@@ -3,6 +3,7 @@
 // error, so standard output is exactly the tool's; its log records end with
 // "DEVICE=simulated;".
 #include <cstdlib>
+#include <string>
 
 #include "cli/entry.h"
 #include "cli/run_context.h"
@@ -13,10 +14,16 @@
 
 namespace {
 
+std::string SimFolder() {
+    const char* folder = std::getenv("OB310_SIM_DIR");
+    return folder != nullptr ? folder : "";
+}
+
 int SimulatedTool(int argc, const char* const* argv, ob310::HidLayer& hid,
                   ob310::OutputSink& console) {
     ob310::RunContext context(hid, console);
     context.recordFields = ob310::SimLogRecordField;
+    context.ownFiles = ob310::SimFilePaths(SimFolder());
     return ob310::RunCommandLine(argc, argv, context);
 }
 
@@ -29,8 +36,7 @@ int main(int argc, char** argv) {
     StandardOutput console;
     StandardError simulatorLines;
     SimRunOptions options;
-    const char* folder = std::getenv("OB310_SIM_DIR");
-    options.folder = folder != nullptr ? folder : "";
+    options.folder = SimFolder();
     options.lines = &simulatorLines;
     return ProcessExitStatus(RunPersistentSimulator(arguments.Count(), arguments.Values(),
                                                     SimulatedTool, console, options));

@@ -20,6 +20,9 @@
 #   lease        a read lease on the log whose holder gives way: 0, one record
 #   pipes        a log on a pipe that is full when the line comes (a slow
 #                reader) gets the whole line; -f <(sleep 1; cat ...) reads
+#   sim files    a log that is one of the simulated OB310's own files (the
+#                device file, rewritten at the run's end, would lose the
+#                record): 16 before the device is touched
 # and, with the Windows build under Wine (BUILD_DIR of the windows preset):
 #   mixed fleet  Linux and Wine stations appending to one log at once: every
 #                line exactly once, whole
@@ -201,6 +204,18 @@ fresh pipe
 "$sim" -f <(sleep 1; cat "$example") -p "$pin" -l pipe.log >out
 rc=$?
 check "-f <(sleep 1; cat ...) reads the whole file (exit $rc)" test "$rc:$(grep -cE "$record" pipe.log)" = "0:1"
+
+# --- the log is a file the simulated OB310 keeps for itself.
+for name in ob310_sim_device.txt ob310_sim_device.journal ob310_sim_device.txt.new ob310_sim_received.txt \
+    ob310_sim_device.lock; do
+  fresh "sim-$name"
+  "$sim" -i >/dev/null
+  before=$(cat ob310_sim_device.txt)
+  out=$(OB310_SIM_DIR=. "$sim" -c -p "$pin" -l "$name")
+  rc=$?
+  check "a log that is the simulator's $name gives 16 before any request (exit $rc)" \
+    test "$rc:$out:$(grep -c 'erase' ob310_sim_received.txt):$(cat ob310_sim_device.txt)" = "16:$open_error:0:$before"
+done
 
 }
 

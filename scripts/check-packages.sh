@@ -7,7 +7,8 @@
 #   resources    version and manifest resources of the .exe files
 #   man          the installed man pages render without a groff warning
 #   station-sh   examples/program-station.sh against the installed simulator: one run per
-#                case, then whole production sessions (--production), one ended by Ctrl+C
+#                case, then whole production sessions (--production), two ended by Ctrl+C,
+#                one with a log on a FIFO
 #   station-bat  examples/program-station.bat under Wine's cmd against ob310_cli_sim.exe, with
 #                names holding & % ! ^ spaces and non-ASCII letters, then a production session
 #   msi          install the MSI under Wine, run ob310_cli.exe from PATH, uninstall
@@ -186,6 +187,7 @@ device error|devices = 1;fault = request 3 no-reply|$pin|example.ob310|station.l
 no device|devices = 0|$pin|example.ob310|station.log|1|FAIL: no OB310 found|sim
 content error|devices = 1|$pin|bad.ob310|station.log|$content_code|STOP: bad.ob310 is not a valid configuration file|sim
 tool missing|devices = 1|$pin|example.ob310|station.log|$missing_code|STOP: $missing_tool can not be started|$missing_tool
+name -line2|devices = 1|$pin|-line2.ob310|-line2.log|0|PASS: OB310 programmed and logged in -line2.log|sim
 EOF
     # Names the command prompt treats specially, and letters beyond ASCII.
     for special in 'R&D' '100%' 'wow!' 'a^b' 'two words' 'Prüfung'; do
@@ -210,8 +212,10 @@ check_station() {
         "$runner" "$file" "$pin_arg" "$log" "$tool"
         [ "$status" = "$code" ] && grep -qF -- "$line" <<<"$out" ||
             fail "$runner, $name: exit $status, expected $code and \"$line\": $out"
+        # A name that starts with "-" reaches the tool as ./NAME (.\NAME).
         if [ "$code" = 0 ]; then
-            grep -qF "CMD=write;STATE=success;SN=00000000;REV=1026;FILE=$file;DEVICE=simulated;" "$check/run/$log" ||
+            grep -qF -e "CMD=write;STATE=success;SN=00000000;REV=1026;FILE=$file;DEVICE=simulated;" \
+                -e "FILE=./$file;DEVICE=simulated;" -e "FILE=.\\$file;DEVICE=simulated;" "$check/run/$log" ||
                 fail "$runner, $name: no log line in $log"
         fi
         echo "$runner, $name: exit $status, $(grep -F -- "$line" <<<"$out" | head -n 1)"
@@ -293,10 +297,12 @@ s_file='a^b Prüfung.ob310' s_log='R&D 100% wow!.log'
 # reads erase count and serial as 0. The log already holds a real write of C,
 # a simulated one of D (written again: OB310_RERUN names it) and a simulated
 # erase of B, none of which refuses the board. The file is the example with
-# its lock line ($1: 00 open, 01 locked).
+# its lock line ($1: 00 open, 01 locked), saved with a UTF-8 byte order mark
+# as Notepad saves it when $2 is "bom".
 session_setup() {
     scratch "devices = 0"
-    sed "/^# Data line 6:/,/^[0-9]/ s/^00\$/$1/" examples/example.ob310 >"$check/run/$s_file" &&
+    { [ "${2:-}" != bom ] || printf '\xEF\xBB\xBF'
+      sed "/^# Data line 6:/,/^[0-9]/ s/^00\$/$1/" examples/example.ob310; } >"$check/run/$s_file" &&
         rm "$check/run/example.ob310" && mkdir "$check/run/boards" || stop "set up $check/run"
     printf 'serial = %s\n' "$A" >"$check/run/boards/A.txt"
     printf 'serial = %s\nfault = request 251 refuse 01\n' "$B" >"$check/run/boards/B.txt"
@@ -443,11 +449,12 @@ check_session() {
 }
 
 # Starts program-station.sh as from a terminal: a process group of its own
-# (Ctrl+C reaches all of it), SIGINT not ignored; $1: the file's lock line.
+# (Ctrl+C reaches all of it), SIGINT not ignored; $1 and $2: as session_setup.
+# $station_path goes before PATH.
 start_station_sh() {
-    session_setup "$1"
+    session_setup "$@"
     lock_kind=flock
-    (cd "$check/run" && PATH="$deb_root/usr/bin:$PATH" OB310_CLI=ob310_cli_sim OB310_POLL_MS=20 \
+    (cd "$check/run" && PATH="${station_path:-}$deb_root/usr/bin:$PATH" OB310_CLI=ob310_cli_sim OB310_POLL_MS=20 \
         OB310_RERUN="$D" exec setsid env --default-signal=INT "$station_sh_script" \
         --production "$s_file" "$pin" "$s_log" >screen 2>&1) &
     station=$!
@@ -464,9 +471,10 @@ session_sh() {
 # Ctrl+C while a write is under way (it waits for the log's lock, held here
 # with a POSIX lock of the byte the tool locks, before it touches the device):
 # the write ends and is logged, the board is checked and reported, and the
-# session ends with its totals. The file leaves the device open.
+# session ends with its totals. The file leaves the device open and starts
+# with a byte order mark.
 session_sh_ctrl_c() {
-    start_station_sh 00
+    start_station_sh 00 bom
     wait_until "a wait for the first OB310" shows "Waiting for an OB310 ..."
     (cd "$check/run" && exec perl -MFcntl -e 'open(my $f, ">>", $ARGV[0]) or die "$ARGV[0]: $!";
         my $l = pack("s s x4 q q l x4", F_WRLCK, 0, 9223372036854775807, 1, 0); fcntl($f, F_SETLKW, $l) or die;
@@ -487,9 +495,49 @@ session_sh_ctrl_c() {
     echo "session_sh, Ctrl+C during a write of $A: exit 0, $A passed and logged, then \"$(tail -n 1 <<<"$screen")\""
 }
 
-# The session with program-station.bat under Wine's cmd.
+# Ctrl+C while the log is searched for the board's serial (a grep before the
+# real one presses it): the board, written before, is still refused, and the
+# session ends with its totals without writing it again.
+session_sh_ctrl_c_lookup() {
+    local grep
+    grep=$(command -v grep)
+    mkdir -p "$check/shim" && printf '%s\n' '#!/bin/sh' \
+        "case \"\$*\" in *\"SN=$A;\"*) [ ! -e \"$check/run/press\" ] || { rm \"$check/run/press\"; kill -INT 0; } ;; esac" \
+        "exec $grep \"\$@\"" >"$check/shim/grep" && chmod +x "$check/shim/grep" || stop "make $check/shim/grep"
+    station_path="$check/shim:" start_station_sh 01
+    station_path=
+    printf '%s\r\n' "01.12.2026 10:00:03: CMD=write;STATE=success;SN=$A;REV=1026;FILE=a.ob310;DEVICE=simulated;" \
+        >>"$check/run/$s_log"
+    wait_until "a wait for the first OB310" shows "Waiting for an OB310 ..."
+    touch "$check/run/press"
+    plug A
+    wait_end
+    local screen
+    screen=$(sed -E 's/^[0-9][0-9:./, -]*( [AP]M)?  /TIME  /' "$check/run/screen")
+    grep -qF "TIME  $A  REFUSED  already written" <<<"$screen" && [ "$status:$(runs -f)" = 0:0 ] &&
+        [ "$(tail -n 1 <<<"$screen")" = "TIME  Session ended by Ctrl+C: 0 passed, 0 failed, 1 refused" ] ||
+        fail "session_sh, Ctrl+C during the log lookup: exit $status, $(runs -f) writes: $screen"
+    echo "session_sh, Ctrl+C while the log is searched for $A: exit $status, $(runs -f) writes, \"$(tail -n 1 <<<"$screen")\""
+}
+
+# A log on a FIFO (a reader and a writer hold it open) cannot be read back for
+# the boards already written: the session stops before it touches a device,
+# rather than wait for the FIFO's end forever.
+session_sh_fifo() {
+    scratch "devices = 1"
+    mkfifo "$check/run/station.log" || stop "mkfifo"
+    { run timeout 60 env -C "$check/run" PATH="$deb_root/usr/bin:$PATH" OB310_CLI=ob310_cli_sim \
+        OB310_POLL_MS=20 "$station_sh_script" --production example.ob310 "$pin" station.log; } \
+        5<>"$check/run/station.log"
+    [ "$status:$(runs -f)" = 16:0 ] && grep -qF "STOP: the log station.log is no file" <<<"$out" ||
+        fail "session_sh, log on a FIFO: exit $status, $(runs -f) writes: $out"
+    echo "session_sh, log on a FIFO: exit $status, $(grep -F STOP <<<"$out")"
+}
+
+# The session with program-station.bat under Wine's cmd, of a file with a
+# byte order mark.
 session_bat() {
-    session_setup 01
+    session_setup 01 bom
     lock_kind=fcntl
     bat_wrapper "$station_bat_script" --production "$s_file" "$pin" "$s_log"
     local cli
@@ -632,7 +680,9 @@ case ${1:-} in
     station-sh) [ -x "$deb_root/usr/bin/ob310_cli_sim" ] || stop "the .deb is not unpacked"
         check_station station_sh 255 127 no-such-ob310-tool
         session_sh
-        session_sh_ctrl_c ;;
+        session_sh_ctrl_c
+        session_sh_ctrl_c_lookup
+        session_sh_fifo ;;
     station-bat) [ -f "$zip_root/ob310_cli_sim.exe" ] || stop "the zip is not unpacked"
         check_station station_bat 256 9009 no-such-ob310-tool.exe
         check_bat_folder

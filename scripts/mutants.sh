@@ -79,9 +79,11 @@ mutant log-glued-to-last-line native output/log_file.cpp 'line.insert(0, "\r\n")
 mutant log-folder-not-flushed native output/log_file.cpp '(!created_ || disk->FlushFolderOf(fileName))' 'true'
 mutant log-lock-unbounded native output/log_file.cpp \
   'std::chrono::milliseconds(waitMs);' 'std::chrono::milliseconds(waitMs) * 1000;'
+mutant log-sim-files-taken native cli/flows.cpp \
+  'std::any_of(context.ownFiles.begin(), context.ownFiles.end(), isLog) ||' 'false ||'
 mutant log-lock-probe-skipped native cli/flows.cpp ' ||
          !context.logFile.LockCanBeHad()' ''
-mutant log-is-config-file native cli/flows.cpp '(settings.fileRequested && context.logFile.Is(settings.configFileName)) ||' ''
+mutant log-is-config-file native cli/flows.cpp '(settings.fileRequested && isLog(settings.configFileName)) ||' ''
 mutant log-close-unchecked native cli/flows.cpp 'const bool closed = context.logFile.Close();' 'const bool closed = (context.logFile.Close(), true);'
 # The flush dropped: only a power cut shows it (the machine of the qemu test,
 # killed right after the run's exit 0; see linux-vm/run-vm-test.sh).
@@ -176,7 +178,7 @@ mutant record-fields-dropped native cli/flows.cpp 'record + context.recordFields
 mutant sim-lines-on-stdout native cli/standard_output.cpp \
   'std::fwrite(text.data(), 1, text.size(), stderr);' 'std::fwrite(text.data(), 1, text.size(), stdout);'
 mutant sim-folder-ignored native programs/ob310_cli_sim.cpp \
-  'options.folder = folder != nullptr ? folder : "";' 'options.folder = folder != nullptr ? "" : "";'
+  'return folder != nullptr ? folder : "";' 'return folder != nullptr ? "" : "";'
 
 # --- Linux backend ------------------------------------------------------------------------
 mutant linux-nonblock native platform/hid_linux.cpp \
@@ -270,6 +272,16 @@ mutant station-sh-two-repeated station-sh examples/program-station.sh \
   '[ "$two_shown" = 1 ] || say' 'say'
 mutant station-sh-stop-ignored station-sh examples/program-station.sh \
   'if [ -z "$stop_by" ] && [ -e "$stop_file" ]; then' 'if false; then'
+mutant station-sh-byte-order-mark station-sh examples/program-station.sh \
+  "line=\${line#\$'\\xEF\\xBB\\xBF'}" ':'
+mutant station-sh-log-fifo station-sh examples/program-station.sh \
+  'if [ ! -f "$log" ]; then' 'if false; then'
+mutant station-sh-lookup-interrupted station-sh examples/program-station.sh "written_before() (
+    trap '' INT" 'written_before() ('
+mutant station-sh-dash-name station-sh examples/program-station.sh \
+  '[[ $log != -* ]] || tool_log=./$log' ':'
+mutant station-bat-dash-name station-bat examples/program-station.bat \
+  'for /f "eol=- delims=" %%T in ("%~3|ob310.log") do set "DOT_LOG="' 'set "DOT_LOG="'
 mutant station-bat-no-check station-bat examples/program-station.bat \
   'if not defined MISMATCH (' 'if 1==1 ('
 mutant station-bat-lock-line station-bat examples/program-station.bat \

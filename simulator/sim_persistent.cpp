@@ -13,6 +13,14 @@ namespace {
 
 constexpr const char* ProgramName = "ob310_cli_sim";
 
+std::string SimPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) {
+        return name;
+    }
+    const char last = folder.back();
+    return folder + (last == '/' || last == '\\' ? "" : "/") + name;
+}
+
 // "of ob310_cli_sim VERSION: ARGUMENTS", the run's marker after "# run N ".
 std::string RunDescription(int argc, const char* const* argv) {
     std::string text = std::string("of ") + ProgramName + " " + Ob310VersionText + ":";
@@ -125,13 +133,7 @@ public:
     }
 
 private:
-    std::string Path(const char* name) const {
-        if (options_.folder.empty()) {
-            return name;
-        }
-        const char last = options_.folder.back();
-        return options_.folder + (last == '/' || last == '\\' ? "" : "/") + name;
-    }
+    std::string Path(const char* name) const { return SimPath(options_.folder, name); }
 
     // One line of the simulator's own.
     void Say(const std::string& text) { lines_.WriteLine(std::string(ProgramName) + ": " + text); }
@@ -256,6 +258,12 @@ private:
 };
 
 }  // namespace
+
+std::vector<std::string> SimFilePaths(const std::string& folder) {
+    const std::string device = SimPath(folder, SimDeviceFileName);
+    return {device, device + SimSideFileSuffix, SimPath(folder, SimJournalFileName),
+            SimPath(folder, SimRecordFileName), SimPath(folder, SimLockFileName)};
+}
 
 int RunPersistentSimulator(int argc, const char* const* argv, ToolEntryPoint tool,
                            OutputSink& console, const SimRunOptions& options) {

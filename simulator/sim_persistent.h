@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "output/console.h"
 #include "simulator/sim_file_io.h"
@@ -26,6 +27,11 @@ struct SimRunOptions {
 // The field the simulator's program adds to each log record, so that no
 // simulated success is ever taken for a real one.
 inline constexpr const char* SimLogRecordField = "DEVICE=simulated;";
+
+// The paths of the files the simulated OB310 in `folder` (empty: the working
+// folder) keeps: device file (and the side file it is saved through),
+// journal, record and lock.
+std::vector<std::string> SimFilePaths(const std::string& folder);
 
 // A run waits at most this long for another run of the same device to end.
 inline constexpr std::uint32_t SimDeviceWaitMs = 10000;

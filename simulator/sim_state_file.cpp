@@ -582,7 +582,7 @@ SimLoadOutcome ApplySimJournal(const std::string& path, SimDeviceFile& device, s
 }
 
 bool SaveSimDeviceFile(const std::string& path, const SimDeviceFile& device) {
-    const std::string sidePath = path + ".new";
+    const std::string sidePath = path + SimSideFileSuffix;
     if (!IsRegularOrAbsent(sidePath)) {
         return false;
     }

@@ -65,6 +65,9 @@ inline constexpr const char* SimDeviceFileName = "ob310_sim_device.txt";
 inline constexpr const char* SimJournalFileName = "ob310_sim_device.journal";
 inline constexpr const char* SimRecordFileName = "ob310_sim_received.txt";
 inline constexpr const char* SimLockFileName = "ob310_sim_device.lock";
+// The device file is saved through a side file of its name and this, then
+// renamed over it.
+inline constexpr const char* SimSideFileSuffix = ".new";
 inline constexpr const char* SimJournalEntryEnd = "# end of request\n";
 inline constexpr int SimMaxDevices = 3;
 inline constexpr std::uint32_t SimMaxFaultRequest = 1000000;
