@@ -1,10 +1,15 @@
-/* The peer the tool is measured against in the virtual machine test: the same
- * work as `ob310_cli -i` done through Debian's hidapi (hidraw backend).
- * Enumerates 1209:b310, opens the node of the configuration interface (USB
- * interface INTERFACE, 5 by default: hidapi 0.13 does not give interface
- * strings), sends the all-zero information query and reads one reply.
- * Exit status 0 when a 64-byte reply came within 5 s.
- *   hidapi_peer [INTERFACE]
+/* The peer the tool is measured against in the virtual machine tests: the
+ * same work as `ob310_cli -i` done through Debian's hidapi 0.13.1, on Linux
+ * with its hidraw backend, for the Windows build with its Windows backend
+ * (windows/hid.c, compiled in) under Wine.
+ * Enumerates 1209:b310, opens the configuration interface (USB interface
+ * INTERFACE, 5 by default: hidapi 0.13 does not give interface strings),
+ * sends the all-zero information query and reads one reply, EXCHANGES times
+ * in a row (1 by default) on the one open device. With more than one, a line
+ * goes out (flushed) after the first reply and after the last, so that one
+ * exchange can be timed apart from the process's start and the enumeration.
+ * Exit status 0 when every reply was 64 bytes and came within 5 s.
+ *   hidapi_peer [INTERFACE [EXCHANGES]]
  */
 #include <hidapi/hidapi.h>
 #include <stdio.h>
@@ -13,6 +18,7 @@
 
 int main(int argc, char **argv) {
     const int wanted = argc > 1 ? atoi(argv[1]) : 5;
+    const int exchanges = argc > 2 ? atoi(argv[2]) : 1;
     if (hid_init() != 0) return 1;
     struct hid_device_info *devices = hid_enumerate(0x1209, 0xb310);
     char *path = NULL;
@@ -31,14 +37,23 @@ int main(int argc, char **argv) {
     }
     unsigned char request[65] = {0};
     unsigned char reply[65];
-    int got = -1;
-    if (hid_write(device, request, sizeof request) == (int)sizeof request)
-        got = hid_read_timeout(device, reply, sizeof reply, 5000);
+    int got = 64;
+    int done = 0;
+    while (done < exchanges && got == 64) {
+        got = -1;
+        if (hid_write(device, request, sizeof request) == (int)sizeof request)
+            got = hid_read_timeout(device, reply, sizeof reply, 5000);
+        if (got == 64 && ++done == 1 && exchanges > 1) {
+            printf("hidapi_peer: first reply\n");
+            fflush(stdout);
+        }
+    }
     hid_close(device);
     hid_exit();
     if (got != 64) {
-        printf("hidapi_peer: reply of %d bytes\n", got);
+        printf("hidapi_peer: reply %d of %d bytes\n", done + 1, got);
         return 1;
     }
+    if (exchanges > 1) printf("hidapi_peer: %d replies\n", done);
     return 0;
 }
