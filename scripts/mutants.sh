@@ -211,31 +211,39 @@ mutant sim-journal-first-entry native simulator/sim_state_file.cpp \
   'text.rfind(SimJournalEntryEnd)' 'text.find(SimJournalEntryEnd)'
 
 # --- Windows backend (tests under Wine) ------------------------------------------------------
-# (HidD_FlushQueue alone is not here: it does nothing under Wine, so no test
-# can see it dropped; the drain after it is what empties the queue there.)
+# (The barrier after a parked read is not here: a pipe serves a read before
+# ReadFile returns, so no test sees it dropped; under Wine it is what makes
+# a stale report show before the request goes out.)
 mutant windows-flush-empty windows platform/hid_windows.cpp \
-  'HidD_FlushQueue(file);' 'HidD_FlushQueue(file); return;'
+  'state.RetireAll();
+        for (int read = 0; read < MaxQueuedReports; ++read) {' 'return;
+        for (int read = 0; read < MaxQueuedReports; ++read) {'
 mutant windows-drain-one-report windows platform/hid_windows.cpp \
   'for (int read = 0; read < MaxQueuedReports; ++read) {' 'for (int read = 0; read < 1; ++read) {'
-mutant windows-drain-not-cancelled windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
-                CancelIo(file);
-            }' 'WaitForSingleObject(event, 0);'
+mutant windows-drain-parks-finished-read windows platform/hid_windows.cpp \
+  'if (state.StillPending(state.slots[0])) {' 'if (state.StillPending(state.slots[0]) || true) {'
+mutant windows-parked-stale-kept windows platform/hid_windows.cpp \
+  'if (state.StillPending(state.slots[static_cast<std::size_t>(state.parked)])) {' 'if (true) {'
+mutant windows-parked-reply-dropped windows platform/hid_windows.cpp \
+  'std::copy_n(Slot().buffer.begin(), bytes, target_);' ';'
+mutant windows-state-kept-after-close windows platform/hid_windows.cpp \
+  'states_.erase(ToWin(handle));' ';'
 mutant windows-read-not-cancelled windows platform/hid_windows.cpp \
-  'void Cancel() override { CancelIo(handle_); }' 'void Cancel() override {}'
+  'CancelIo(state_.handle);
+        state_.parked = -1;' 'state_.parked = -1;'
 mutant windows-read-not-retired windows platform/hid_windows.cpp \
-  'Retire();
-        CloseHandle(event_);' 'CloseHandle(event_);'
+  'if (started_ && Slot().inFlight) {' 'if (false) {'
 mutant windows-read-length windows platform/hid_windows.cpp \
-  'ReadFile(handle_, buffer, length, nullptr, &overlapped_)' 'ReadFile(handle_, buffer, length - 1, nullptr, &overlapped_)'
+  'ReadFile(handle, slot.buffer.data(), length, nullptr, &slot.overlapped)' \
+  'ReadFile(handle, slot.buffer.data(), length - 1, nullptr, &slot.overlapped)'
 mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
+  'if (WaitForSingleObject(state.writeEvent, timeoutMs) != WAIT_OBJECT_0) {
                 CancelIo(file);
             }' \
-  'WaitForSingleObject(event, timeoutMs);'
+  'WaitForSingleObject(state.writeEvent, timeoutMs);'
 mutant windows-write-unbounded windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {' \
-  'if (WaitForSingleObject(event, timeoutMs | INFINITE) != WAIT_OBJECT_0) {'
+  'if (WaitForSingleObject(state.writeEvent, timeoutMs) != WAIT_OBJECT_0) {' \
+  'if (WaitForSingleObject(state.writeEvent, timeoutMs | INFINITE) != WAIT_OBJECT_0) {'
 # Only a device tells the report lengths: caught (or not) by the Wine boot.
 mutant windows-output-length wine-vm platform/hid_windows.cpp \
   'caps.outputReportByteLength = block.OutputReportByteLength;' \
