@@ -62,25 +62,22 @@ bool MakeEvent(HANDLE& event, BOOL manualReset) {
 // What the layer keeps for one handle from its first use to its close, so
 // that an exchange does not pay for it again: under Wine each HID query is a
 // round trip to the driver's process, and each event a call to its server.
-// The capabilities (an open handle's collection does not change), the
-// events, and the reads: a read left pending ("parked") for the next reader
-// to take over, with the request sent after it (see FlushInput).
+// The capabilities (an open handle's collection does not change), the events
+// and the reads: reads left pending ("parked") for the next readers to take
+// over, oldest first (see FlushInput).
 struct HandleState {
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool capsKnown = false;
     HidCaps caps{};
     HANDLE writeEvent = nullptr;  // manual reset: GetOverlappedResult waits on it
     std::array<ReadSlot, 2> slots;
-    int parked = -1;  // the slot of the parked read
-    OVERLAPPED barrier{};
-    HANDLE barrierEvent = nullptr;  // manual reset
-    bool barrierInFlight = false;
+    std::vector<int> parked;  // slots, in the order their reads started
 
     ~HandleState() {
         // The kernel writes into the control blocks and the buffers when a
         // read completes; never let that happen after they are gone.
         RetireAll();
-        for (const HANDLE event : {slots[0].event, slots[1].event, barrierEvent, writeEvent}) {
+        for (const HANDLE event : {slots[0].event, slots[1].event, writeEvent}) {
             if (event != nullptr) {
                 CloseHandle(event);
             }
@@ -95,7 +92,7 @@ struct HandleState {
             }
             slot.buffer.resize(DrainBufferBytes);
         }
-        return MakeEvent(barrierEvent, TRUE);
+        return true;
     }
 
     // Starts a read of `length` bytes. One that completes at once still sets
@@ -120,22 +117,6 @@ struct HandleState {
         return ok != FALSE;
     }
 
-    // Parks a read in `slot` and sends the barrier after it: HidD_FlushQueue's
-    // request, overlapped. False when no read can be started.
-    bool Park(int slot) {
-        StartRead(slots[static_cast<std::size_t>(slot)], DrainBufferBytes);
-        if (!slots[static_cast<std::size_t>(slot)].inFlight) {
-            return false;
-        }
-        parked = slot;
-        barrier = OVERLAPPED{};
-        barrier.hEvent = barrierEvent;
-        barrierInFlight = DeviceIoControl(handle, IOCTL_HID_FLUSH_QUEUE, nullptr, 0, nullptr, 0,
-                                          nullptr, &barrier) != FALSE ||
-                          GetLastError() == ERROR_IO_PENDING;
-        return true;
-    }
-
     // Whether the read is still pending as far as this thread can know. The
     // zero wait on its event is a call to Wine's server, which first hands
     // this thread the completions queued for it (a read's buffer and status
@@ -147,20 +128,27 @@ struct HandleState {
         return !Finish(slot, false, bytes) && slot.inFlight;
     }
 
-    // Waits until the barrier has been answered (at once when it was).
-    void AwaitBarrier() {
-        DWORD bytes = 0;
-        if (barrierInFlight) {
-            GetOverlappedResult(handle, &barrier, &bytes, TRUE);
-            barrierInFlight = false;
+    // Parks a read in a free slot. False when none is free or the read cannot
+    // start.
+    bool Park() {
+        for (std::size_t index = 0; index < slots.size(); ++index) {
+            if (!slots[index].inFlight) {
+                StartRead(slots[index], DrainBufferBytes);
+                if (!slots[index].inFlight) {
+                    return false;
+                }
+                parked.push_back(static_cast<int>(index));
+                return true;
+            }
         }
+        return false;
     }
 
-    // Waits out every read and the barrier still in flight, cancelling them
-    // first; a read that finished before the cancel took effect is dropped.
+    // Waits out every read still in flight, cancelling them first; a read
+    // that finished before the cancel took effect is dropped.
     void RetireAll() {
         DWORD bytes = 0;
-        bool pending = barrierInFlight && !HasOverlappedIoCompleted(&barrier);
+        bool pending = false;
         for (ReadSlot& slot : slots) {
             pending = (slot.inFlight && !Finish(slot, false, bytes) && slot.inFlight) || pending;
         }
@@ -172,15 +160,12 @@ struct HandleState {
                 Finish(slot, true, bytes);
             }
         }
-        AwaitBarrier();
-        parked = -1;
+        parked.clear();
     }
 };
 
 // One timed read at a time on one handle, through the handle's state. A read
-// takes over the read a flush parked, if one is pending, and parks the next
-// one: the read for the next exchange and its barrier then reach the driver
-// while this one waits for its reply.
+// takes over the oldest parked read, if there is one.
 class OverlappedReader final : public HidReader {
 public:
     explicit OverlappedReader(HandleState& state) : state_(state) {}
@@ -195,11 +180,10 @@ public:
     void Start(std::uint8_t* buffer, std::uint32_t length) override {
         target_ = buffer;
         length_ = length;
-        if (state_.parked >= 0) {
-            slot_ = state_.parked;
+        if (!state_.parked.empty()) {
+            slot_ = state_.parked.front();
+            state_.parked.erase(state_.parked.begin());
             started_ = true;
-            state_.parked = -1;
-            state_.Park(1 - slot_);
             return;
         }
         // Reads cancelled after a timeout end before a slot is used again.
@@ -218,14 +202,14 @@ public:
         }
     }
 
-    // Cancels the reads this thread issued on the handle, the parked one too,
-    // which no reader may take over then. The read is only retired once
+    // Cancels the reads this thread issued on the handle, the parked ones
+    // too, which no reader may take over then. The read is only retired once
     // GetOverlappedResult(..., TRUE) has returned: until then the kernel may
     // still complete it. If that returns TRUE, the read had completed with
     // data before the cancel took effect.
     void Cancel() override {
         CancelIo(state_.handle);
-        state_.parked = -1;
+        state_.parked.clear();
     }
 
     bool Result(bool wait, std::uint32_t& bytes) override {
@@ -399,41 +383,53 @@ public:
     // The HID class driver keeps a queue of input reports for each handle;
     // reads take from the read handle's, so that is the one to empty.
     // HidD_FlushQueue does nothing under Wine (8.0 has no case for its
-    // IOCTL), so the reports still queued are read away. The last read, the
-    // one that finds the queue empty, is not cancelled (a cancel is another
-    // round trip under Wine) but parked: the next reader takes it over, and
-    // whatever it brings came after the flush.
+    // IOCTL), so the reports still queued are read away. The read that finds
+    // the queue empty is not cancelled (a cancel is another round trip under
+    // Wine) but parked for the request's reader, and one more is parked
+    // behind it for the next request, so that it reaches the driver while
+    // this request's reply is awaited: reports go to the oldest read first.
+    // A parked read that has taken a report by the next flush took one that
+    // came before its request (a late or doubled reply) and is dropped.
     //
-    // Under Wine a read reaches the driver in another process and may still
-    // be on its way there when ReadFile returns: a read still pending is known
-    // to have found the queue empty only once a request sent after it (the
-    // barrier: HidD_FlushQueue's, which on Windows empties the queue) has
-    // been answered. Wine delivers the completions of one thread's requests
-    // in the order the driver finished them, so by then a read it served
-    // from the queue shows as finished. The read parked during the last
-    // exchange had its barrier sent then, so it is mostly answered already.
+    // Under Wine a read reaches the driver in another process, and its
+    // completion comes back through Wine's server: a read still pending is
+    // known to have found nothing only once a request sent after it has been
+    // answered, as Wine delivers the completions of one thread's requests in
+    // the order the driver finished them. HidD_FlushQueue's request is that
+    // barrier (on Windows, where the driver serves a read before ReadFile
+    // returns, it empties the queue). Sent at each flush, not earlier, it
+    // also gives a doubled reply that the device sent right after the reply
+    // the time to arrive: a barrier sent with the parked read was answered
+    // before such a report came, and the report was taken as the next reply.
     void FlushInput(HidHandle readHandle) override {
         HandleState& state = StateOf(ToWin(readHandle));
         if (!state.ReadyToRead()) {
             return;
         }
-        if (state.parked >= 0) {
-            state.AwaitBarrier();
-            if (state.StillPending(state.slots[static_cast<std::size_t>(state.parked)])) {
-                return;  // stays parked
-            }
+        if (!state.parked.empty()) {
+            HidD_FlushQueue(state.handle);
         }
-        state.RetireAll();
-        for (int read = 0; read < MaxQueuedReports; ++read) {
-            if (!state.Park(0)) {
+        while (!state.parked.empty()) {
+            if (state.StillPending(state.slots[static_cast<std::size_t>(state.parked.front())])) {
+                break;
+            }
+            state.parked.erase(state.parked.begin());
+        }
+        if (state.parked.empty()) {
+            state.RetireAll();  // reads cancelled by a reader that gave up
+        }
+        for (int read = 0; state.parked.empty() && read < MaxQueuedReports; ++read) {
+            if (!state.Park()) {
                 return;  // nothing to read from
             }
-            state.AwaitBarrier();
-            if (state.StillPending(state.slots[0])) {
-                return;  // pending after the barrier: parked
+            HidD_FlushQueue(state.handle);
+            if (!state.StillPending(state.slots[static_cast<std::size_t>(state.parked.front())])) {
+                state.parked.clear();
             }
         }
-        state.parked = -1;
+        if (state.parked.size() == 1) {
+            state.Park();
+        }
     }
 
     std::unique_ptr<HidReader> CreateReader(HidHandle readHandle) override {

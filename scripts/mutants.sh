@@ -211,26 +211,28 @@ mutant sim-journal-first-entry native simulator/sim_state_file.cpp \
   'text.rfind(SimJournalEntryEnd)' 'text.find(SimJournalEntryEnd)'
 
 # --- Windows backend (tests under Wine) ------------------------------------------------------
-# (The barrier after a parked read is not here: a pipe serves a read before
-# ReadFile returns, so no test sees it dropped; under Wine it is what makes
-# a stale report show before the request goes out.)
+# (The barriers after a parked read are not here: a pipe serves a read before
+# ReadFile returns, so no test sees them dropped; under Wine they are what
+# make a stale report show before the request goes out.)
 mutant windows-flush-empty windows platform/hid_windows.cpp \
-  'state.RetireAll();
-        for (int read = 0; read < MaxQueuedReports; ++read) {' 'return;
-        for (int read = 0; read < MaxQueuedReports; ++read) {'
+  'while (!state.parked.empty()) {' 'return;
+        while (!state.parked.empty()) {'
 mutant windows-drain-one-report windows platform/hid_windows.cpp \
-  'for (int read = 0; read < MaxQueuedReports; ++read) {' 'for (int read = 0; read < 1; ++read) {'
+  'state.parked.empty() && read < MaxQueuedReports; ++read) {' 'state.parked.empty() && read < 1; ++read) {'
 mutant windows-drain-parks-finished-read windows platform/hid_windows.cpp \
-  'if (state.StillPending(state.slots[0])) {' 'if (state.StillPending(state.slots[0]) || true) {'
+  'if (!state.StillPending(state.slots[static_cast<std::size_t>(state.parked.front())])) {' \
+  'if (false) {'
 mutant windows-parked-stale-kept windows platform/hid_windows.cpp \
-  'if (state.StillPending(state.slots[static_cast<std::size_t>(state.parked)])) {' 'if (true) {'
+  'if (state.StillPending(state.slots[static_cast<std::size_t>(state.parked.front())])) {
+                break;' 'if (true) {
+                break;'
 mutant windows-parked-reply-dropped windows platform/hid_windows.cpp \
   'std::copy_n(Slot().buffer.begin(), bytes, target_);' ';'
 mutant windows-state-kept-after-close windows platform/hid_windows.cpp \
   'states_.erase(ToWin(handle));' ';'
 mutant windows-read-not-cancelled windows platform/hid_windows.cpp \
   'CancelIo(state_.handle);
-        state_.parked = -1;' 'state_.parked = -1;'
+        state_.parked.clear();' 'state_.parked.clear();'
 mutant windows-read-not-retired windows platform/hid_windows.cpp \
   'if (started_ && Slot().inFlight) {' 'if (false) {'
 mutant windows-read-length windows platform/hid_windows.cpp \
