@@ -6,6 +6,7 @@
 #
 # Usage: run-vm-test.sh [--cli FILE] [--gadget FILE] [--probe FILE]
 #                       [--device-only | --wine [--exe FILE] | --power-cut | --checks]
+#                       [--timing]
 #                       [--real-time] [--work DIR] [--cache DIR]
 #   Without the three files the linux-static preset is built and used.
 #   --device-only  checks the virtual device alone (no ob310_cli in the image)
@@ -15,9 +16,13 @@
 #                  root read-only (9p) and Wine's prefix through an overlay
 #   --exe FILE     the Windows ob310_cli.exe for --wine (default: the windows
 #                  preset's, built when missing)
+#                  The peer it is timed against there is hidapi_peer.c with
+#                  hidapi's Windows backend, from Debian's source package
 #   --real-time    guest time follows the host clock (see "Guest time" below)
 #   --power-cut    only the power-cut boots (see "Power cut" below)
 #   --checks       only the checks boot (no timing, no power cut)
+#   --timing       only the timing: the timing boot, or with --wine the Wine
+#                  boot's timing against the peer without its checks
 #   --work DIR     scratch folder (default: build/linux-vm)
 #   --cache DIR    where Debian's kernel package is kept (default: WORK/cache);
 #                  runs at the same time may share it
@@ -39,6 +44,7 @@ wine=no
 exe=
 power_cut_only=no
 checks_only=no
+timing_only=no
 
 while [ $# -gt 0 ]; do
     case $1 in
@@ -53,6 +59,7 @@ while [ $# -gt 0 ]; do
     --real-time) real_time=yes; shift ;;
     --power-cut) power_cut_only=yes; shift ;;
     --checks) checks_only=yes; shift ;;
+    --timing) timing_only=yes; shift ;;
     *) echo "run-vm-test: unknown argument $1"; exit 2 ;;
     esac
 done
@@ -91,6 +98,7 @@ command -v cpio >/dev/null || missing="$missing cpio"
 command -v strace >/dev/null || missing="$missing strace"
 if [ $wine = yes ]; then
     command -v wine >/dev/null || missing="$missing wine"
+    command -v x86_64-w64-mingw32-gcc-posix >/dev/null || missing="$missing gcc-mingw-w64-x86-64-posix"
     [ -x /usr/lib/wine/wine64 ] || missing="$missing wine64"
 fi
 if [ -n "$missing" ]; then
@@ -203,6 +211,33 @@ if [ "$(cat "$kernel_dir/complete" 2>/dev/null)" != "$extracted" ]; then
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir" $paths
     echo "$extracted" >"$kernel_dir/complete"
 fi
+# The Windows peer (--wine): hidapi's own Windows backend, from Debian's
+# source package of the hidapi the Linux peer links. The sources come through
+# an apt configuration of this test's own (a deb-src entry for the archive
+# this machine uses), so nothing of the machine's apt setup changes.
+if [ $wine = yes ]; then
+    hidapi_tar=$(ls "$cache"/hidapi_*.orig.tar.gz 2>/dev/null | head -n 1 || true)
+    if [ -z "$hidapi_tar" ]; then
+        echo "run-vm-test: downloading hidapi's source package"
+        apt_dir=$work/apt-src
+        rm -rf "$apt_dir"
+        mkdir -p "$apt_dir/lists/partial" "$apt_dir/files"
+        uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+        suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
+            "${uri:-http://deb.debian.org/debian}" "$suite" /usr/share/keyrings/debian-archive-keyring.gpg \
+            >"$apt_dir/src.sources"
+        apt_options="-o Dir::Etc::sourcelist=$apt_dir/src.sources -o Dir::Etc::sourceparts=- \
+-o Dir::State::Lists=$apt_dir/lists -o APT::Sandbox::User=root"
+        (apt-get $apt_options update -qq && cd "$apt_dir/files" &&
+            apt-get $apt_options source --download-only -qq hidapi) >"$work/apt-src.log" 2>&1 ||
+            skip "cannot download hidapi's source package ($(tail -n 1 "$work/apt-src.log"))"
+        hidapi_tar=$(ls "$apt_dir"/files/hidapi_*.orig.tar.gz | head -n 1)
+        mv "$hidapi_tar" "$cache/"
+        hidapi_tar=$cache/$(basename "$hidapi_tar")
+        rm -rf "$apt_dir"
+    fi
+fi
 exec 9>&-
 [ $wine = no ] || modules="$modules $share_modules"
 vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-* | head -n 1)
@@ -282,12 +317,33 @@ if [ $wine = yes ]; then
         fi
         touch "$prefix/complete"
     fi
+    # The Windows peer, linked statically: it needs setupapi.dll, kernel32 and
+    # hid.dll and cfgmgr32.dll, which hidapi loads itself. It compiles
+    # hidapi's hid.c in; the array-bounds warnings are GCC's on that code.
+    # Built with the stack protector as the tool is (and as Debian builds
+    # hidapi): seeding its guard loads Wine's cryptography, a cost of every
+    # process start that is not the HID path's. A second build without it
+    # shows that cost.
+    hidapi_src=$work/hidapi-src
+    rm -rf "$hidapi_src"
+    mkdir -p "$hidapi_src"
+    tar -xzf "$hidapi_tar" -C "$hidapi_src" --strip-components=1 || stop "cannot unpack $hidapi_tar"
+    windows_peer=$work/hidapi_peer.exe
+    for protector in -fstack-protector-strong -fno-stack-protector; do
+        peer_exe=$windows_peer
+        [ $protector = -fstack-protector-strong ] || peer_exe=$work/hidapi_peer_unprotected.exe
+        x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -Wno-array-bounds $protector -static \
+            -I"$hidapi_src" -I"$hidapi_src/hidapi" -o "$peer_exe" "$here/hidapi_peer.c" -lsetupapi ||
+            stop "the Windows hidapi peer does not build"
+    done
     # Any name, quoted for the guest's shell: ' becomes '\''.
     quoted() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
     {
         echo "WINE_PREFIX=$(quoted "$prefix")"
         echo "WINE_EXE=$(quoted "$exe")"
         echo "EXAMPLE_HOST=$(quoted "$example")"
+        echo "WINE_PEER=$(quoted "$windows_peer")"
+        echo "WINE_PEER_UNPROTECTED=$(quoted "$work/hidapi_peer_unprotected.exe")"
     } >"$root/data/wine.env"
 fi
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
@@ -409,14 +465,17 @@ if [ $wine = yes ]; then
     # Wine under TCG: the default qemu64 CPU (with -cpu max the guest kernel
     # oopses on Wine's iretq), 2 vCPUs and 2 GiB. No -icount: it made Wine
     # slower, not faster, so the one refused erase waits its 80 s.
-    boot wine-boot 1500 "" ob310.part=wine -m 2048 -smp 2 \
+    part=wine
+    [ $timing_only = no ] || part=wine-timing
+    boot wine-boot 1500 "" ob310.part=$part -m 2048 -smp 2 \
         -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap
     grep -h '^wine-vm-test: \(PASS\|FAIL\)' "$work/console-wine-boot.log" | sed 's/\r$//'
+    grep -h '^wine-vm-test: TABLE ' "$work/console-wine-boot.log" | sed 's/\r$//'
 else
-    boot checks "$checks_limit" "$checks_clock" ""
+    [ $timing_only = yes ] || boot checks "$checks_limit" "$checks_clock" ""
     if [ $device_only = no ] && [ $checks_only = no ]; then
         boot timing 280 "$timing_clock" ob310.part=timing
-        power_cut_test
+        [ $timing_only = yes ] || power_cut_test
     fi
 fi
 echo "run-vm-test: whole test $(seconds_since "$started") s"

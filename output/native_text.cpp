@@ -2,26 +2,27 @@
 
 #ifdef _WIN32
 #include <windows.h>
-// after windows.h, whose types it uses
-#include <shellapi.h>
 #endif
 
 namespace ob310 {
 
 ProgramArguments::ProgramArguments(int argc, char** argv) {
-#ifdef _WIN32
-    int count = 0;
-    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        for (int i = 0; i < count; ++i) {
-            texts_.push_back(Utf8FromWide(wide[i]));
-        }
-        LocalFree(wide);
-        argc = 0;
-    }
-#endif
     for (int i = 0; i < argc; ++i) {
         texts_.emplace_back(argv[i] != nullptr ? argv[i] : "");
     }
+    Point();
+}
+
+#ifdef _WIN32
+ProgramArguments::ProgramArguments(int argc, wchar_t** argv) {
+    for (int i = 0; i < argc; ++i) {
+        texts_.push_back(argv[i] != nullptr ? Utf8FromWide(argv[i]) : std::string());
+    }
+    Point();
+}
+#endif
+
+void ProgramArguments::Point() {
     for (const std::string& text : texts_) {
         pointers_.push_back(text.c_str());
     }

@@ -11,15 +11,21 @@
 namespace ob310 {
 
 // The program's arguments, argv[0] first. POSIX: argv as given. Windows: the
-// UTF-16 command line converted to UTF-8 (the runtime's narrow argv holds
-// only what the ANSI code page can show, "?" for the rest).
+// wide argv of wmain (the runtime splits the UTF-16 command line) converted
+// to UTF-8; the narrow argv holds only what the ANSI code page can show, "?"
+// for the rest.
 class ProgramArguments {
 public:
     ProgramArguments(int argc, char** argv);
+#ifdef _WIN32
+    ProgramArguments(int argc, wchar_t** argv);
+#endif
     int Count() const { return static_cast<int>(pointers_.size()) - 1; }
     const char* const* Values() const { return pointers_.data(); }
 
 private:
+    void Point();
+
     std::vector<std::string> texts_;
     std::vector<const char*> pointers_;  // ends with nullptr, as argv does
 };

@@ -29,7 +29,14 @@ int SimulatedTool(int argc, const char* const* argv, ob310::HidLayer& hid,
 
 }  // namespace
 
+#ifdef _WIN32
+// wmain (linked with -municode): the runtime splits the UTF-16 command line,
+// so no argument loses what the ANSI code page cannot show, and shell32 (with
+// user32 and gdi32 behind it) is not loaded just to split it.
+int wmain(int argc, wchar_t** argv) {
+#else
 int main(int argc, char** argv) {
+#endif
     using namespace ob310;
     PrepareConsole();
     const ProgramArguments arguments(argc, argv);

@@ -213,31 +213,41 @@ mutant sim-journal-first-entry native simulator/sim_state_file.cpp \
   'text.rfind(SimJournalEntryEnd)' 'text.find(SimJournalEntryEnd)'
 
 # --- Windows backend (tests under Wine) ------------------------------------------------------
-# (HidD_FlushQueue alone is not here: it does nothing under Wine, so no test
-# can see it dropped; the drain after it is what empties the queue there.)
+# (The barriers after a parked read are not here: a pipe serves a read before
+# ReadFile returns, so no test sees them dropped; under Wine they are what
+# make a stale report show before the request goes out.)
 mutant windows-flush-empty windows platform/hid_windows.cpp \
-  'HidD_FlushQueue(file);' 'HidD_FlushQueue(file); return;'
+  'while (!state.parked.empty()) {' 'return;
+        while (!state.parked.empty()) {'
 mutant windows-drain-one-report windows platform/hid_windows.cpp \
-  'for (int read = 0; read < MaxQueuedReports; ++read) {' 'for (int read = 0; read < 1; ++read) {'
-mutant windows-drain-not-cancelled windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
-                CancelIo(file);
-            }' 'WaitForSingleObject(event, 0);'
+  'state.parked.empty() && read < MaxQueuedReports; ++read) {' 'state.parked.empty() && read < 1; ++read) {'
+mutant windows-drain-parks-finished-read windows platform/hid_windows.cpp \
+  'if (!state.StillPending(state.slots[static_cast<std::size_t>(state.parked.front())])) {' \
+  'if (false) {'
+mutant windows-parked-stale-kept windows platform/hid_windows.cpp \
+  'if (state.StillPending(state.slots[static_cast<std::size_t>(state.parked.front())])) {
+                break;' 'if (true) {
+                break;'
+mutant windows-parked-reply-dropped windows platform/hid_windows.cpp \
+  'std::copy_n(Slot().buffer.begin(), bytes, target_);' ';'
+mutant windows-state-kept-after-close windows platform/hid_windows.cpp \
+  'states_.erase(ToWin(handle));' ';'
 mutant windows-read-not-cancelled windows platform/hid_windows.cpp \
-  'void Cancel() override { CancelIo(handle_); }' 'void Cancel() override {}'
+  'CancelIo(state_.handle);
+        state_.parked.clear();' 'state_.parked.clear();'
 mutant windows-read-not-retired windows platform/hid_windows.cpp \
-  'Retire();
-        CloseHandle(event_);' 'CloseHandle(event_);'
+  'if (started_ && Slot().inFlight) {' 'if (false) {'
 mutant windows-read-length windows platform/hid_windows.cpp \
-  'ReadFile(handle_, buffer, length, nullptr, &overlapped_)' 'ReadFile(handle_, buffer, length - 1, nullptr, &overlapped_)'
+  'ReadFile(handle, slot.buffer.data(), length, nullptr, &slot.overlapped)' \
+  'ReadFile(handle, slot.buffer.data(), length - 1, nullptr, &slot.overlapped)'
 mutant windows-write-not-cancelled windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
+  'if (WaitForSingleObject(state.writeEvent, timeoutMs) != WAIT_OBJECT_0) {
                 CancelIo(file);
             }' \
-  'WaitForSingleObject(event, timeoutMs);'
+  'WaitForSingleObject(state.writeEvent, timeoutMs);'
 mutant windows-write-unbounded windows platform/hid_windows.cpp \
-  'if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {' \
-  'if (WaitForSingleObject(event, timeoutMs | INFINITE) != WAIT_OBJECT_0) {'
+  'if (WaitForSingleObject(state.writeEvent, timeoutMs) != WAIT_OBJECT_0) {' \
+  'if (WaitForSingleObject(state.writeEvent, timeoutMs | INFINITE) != WAIT_OBJECT_0) {'
 # Only a device tells the report lengths: caught (or not) by the Wine boot.
 mutant windows-output-length wine-vm platform/hid_windows.cpp \
   'caps.outputReportByteLength = block.OutputReportByteLength;' \
