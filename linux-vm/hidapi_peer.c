@@ -34,9 +34,10 @@ static FARPROC peer_get_proc_address(HMODULE module, LPCSTR name);
 /* The present interfaces of class `guid` as a list of paths, each ending in
  * NUL, and a NUL after the last, as cfgmgr32 gives them on Windows: written
  * to `out` when `capacity` (WCHARs) is enough. Returns the WCHARs needed. */
-static ULONG list_interfaces(const GUID *guid, WCHAR *out, ULONG capacity) {
+static ULONG list_interfaces(const GUID* guid, WCHAR* out, ULONG capacity) {
     ULONG used = 0;
-    const HDEVINFO set = SetupDiGetClassDevsW(guid, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    const HDEVINFO set =
+        SetupDiGetClassDevsW(guid, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set != INVALID_HANDLE_VALUE) {
         SP_DEVICE_INTERFACE_DATA data = {.cbSize = sizeof data};
         for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, NULL, guid, i, &data); ++i) {
@@ -45,7 +46,8 @@ static ULONG list_interfaces(const GUID *guid, WCHAR *out, ULONG capacity) {
                 char room[2048];
             } block;
             block.detail.cbSize = sizeof block.detail;
-            if (!SetupDiGetDeviceInterfaceDetailW(set, &data, &block.detail, sizeof block, NULL, NULL))
+            if (!SetupDiGetDeviceInterfaceDetailW(set, &data, &block.detail, sizeof block, NULL,
+                                                  NULL))
                 continue;
             const ULONG length = (ULONG)wcslen(block.detail.DevicePath) + 1;
             if (used + length < capacity)
@@ -54,7 +56,8 @@ static ULONG list_interfaces(const GUID *guid, WCHAR *out, ULONG capacity) {
         }
         SetupDiDestroyDeviceInfoList(set);
     }
-    if (used < capacity) out[used] = L'\0';
+    if (used < capacity)
+        out[used] = L'\0';
     return used + 1;
 }
 static CONFIGRET __stdcall list_size(PULONG length, LPGUID guid, DEVINSTID_W device, ULONG flags) {
@@ -70,41 +73,47 @@ static CONFIGRET __stdcall list(LPGUID guid, DEVINSTID_W device, PZZWSTR out, UL
 /* Its only use is to find an interface's device node, for the interface
  * number and the bus type: none is found, and the peer reads the number
  * from the path's "&mi_NN", as hidapi before 0.13 did. */
-static CONFIGRET __stdcall no_property(LPCWSTR path, CONST DEVPROPKEY *key, DEVPROPTYPE *type,
+static CONFIGRET __stdcall no_property(LPCWSTR path, CONST DEVPROPKEY* key, DEVPROPTYPE* type,
                                        PBYTE buffer, PULONG size, ULONG flags) {
     (void)path, (void)key, (void)type, (void)buffer, (void)size, (void)flags;
     return 0x25; /* CR_NO_SUCH_VALUE */
 }
 static FARPROC peer_get_proc_address(HMODULE module, LPCSTR name) {
-    if (strcmp(name, "CM_Get_Device_Interface_List_SizeW") == 0) return (FARPROC)(void *)list_size;
-    if (strcmp(name, "CM_Get_Device_Interface_ListW") == 0) return (FARPROC)(void *)list;
-    if (strcmp(name, "CM_Get_Device_Interface_PropertyW") == 0) return (FARPROC)(void *)no_property;
+    if (strcmp(name, "CM_Get_Device_Interface_List_SizeW") == 0)
+        return (FARPROC)(void*)list_size;
+    if (strcmp(name, "CM_Get_Device_Interface_ListW") == 0)
+        return (FARPROC)(void*)list;
+    if (strcmp(name, "CM_Get_Device_Interface_PropertyW") == 0)
+        return (FARPROC)(void*)no_property;
     return GetProcAddress(module, name);
 }
 
-static int interface_of(const struct hid_device_info *d) {
-    const char *mi = d->path;
-    while (*mi != '\0' && _strnicmp(mi, "&mi_", 4) != 0) ++mi;
+static int interface_of(const struct hid_device_info* d) {
+    const char* mi = d->path;
+    while (*mi != '\0' && _strnicmp(mi, "&mi_", 4) != 0)
+        ++mi;
     return *mi != '\0' ? (int)strtol(mi + 4, NULL, 16) : -1;
 }
 #else
-static int interface_of(const struct hid_device_info *d) { return d->interface_number; }
+static int interface_of(const struct hid_device_info* d) { return d->interface_number; }
 #endif
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     const int wanted = argc > 1 ? atoi(argv[1]) : 5;
     const int exchanges = argc > 2 ? atoi(argv[2]) : 1;
-    if (hid_init() != 0) return 1;
-    struct hid_device_info *devices = hid_enumerate(0x1209, 0xb310);
-    char *path = NULL;
-    for (struct hid_device_info *d = devices; d != NULL; d = d->next)
-        if (interface_of(d) == wanted && path == NULL) path = strdup(d->path);
+    if (hid_init() != 0)
+        return 1;
+    struct hid_device_info* devices = hid_enumerate(0x1209, 0xb310);
+    char* path = NULL;
+    for (struct hid_device_info* d = devices; d != NULL; d = d->next)
+        if (interface_of(d) == wanted && path == NULL)
+            path = strdup(d->path);
     hid_free_enumeration(devices);
     if (path == NULL) {
         printf("hidapi_peer: no interface %d of 1209:b310\n", wanted);
         return 1;
     }
-    hid_device *device = hid_open_path(path);
+    hid_device* device = hid_open_path(path);
     free(path);
     if (device == NULL) {
         printf("hidapi_peer: cannot open the interface\n");
@@ -129,6 +138,7 @@ int main(int argc, char **argv) {
         printf("hidapi_peer: reply %d of %d bytes\n", done + 1, got);
         return 1;
     }
-    if (exchanges > 1) printf("hidapi_peer: %d replies\n", done);
+    if (exchanges > 1)
+        printf("hidapi_peer: %d replies\n", done);
     return 0;
 }
