@@ -92,3 +92,6 @@ stop_gadget() {
     wait "$gadget_pid"
     wait_nodes "${1:-0}"
 }
+
+# ratio A B: A / B with three decimals (the timing tables).
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }

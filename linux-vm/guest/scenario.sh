@@ -41,8 +41,6 @@ check_text() {
     fi
 }
 
-# ratio A B: A / B with three decimals.
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 # at_most A LIMIT: yes when A <= LIMIT.
 at_most() { awk -v a="$1" -v l="$2" 'BEGIN { print (a <= l) ? "yes" : "no" }'; }
 

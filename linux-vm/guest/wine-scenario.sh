@@ -165,13 +165,12 @@ span() {
     awk -v a="$(at "$1" "$2")" -v b="$(at "$1" "$3")" -v n="${4:-1}" \
         'BEGIN { if (a == "" || b == "") print "none"; else printf "%.0f\n", (b - a) * 1e6 / n }'
 }
-# median: the median of the numbers on the standard input, one a line.
 # per_run LONG SHORT: (last line of LONG - last line of SHORT) / EXCHANGES.
 per_run() {
     awk -v f="$(tail -n 1 "$1")" -v i="$(tail -n 1 "$2")" -v n=$EXCHANGES 'BEGIN { printf "%.0f\n", (f - i) / n }'
 }
+# median: the median of the numbers on the standard input, one a line.
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
 timing_runs() {
     start_gadget --version "$VERSION" --manufacturer "" --product ConfigInterface --config-first || exit 1
